@@ -1,0 +1,169 @@
+#include "setuptool.h"
+#include "ui_setuptool.h"
+
+#include "ntpserver.h"
+#include "settingsform.h"
+
+#include <QHostAddress>
+#include <QListWidgetItem>
+#include <QNetworkInterface>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr int probeInterval = 1000; // ms
+constexpr auto bindMode = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
+
+} // namespace
+
+setuptool::setuptool(QMainWindow *parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::setuptool>())
+{
+    ui->setupUi(this);
+
+    serv = std::make_unique<NTPserver>();
+
+    ui->readytostartLabel->setText(tr("Ready to scan"));
+    ui->receiveLabel->setText(QString());
+
+    timer = new QTimer(this);
+
+    // One probe socket and one reply socket per usable address. A probe socket bound to
+    // its interface's address sends its broadcast out through that interface, so every
+    // network the workstation is on gets probed. Reply sockets listen on every address:
+    // binding to the broadcast address would fail on Windows and hear nothing.
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() != QAbstractSocket::IPv4Protocol
+            || address == QHostAddress(QHostAddress::LocalHost))
+            continue;
+
+        udpSocket = new QUdpSocket(this);
+        udpSocket->abort();
+        udpSocket->bind(address, probePort, bindMode);
+        broadcast_sockets.append(udpSocket);
+
+        udpSocket = new QUdpSocket(this);
+        udpSocket->abort();
+        udpSocket->bind(QHostAddress::AnyIPv4, devicePort, bindMode);
+        receive_sockets.append(udpSocket);
+    }
+
+    ui->scanprogressBar->setMaximum(probeCycles);
+    messageNo = 1;
+
+    connect(ui->scanPushButton, SIGNAL(clicked()), this, SLOT(startBroadcasting()));
+    connect(ui->quitPushButton, SIGNAL(clicked()), this, SLOT(close()));
+    // The probe cycle runs before the replies are read on every tick.
+    connect(timer, SIGNAL(timeout()), this, SLOT(broadcastDatagram()));
+    connect(timer, SIGNAL(timeout()), this, SLOT(processPendingDatagrams()));
+    // Only the last reply socket wakes the reader; the others are read on the same call.
+    if (udpSocket)
+        connect(udpSocket, SIGNAL(readyRead()), this, SLOT(processPendingDatagrams()));
+    connect(ui->listWidget, SIGNAL(itemDoubleClicked(QListWidgetItem *)), this,
+            SLOT(openSettings(QListWidgetItem *)));
+
+    setWindowTitle(tr("Vandrel ntp setuptool"));
+}
+
+// Out of line, where the form and the settings window are complete types.
+setuptool::~setuptool() = default;
+
+void setuptool::startBroadcasting()
+{
+    ui->scanPushButton->setText(tr("Stop"));
+    ui->readytostartLabel->setText(tr("Scanning"));
+
+    ntp_servers.clear();
+    ui->listWidget->clear();
+
+    receive = 0;
+    messageNo = 0;
+    send = 0;
+    ui->scanprogressBar->setValue(0);
+
+    disconnect(ui->scanPushButton, SIGNAL(clicked()), this, SLOT(startBroadcasting()));
+    connect(ui->scanPushButton, SIGNAL(clicked()), this, SLOT(stopBroadcasting()));
+
+    timer->start(probeInterval);
+}
+
+void setuptool::stopBroadcasting()
+{
+    ui->scanPushButton->setText(tr("Start"));
+    ui->readytostartLabel->setText(tr("Ready to scan"));
+
+    ui->scanprogressBar->setValue(probeCycles);
+
+    disconnect(ui->scanPushButton, SIGNAL(clicked()), this, SLOT(stopBroadcasting()));
+    connect(ui->scanPushButton, SIGNAL(clicked()), this, SLOT(startBroadcasting()));
+
+    timer->stop();
+}
+
+void setuptool::broadcastDatagram()
+{
+    if (send >= probeCycles) {
+        stopBroadcasting();
+        return;
+    }
+
+    const QByteArray probe = QByteArrayLiteral("Broadcast message ") + QByteArray::number(messageNo);
+    for (QUdpSocket *socket : std::as_const(broadcast_sockets))
+        socket->writeDatagram(probe, QHostAddress(QStringLiteral("255.255.255.255")), probePort);
+
+    ui->scanprogressBar->setValue(ui->scanprogressBar->value() + 1);
+    ++messageNo;
+    ++send;
+}
+
+void setuptool::processPendingDatagrams()
+{
+    for (QUdpSocket *socket : std::as_const(receive_sockets)) {
+        // One datagram per socket and call; the rest waits for the next call.
+        if (!socket->hasPendingDatagrams())
+            continue;
+
+        ++receive;
+
+        QByteArray datagram(qMax<qint64>(socket->pendingDatagramSize(), 0), Qt::Uninitialized);
+        socket->readDatagram(datagram.data(), datagram.size());
+
+        ui->receiveLabel->setText(tr("Receive: ") + QString::number(receive));
+
+        // Too short to be a device reply: counted, but it describes no device.
+        if (!NTPserver::isReply(datagram))
+            continue;
+
+        *serv = NTPserver(datagram, socket);
+
+        const bool known = std::any_of(ntp_servers.cbegin(), ntp_servers.cend(),
+                                       [this](const QSharedPointer<NTPserver> &server) {
+                                           return server->get_signature() == serv->get_signature();
+                                       });
+        if (known)
+            continue;
+
+        ui->listWidget->addItem(serv->get_title());
+        ntp_servers.append(QSharedPointer<NTPserver>::create(*serv));
+    }
+}
+
+void setuptool::openSettings(QListWidgetItem *item)
+{
+    // Rows are resolved by position: two devices may share a name and an address (an address
+    // conflict), and each row must open its own device.
+    const int row = ui->listWidget->row(item);
+    if (row < 0 || row >= ntp_servers.size())
+        return;
+
+    settings_windows.push_back(std::make_unique<SettingsForm>(ntp_servers.at(row)));
+    Settings = settings_windows.back().get();
+    Settings->show();
+    Settings->raise();
+}
