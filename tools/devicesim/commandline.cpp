@@ -1,0 +1,155 @@
+#include "commandline.h"
+
+#include "devicelistbuilder.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace {
+
+std::optional<qint64> number(const QCommandLineParser &parser, const QCommandLineOption &option,
+                             qint64 minimum, qint64 maximum, QString *error)
+{
+    const QString text = parser.value(option);
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok, 10);
+    if (ok && value >= minimum && value <= maximum)
+        return value;
+    *error = QStringLiteral("--%1 must be a number from %2 to %3, got \"%4\"")
+                     .arg(option.names().constFirst())
+                     .arg(minimum)
+                     .arg(maximum)
+                     .arg(text);
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments, QString *error)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+            "Simulates network time server devices on the local IPv4 segment.\n"
+            "Every device answers discovery probes and accepts the set-time and settings\n"
+            "commands, the way the real devices do.  Device addresses must already be\n"
+            "configured on a local interface.  Events go to stdout, one JSON object a line."));
+    parser.addHelpOption();
+
+    const QCommandLineOption deviceOption(
+            QStringLiteral("device"),
+            QStringLiteral("Adds a device. SPEC is comma-separated key=value: name, ip (required), "
+                           "eeprom (default: ip), serial, uptime (hours), ntp, mbtcp, melsec, gps "
+                           "(flag bytes 0..255). Repeatable."),
+            QStringLiteral("SPEC"));
+    const QCommandLineOption configOption(
+            QStringLiteral("config"),
+            QStringLiteral("Adds the devices of a JSON file {\"devices\":[{\"name\":..., "
+                           "\"ip\":..., ...}]}, same keys as --device."),
+            QStringLiteral("FILE"));
+    const QCommandLineOption countOption(
+            QStringLiteral("count"),
+            QStringLiteral("Adds N generated devices DEV-0001... on consecutive addresses "
+                           "(host bytes 0 and 255 skipped)."),
+            QStringLiteral("N"));
+    const QCommandLineOption firstIpOption(
+            QStringLiteral("first-ip"), QStringLiteral("First address for --count."),
+            QStringLiteral("A.B.C.D"), QStringLiteral("10.77.1.1"));
+    const QCommandLineOption probePortOption(QStringLiteral("probe-port"),
+                                             QStringLiteral("UDP port probes arrive on."),
+                                             QStringLiteral("PORT"), QStringLiteral("4800"));
+    const QCommandLineOption devicePortOption(
+            QStringLiteral("device-port"),
+            QStringLiteral("UDP port replies go to and commands arrive on."),
+            QStringLiteral("PORT"), QStringLiteral("7800"));
+    const QCommandLineOption replyAddressOption(QStringLiteral("reply-address"),
+                                                QStringLiteral("Where replies are sent."),
+                                                QStringLiteral("ADDR"),
+                                                QStringLiteral("255.255.255.255"));
+    const QCommandLineOption maxDelayOption(
+            QStringLiteral("max-delay"),
+            QStringLiteral("Each device answers each probe after a random 0..MS ms; "
+                           "0 answers at once, all devices in one burst."),
+            QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption repeatOption(QStringLiteral("repeat"),
+                                          QStringLiteral("Copies of its reply each device sends "
+                                                         "per probe."),
+                                          QStringLiteral("K"), QStringLiteral("1"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"),
+                                        QStringLiteral("Seed for the answer delays "
+                                                       "(default: random)."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption hourOption(QStringLiteral("hour-ms"),
+                                        QStringLiteral("Length of an uptime hour, to let tests "
+                                                       "watch uptime advance."),
+                                        QStringLiteral("MS"), QStringLiteral("3600000"));
+    parser.addOptions({ deviceOption, configOption, countOption, firstIpOption, probePortOption,
+                        devicePortOption, replyAddressOption, maxDelayOption, repeatOption,
+                        seedOption, hourOption });
+
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument \"%1\"")
+                         .arg(parser.positionalArguments().constFirst());
+        return std::nullopt;
+    }
+
+    SimulatorSettings settings;
+    const auto probePort = number(parser, probePortOption, 1, 65535, error);
+    const auto devicePort = number(parser, devicePortOption, 1, 65535, error);
+    const auto maxDelay = number(parser, maxDelayOption, 0, 600000, error);
+    const auto repeat = number(parser, repeatOption, 1, 100, error);
+    const auto hour = number(parser, hourOption, 1, 1000LL * 3600 * 24 * 24, error);
+    if (!probePort || !devicePort || !maxDelay || !repeat || !hour)
+        return std::nullopt;
+    settings.probePort = quint16(*probePort);
+    settings.devicePort = quint16(*devicePort);
+    settings.maxDelayMs = int(*maxDelay);
+    settings.repeat = int(*repeat);
+    settings.hourMs = int(*hour);
+    if (parser.isSet(seedOption)) {
+        const auto seed = number(parser, seedOption, 0, 0xFFFFFFFFLL, error);
+        if (!seed)
+            return std::nullopt;
+        settings.seed = quint32(*seed);
+        settings.seeded = true;
+    }
+    const auto replyAddress = DeviceListBuilder::parseAddress(parser.value(replyAddressOption));
+    if (!replyAddress) {
+        *error = QStringLiteral("--reply-address must be a dotted IPv4 address");
+        return std::nullopt;
+    }
+    settings.replyAddress = *replyAddress;
+
+    DeviceListBuilder builder;
+    for (const QString &path : parser.values(configOption)) {
+        if (!builder.addConfigFile(path, error))
+            return std::nullopt;
+    }
+    for (const QString &spec : parser.values(deviceOption)) {
+        if (!builder.addSpec(spec, error))
+            return std::nullopt;
+    }
+    if (parser.isSet(countOption)) {
+        const auto count = number(parser, countOption, 1, 100000, error);
+        if (!count)
+            return std::nullopt;
+        const auto first = DeviceListBuilder::parseAddress(parser.value(firstIpOption));
+        if (!first) {
+            *error = QStringLiteral("--first-ip must be a dotted IPv4 address");
+            return std::nullopt;
+        }
+        if (!builder.addGenerated(int(*count), *first, error))
+            return std::nullopt;
+    }
+    if (builder.devices().isEmpty()) {
+        *error = QStringLiteral("no devices: use --device, --config or --count");
+        return std::nullopt;
+    }
+    settings.devices = builder.devices();
+    return settings;
+}

@@ -1,0 +1,252 @@
+#include "devicelistbuilder.h"
+
+#include "wireformat.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QStringList>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+std::optional<qint64> parseInteger(const QString &text, qint64 minimum, qint64 maximum)
+{
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok, 10);
+    if (!ok || value < minimum || value > maximum)
+        return std::nullopt;
+    return value;
+}
+
+bool isUsableDeviceAddress(quint32 address)
+{
+    const quint32 firstOctet = address >> 24;
+    return address != 0 && address != 0xFFFFFFFFu && (firstOctet < 224 || firstOctet > 239);
+}
+
+bool badValue(const QString &key, const QString &value, const char *expected, QString *error)
+{
+    *error = QStringLiteral("bad %1 value \"%2\": expected %3")
+                     .arg(key, value, QLatin1String(expected));
+    return false;
+}
+
+} // namespace
+
+std::optional<quint32> DeviceListBuilder::parseAddress(const QString &text)
+{
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    quint32 address = 0;
+    for (const QString &part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return std::nullopt;
+        for (const QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return std::nullopt;
+        }
+        const int octet = part.toInt();
+        if (octet > 255)
+            return std::nullopt;
+        address = address << 8 | quint32(octet);
+    }
+    return address;
+}
+
+QString DeviceListBuilder::formatAddress(quint32 address)
+{
+    return QStringLiteral("%1.%2.%3.%4")
+            .arg(address >> 24)
+            .arg((address >> 16) & 0xFF)
+            .arg((address >> 8) & 0xFF)
+            .arg(address & 0xFF);
+}
+
+DeviceRecord DeviceListBuilder::nextDefaults() const
+{
+    const int number = int(m_devices.size()) + 1;
+    DeviceRecord device;
+    device.name = QStringLiteral("DEV-%1").arg(number, 4, 10, QLatin1Char('0')).toLatin1();
+    device.serial = 100000 + number;
+    device.uptime = (number * 37) % 10000;
+    device.ntp = 1;
+    device.mbtcp = quint8(number % 2);
+    device.melsec = quint8((number / 2) % 2);
+    device.gps = quint8(number % 3 == 0 ? 1 : 0);
+    return device;
+}
+
+bool DeviceListBuilder::setField(DeviceRecord &device, const QString &key, const QString &value,
+                                 QString *error)
+{
+    if (key == QLatin1String("name")) {
+        for (const QChar c : value) {
+            if (c.unicode() > 0xFF) {
+                *error = QStringLiteral("device name \"%1\" is not Latin-1").arg(value);
+                return false;
+            }
+        }
+        // The device has no room for more.
+        device.name = value.toLatin1().left(WireFormat::NameSize);
+        return true;
+    }
+    if (key == QLatin1String("ip") || key == QLatin1String("eeprom")) {
+        const auto address = parseAddress(value);
+        if (!address)
+            return badValue(key, value, "a dotted IPv4 address", error);
+        if (key == QLatin1String("ip")) {
+            if (!isUsableDeviceAddress(*address))
+                return badValue(key, value, "a unicast address", error);
+            device.address = *address;
+        } else {
+            device.eeprom = *address;
+        }
+        return true;
+    }
+    if (key == QLatin1String("serial") || key == QLatin1String("uptime")) {
+        const auto number = parseInteger(value, std::numeric_limits<qint32>::min(),
+                                         std::numeric_limits<qint32>::max());
+        if (!number)
+            return badValue(key, value, "a signed 32-bit integer", error);
+        (key == QLatin1String("serial") ? device.serial : device.uptime) = qint32(*number);
+        return true;
+    }
+    quint8 *flag = key == QLatin1String("ntp")  ? &device.ntp
+            : key == QLatin1String("mbtcp")    ? &device.mbtcp
+            : key == QLatin1String("melsec")   ? &device.melsec
+            : key == QLatin1String("gps")      ? &device.gps
+                                               : nullptr;
+    if (!flag) {
+        *error = QStringLiteral("unknown device key \"%1\" (known: name, ip, eeprom, serial, "
+                                "uptime, ntp, mbtcp, melsec, gps)")
+                         .arg(key);
+        return false;
+    }
+    const auto byte = parseInteger(value, 0, 255);
+    if (!byte)
+        return badValue(key, value, "a byte value 0..255", error);
+    *flag = quint8(*byte);
+    return true;
+}
+
+bool DeviceListBuilder::finish(DeviceRecord device, bool hasAddress, bool hasEeprom,
+                               QString *error)
+{
+    if (!hasAddress) {
+        *error = QStringLiteral("device \"%1\" has no ip").arg(QString::fromLatin1(device.name));
+        return false;
+    }
+    if (!hasEeprom)
+        device.eeprom = device.address;
+    m_devices.append(device);
+    return true;
+}
+
+bool DeviceListBuilder::addSpec(const QString &spec, QString *error)
+{
+    DeviceRecord device = nextDefaults();
+    bool hasAddress = false;
+    bool hasEeprom = false;
+    for (const QString &item : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const qsizetype equals = item.indexOf(QLatin1Char('='));
+        if (equals < 0) {
+            *error = QStringLiteral("\"%1\" in --device is not key=value").arg(item);
+            return false;
+        }
+        const QString key = item.left(equals).trimmed();
+        // Names keep their spaces; everything else may be padded.
+        const QString value = item.mid(equals + 1);
+        if (!setField(device, key, value, error))
+            return false;
+        hasAddress = hasAddress || key == QLatin1String("ip");
+        hasEeprom = hasEeprom || key == QLatin1String("eeprom");
+    }
+    return finish(device, hasAddress, hasEeprom, error);
+}
+
+bool DeviceListBuilder::addObject(const QJsonObject &object, QString *error)
+{
+    DeviceRecord device = nextDefaults();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QJsonValue value = it.value();
+        QString text;
+        if (value.isString()) {
+            text = value.toString();
+        } else if (value.isBool()) {
+            text = value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+        } else if (value.isDouble() && std::trunc(value.toDouble()) == value.toDouble()
+                   && std::abs(value.toDouble()) < 1e15) {
+            text = QString::number(qint64(value.toDouble()));
+        } else {
+            *error = QStringLiteral("device key \"%1\" has a value of the wrong type")
+                             .arg(it.key());
+            return false;
+        }
+        if (!setField(device, it.key(), text, error))
+            return false;
+    }
+    return finish(device, object.contains(QLatin1String("ip")),
+                  object.contains(QLatin1String("eeprom")), error);
+}
+
+bool DeviceListBuilder::addConfigFile(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("%1 is not valid JSON (offset %2): %3")
+                         .arg(path)
+                         .arg(parseError.offset)
+                         .arg(parseError.errorString());
+        return false;
+    }
+    const QJsonValue list = document.object().value(QLatin1String("devices"));
+    if (!document.isObject() || !list.isArray()) {
+        *error = QStringLiteral("%1 has no \"devices\" array").arg(path);
+        return false;
+    }
+    for (const QJsonValue entry : list.toArray()) {
+        if (!entry.isObject()) {
+            *error = QStringLiteral("%1: every entry of \"devices\" must be an object").arg(path);
+            return false;
+        }
+        if (!addObject(entry.toObject(), error)) {
+            error->prepend(path + QLatin1String(": "));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DeviceListBuilder::addGenerated(int count, quint32 firstAddress, QString *error)
+{
+    quint64 address = firstAddress;
+    for (int i = 0; i < count; ++i) {
+        // Host bytes 0 and 255 would be network or broadcast addresses on
+        // the usual /24 segments.
+        while ((address & 0xFF) == 0 || (address & 0xFF) == 255)
+            ++address;
+        if (address > 0xFFFFFFFEu || !isUsableDeviceAddress(quint32(address))) {
+            *error = QStringLiteral("%1 devices from %2 run out of unicast addresses")
+                             .arg(count)
+                             .arg(formatAddress(firstAddress));
+            return false;
+        }
+        DeviceRecord device = nextDefaults();
+        device.address = device.eeprom = quint32(address);
+        m_devices.append(device);
+        ++address;
+    }
+    return true;
+}
