@@ -1,0 +1,274 @@
+#include "settingsform.h"
+
+#include "scanwindow.h"
+#include "segment.h"
+#include "simulator.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+
+namespace {
+
+QString deviceSpec(const QString &name, int index, int serial, int addressIndex = -1)
+{
+    return QStringLiteral("name=%1,ip=%2,serial=%3,uptime=1")
+            .arg(name, Segment::deviceAddress(1, addressIndex < 0 ? index : addressIndex))
+            .arg(serial);
+}
+
+QList<SettingsForm *> openWindows()
+{
+    QList<SettingsForm *> windows;
+    const QWidgetList all = QApplication::topLevelWidgets();
+    for (QWidget *widget : all) {
+        if (auto *window = qobject_cast<SettingsForm *>(widget); window && window->isVisible())
+            windows.append(window);
+    }
+    return windows;
+}
+
+// Double-clicks row `row` and returns the window it opened.
+SettingsForm *openRow(ScanWindow &ui, int row)
+{
+    const QList<SettingsForm *> before = openWindows();
+    QListWidgetItem *item = ui.list->item(row);
+    if (!item)
+        return nullptr;
+    const QPoint centre = ui.list->visualItemRect(item).center();
+    // An item view opens on a double-click only after the press that selected the row.
+    QTest::mouseClick(ui.list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+    QTest::mouseDClick(ui.list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+    for (SettingsForm *window : openWindows()) {
+        if (!before.contains(window))
+            return window;
+    }
+    return nullptr;
+}
+
+QString info(SettingsForm *window)
+{
+    return window->findChild<QTextEdit *>(QStringLiteral("generalInfoTextEdit"))->toPlainText();
+}
+
+void click(SettingsForm *window, const char *button)
+{
+    QTest::mouseClick(window->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+}
+
+void typeAddress(SettingsForm *window, const QString &text)
+{
+    auto *field = window->findChild<QLineEdit *>(QStringLiteral("ipAddressLineEdit"));
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTest::keyClicks(field, text);
+}
+
+bool scanFor(ScanWindow &ui, int rows)
+{
+    ui.clickScan();
+    const bool found = QTest::qWaitFor([&] { return ui.list->count() >= rows; }, 3000);
+    ui.clickScan(); // stop: the rows stay
+    return found;
+}
+
+} // namespace
+
+// The settings window against simulated devices: what it shows and what reaches the device.
+class tst_DeviceSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void setTimeReachesDevice();
+    void sendStoresAddress();
+    void incompleteAddressSendsNothing_data();
+    void incompleteAddressSendsNothing();
+    void idleButtonsSendNothing();
+    void windowKeepsItsDeviceAfterRescan();
+    void rowsWithSameTitleOpenTheirOwnRecords();
+    void sameRowTwiceGivesTwoWindows();
+};
+
+void tst_DeviceSettings::initTestCase()
+{
+    REQUIRE_SEGMENT();
+}
+
+void tst_DeviceSettings::cleanup()
+{
+    for (SettingsForm *window : openWindows())
+        window->close();
+}
+
+void tst_DeviceSettings::setTimeReachesDevice()
+{
+    Simulator simulator;
+    QVERIFY(simulator.start({ "--device", deviceSpec("CLOCK", 0, 500), "--device", deviceSpec("OTHER", 1, 600) }));
+    ScanWindow ui;
+    QVERIFY(scanFor(ui, 2));
+
+    SettingsForm *window = openRow(ui, 1);
+    QVERIFY(window);
+    QVERIFY(info(window).startsWith("Current IP:" + Segment::deviceAddress(1, 1)));
+
+    click(window, "setTimePushButton");
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QVERIFY(simulator.waitForCount(QStringLiteral("command"), 1, 3000));
+    const QJsonObject command = simulator.events(QStringLiteral("command")).first();
+    QCOMPARE(command.value("kind").toString(), QStringLiteral("set-time"));
+    QCOMPARE(command.value("device").toString(), QStringLiteral("OTHER"));
+    QCOMPARE(command.value("at").toString(), Segment::deviceAddress(1, 1));
+    QVERIFY(qAbs(qint64(command.value("seconds").toDouble()) - now) <= 2);
+}
+
+void tst_DeviceSettings::sendStoresAddress()
+{
+    Simulator simulator;
+    QVERIFY(simulator.start({ "--device", deviceSpec("MOVER", 0, 700) }));
+    ScanWindow ui;
+    QVERIFY(scanFor(ui, 1));
+
+    SettingsForm *window = openRow(ui, 0);
+    QVERIFY(window);
+    typeAddress(window, QStringLiteral("10.0.0.7"));
+    click(window, "sendPushButton");
+
+    QVERIFY(simulator.waitForCount(QStringLiteral("command"), 1, 3000));
+    const QJsonObject command = simulator.events(QStringLiteral("command")).first();
+    QCOMPARE(command.value("kind").toString(), QStringLiteral("settings"));
+    QCOMPARE(command.value("options").toArray(), QJsonArray({ 1, 1, 0, 1 }));
+    QCOMPARE(command.value("address").toString(), QStringLiteral("10.0.0.7"));
+    // It goes to the address the device replied from, not to the new one.
+    QCOMPARE(command.value("at").toString(), Segment::deviceAddress(1, 0));
+
+    // The device now reports the stored address.
+    QVERIFY(scanFor(ui, 1));
+    SettingsForm *after = openRow(ui, 0);
+    QVERIFY(after);
+    QVERIFY2(info(after).contains(QStringLiteral("EEPROM IP:10.0.0.7")), qPrintable(info(after)));
+    QCOMPARE(ui.rows().first(), deviceTitle("MOVER", Segment::deviceAddress(1, 0)));
+}
+
+void tst_DeviceSettings::incompleteAddressSendsNothing_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("three parts") << "1.2.3";
+    QTest::newRow("empty last part") << "10.0.0.";
+    QTest::newRow("empty") << "";
+}
+
+void tst_DeviceSettings::incompleteAddressSendsNothing()
+{
+    QFETCH(QString, typed);
+    Simulator simulator;
+    QVERIFY(simulator.start({ "--device", deviceSpec("KEEP", 0, 800) }));
+    ScanWindow ui;
+    QVERIFY(scanFor(ui, 1));
+
+    SettingsForm *window = openRow(ui, 0);
+    QVERIFY(window);
+    typeAddress(window, typed);
+    click(window, "sendPushButton");
+    // Set Time afterwards proves the path works and that nothing arrived before it.
+    click(window, "setTimePushButton");
+    QVERIFY(simulator.waitForCount(QStringLiteral("command"), 1, 3000));
+    QTest::qWait(200);
+    const QList<QJsonObject> commands = simulator.events(QStringLiteral("command"));
+    QCOMPARE(commands.size(), 1);
+    QCOMPARE(commands.first().value("kind").toString(), QStringLiteral("set-time"));
+}
+
+void tst_DeviceSettings::idleButtonsSendNothing()
+{
+    Simulator simulator;
+    QVERIFY(simulator.start({ "--device", deviceSpec("QUIET", 0, 900) }));
+    ScanWindow ui;
+    QVERIFY(scanFor(ui, 1));
+    SettingsForm *window = openRow(ui, 0);
+    QVERIFY(window);
+    const QString shown = info(window);
+
+    click(window, "receivePushButton");
+    click(window, "importPushButton");
+    click(window, "exportPushButton");
+    click(window, "setTimePushButton");
+    QVERIFY(simulator.waitForCount(QStringLiteral("command"), 1, 3000));
+    QTest::qWait(200);
+    QCOMPARE(simulator.events(QStringLiteral("command")).size(), 1);
+    const QString workstation = Segment::workstationAddresses().first().toString();
+    for (const QJsonObject &rejected : simulator.events(QStringLiteral("rejected")))
+        QVERIFY2(rejected.value("from").toString() != workstation, QJsonDocument(rejected).toJson().constData());
+    QCOMPARE(info(window), shown);
+}
+
+void tst_DeviceSettings::windowKeepsItsDeviceAfterRescan()
+{
+    Simulator first;
+    QVERIFY(first.start({ "--device", deviceSpec("FIRST", 0, 1100) }));
+    ScanWindow ui;
+    QVERIFY(scanFor(ui, 1));
+    SettingsForm *window = openRow(ui, 0);
+    QVERIFY(window);
+    first.stop();
+
+    // The segment now holds another device only; a new scan replaces the list.
+    Simulator second;
+    QVERIFY(second.start({ "--device", deviceSpec("SECOND", 1, 1200) }));
+    QVERIFY(scanFor(ui, 1));
+    QCOMPARE(ui.rows(), QStringList { deviceTitle("SECOND", Segment::deviceAddress(1, 1)) });
+
+    QVERIFY(first.start({ "--device", deviceSpec("FIRST", 0, 1100) }));
+    click(window, "setTimePushButton");
+    QVERIFY(first.waitForCount(QStringLiteral("command"), 1, 3000));
+    QCOMPARE(first.events(QStringLiteral("command")).first().value("device").toString(), QStringLiteral("FIRST"));
+    QCOMPARE(second.events(QStringLiteral("command")).size(), 0);
+}
+
+void tst_DeviceSettings::rowsWithSameTitleOpenTheirOwnRecords()
+{
+    // Two devices with one name on one address: the conflict a technician comes to fix.
+    Simulator simulator;
+    QVERIFY(simulator.start({ "--device", deviceSpec("TWIN", 0, 1301), "--device", deviceSpec("TWIN", 1, 1302, 0) }));
+    ScanWindow ui;
+    QVERIFY(scanFor(ui, 2));
+    QCOMPARE(ui.rows().at(0), ui.rows().at(1));
+
+    QStringList serials;
+    for (int row = 0; row < 2; ++row) {
+        SettingsForm *window = openRow(ui, row);
+        QVERIFY(window);
+        const QString text = info(window);
+        serials.append(text.section(QStringLiteral("Serial:"), 1).section(QLatin1Char('\n'), 0, 0));
+    }
+    serials.sort();
+    QCOMPARE(serials, QStringList({ "1301", "1302" }));
+}
+
+void tst_DeviceSettings::sameRowTwiceGivesTwoWindows()
+{
+    Simulator simulator;
+    QVERIFY(simulator.start({ "--device", deviceSpec("DOUBLE", 0, 1400) }));
+    ScanWindow ui;
+    QVERIFY(scanFor(ui, 1));
+    SettingsForm *a = openRow(ui, 0);
+    SettingsForm *b = openRow(ui, 0);
+    QVERIFY(a && b && a != b);
+    QCOMPARE(info(a), info(b));
+    QCOMPARE(openWindows().size(), 2);
+
+    // Closing a window only hides it.
+    QPointer<SettingsForm> guard(a);
+    a->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(guard);
+    QVERIFY(!a->isVisible());
+}
+
+QTEST_MAIN(tst_DeviceSettings)
+#include "tst_devicesettings.moc"

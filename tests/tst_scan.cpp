@@ -1,0 +1,247 @@
+#include "devicereply.h"
+#include "scanwindow.h"
+#include "segment.h"
+#include "simulator.h"
+
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QUdpSocket>
+
+namespace {
+
+QString device(const QString &name, int index, int serial, const QString &flags = QString())
+{
+    return QStringLiteral("name=%1,ip=%2,serial=%3,uptime=%4%5")
+            .arg(name, Segment::deviceAddress(1, index))
+            .arg(serial)
+            .arg(10 + index)
+            .arg(flags.isEmpty() ? QString() : QLatin1Char(',') + flags);
+}
+
+QStringList threeDevices()
+{
+    return { QStringLiteral("--device"), device(QStringLiteral("ALPHA"), 0, 1001, QStringLiteral("ntp=1,gps=1")),
+             QStringLiteral("--device"), device(QStringLiteral("BRAVO-CLOCK-7"), 1, 2002, QStringLiteral("mbtcp=1")),
+             QStringLiteral("--device"), device(QStringLiteral("C"), 2, 3003) };
+}
+
+QStringList probeTexts(const Simulator &simulator)
+{
+    QStringList texts;
+    for (const QJsonObject &probe : simulator.events(QStringLiteral("probe")))
+        texts.append(probe.value(QLatin1String("text")).toString());
+    return texts;
+}
+
+// Titles in the order the devices first answered.
+QStringList firstReplies(const Simulator &simulator)
+{
+    QStringList titles;
+    for (const QJsonObject &reply : simulator.events(QStringLiteral("reply"))) {
+        const QString title = deviceTitle(reply.value(QLatin1String("device")).toString(),
+                                          reply.value(QLatin1String("ip")).toString());
+        if (!titles.contains(title))
+            titles.append(title);
+    }
+    return titles;
+}
+
+} // namespace
+
+// Scans by the real main window against simulated devices across the virtual segment.
+class tst_Scan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void fullScan();
+    void stopDuringScan();
+    void secondScanRestarts();
+    void duplicates_data();
+    void duplicates();
+    void replyWhileIdle();
+    void shortDatagramAddsNoRow_data();
+    void shortDatagramAddsNoRow();
+};
+
+void tst_Scan::initTestCase()
+{
+    REQUIRE_SEGMENT();
+    QCOMPARE(Segment::workstationAddresses().size(), 1);
+}
+
+void tst_Scan::fullScan()
+{
+    Simulator simulator;
+    QVERIFY2(simulator.start(threeDevices()), simulator.errors().constData());
+    ScanWindow ui;
+    QVERIFY(ui.complete());
+
+    QList<int> progress;
+    QObject::connect(ui.progress, &QProgressBar::valueChanged, ui.progress,
+                     [&progress](int value) { progress.append(value); });
+
+    ui.clickScan();
+    QCOMPARE(ui.scanButton->text(), QStringLiteral("Stop"));
+    QCOMPARE(ui.stateLabel->text(), QStringLiteral("Scanning"));
+    QCOMPARE(ui.progress->value(), 0);
+    QCOMPARE(ui.list->count(), 0);
+
+    QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 3, 3000);
+    QVERIFY(ui.scanning());
+    QVERIFY(ui.waitUntilIdle());
+
+    QCOMPARE(ui.scanButton->text(), QStringLiteral("Start"));
+    QCOMPARE(ui.stateLabel->text(), QStringLiteral("Ready to scan"));
+    QCOMPARE(ui.progress->value(), 5);
+    QCOMPARE(progress, QList<int>({ 0, 1, 2, 3, 4, 5 }));
+
+    // Exactly five probes, numbered from 0, from the workstation's probe port.
+    QTest::qWait(1500);
+    QCOMPARE(probeTexts(simulator),
+             QStringList({ "Broadcast message 0", "Broadcast message 1", "Broadcast message 2",
+                           "Broadcast message 3", "Broadcast message 4" }));
+    for (const QJsonObject &probe : simulator.events(QStringLiteral("probe"))) {
+        QCOMPARE(probe.value(QLatin1String("from")).toString(),
+                 Segment::workstationAddresses().first().toString());
+        QCOMPARE(probe.value(QLatin1String("from_port")).toInt(), 4800);
+    }
+
+    QCOMPARE(ui.rows(), firstReplies(simulator));
+    QCOMPARE(ui.rows(),
+             QStringList({ deviceTitle("ALPHA", Segment::deviceAddress(1, 0)),
+                           deviceTitle("BRAVO-CLOCK-7", Segment::deviceAddress(1, 1)),
+                           deviceTitle("C", Segment::deviceAddress(1, 2)) }));
+    // Every reply of the five probes was read and counted.
+    QCOMPARE(ui.receiveLabel->text(), QStringLiteral("Receive: 15"));
+}
+
+void tst_Scan::stopDuringScan()
+{
+    Simulator simulator;
+    QVERIFY(simulator.start(threeDevices()));
+    ScanWindow ui;
+
+    ui.clickScan();
+    QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 3, 3000);
+    const int probesBeforeStop = simulator.events(QStringLiteral("probe")).size();
+    ui.clickScan();
+
+    QCOMPARE(ui.scanButton->text(), QStringLiteral("Start"));
+    QCOMPARE(ui.stateLabel->text(), QStringLiteral("Ready to scan"));
+    QCOMPARE(ui.progress->value(), 5);
+    QCOMPARE(ui.list->count(), 3);
+
+    QTest::qWait(2500);
+    QCOMPARE(simulator.events(QStringLiteral("probe")).size(), probesBeforeStop);
+    QCOMPARE(ui.list->count(), 3);
+}
+
+void tst_Scan::secondScanRestarts()
+{
+    Simulator simulator;
+    QVERIFY(simulator.start(threeDevices()));
+    ScanWindow ui;
+
+    ui.clickScan();
+    QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 3, 3000);
+    ui.clickScan(); // stop
+    QTest::qWait(300);
+    const QString oldCount = ui.receiveLabel->text();
+    simulator.clear();
+
+    ui.clickScan(); // a new scan
+    QCOMPARE(ui.list->count(), 0);
+    QCOMPARE(ui.progress->value(), 0);
+    // The label keeps its old count until the new scan reads its first reply.
+    QCOMPARE(ui.receiveLabel->text(), oldCount);
+
+    QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 3, 3000);
+    QCOMPARE(ui.receiveLabel->text().left(9), QStringLiteral("Receive: "));
+    QVERIFY(ui.receiveLabel->text().mid(9).toInt() <= 3);
+    QCOMPARE(probeTexts(simulator).value(0), QStringLiteral("Broadcast message 0"));
+    ui.clickScan();
+}
+
+void tst_Scan::duplicates_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("rows");
+
+    QTest::newRow("repeated identical replies give one row")
+            << QStringList { "--repeat", "3", "--device", device("ONE", 0, 5) } << 1;
+    QTest::newRow("different signatures give two rows")
+            << QStringList { "--device", device("ONE", 0, 5), "--device", device("TWO", 1, 6) } << 2;
+    // Same name and address, different serial: an address conflict stays visible.
+    QTest::newRow("same title, different devices")
+            << QStringList { "--device", device("TWIN", 0, 5), "--device", device("TWIN", 0, 9) } << 2;
+    // Serial XOR uptime is equal, so the second device is taken for the first.
+    QTest::newRow("equal signatures, different devices")
+            << QStringList { "--device", "name=A,ip=" + Segment::deviceAddress(1, 0) + ",serial=3,uptime=5",
+                             "--device", "name=B,ip=" + Segment::deviceAddress(1, 1) + ",serial=5,uptime=3" }
+            << 1;
+}
+
+void tst_Scan::duplicates()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, rows);
+
+    Simulator simulator;
+    QVERIFY(simulator.start(arguments));
+    ScanWindow ui;
+    ui.clickScan();
+    QVERIFY(simulator.waitForCount(QStringLiteral("probe"), 2, 3000));
+    QTest::qWait(300);
+    QCOMPARE(ui.list->count(), rows);
+    ui.clickScan();
+}
+
+void tst_Scan::replyWhileIdle()
+{
+    Simulator simulator;
+    QVERIFY(simulator.start({ "--device", device("IDLE", 0, 77) }));
+    ScanWindow ui;
+
+    // Someone else's probe makes the device answer while the window is idle.
+    QUdpSocket prober;
+    QVERIFY(prober.bind(Segment::workstationAddresses().first(), 0));
+    prober.writeDatagram("Broadcast message 9", QHostAddress::Broadcast, 4800);
+
+    QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 1, 3000);
+    QCOMPARE(ui.rows().first(), deviceTitle("IDLE", Segment::deviceAddress(1, 0)));
+    QCOMPARE(ui.receiveLabel->text(), QStringLiteral("Receive: 1"));
+    QCOMPARE(ui.stateLabel->text(), QStringLiteral("Ready to scan"));
+}
+
+void tst_Scan::shortDatagramAddsNoRow_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("empty") << 0;
+    QTest::newRow("one byte") << 1;
+    QTest::newRow("63 bytes") << 63;
+}
+
+void tst_Scan::shortDatagramAddsNoRow()
+{
+    QFETCH(int, size);
+    ScanWindow ui;
+
+    DeviceReply reply;
+    reply.name = "SHORT";
+    QUdpSocket sender;
+    QVERIFY(sender.bind(Segment::workstationAddresses().first(), 0));
+    sender.writeDatagram(reply.scrambled().left(size), QHostAddress::Broadcast, 7800);
+
+    QTRY_COMPARE_WITH_TIMEOUT(ui.receiveLabel->text(), QStringLiteral("Receive: 1"), 3000);
+    QCOMPARE(ui.list->count(), 0);
+
+    // A full reply afterwards is still listed.
+    sender.writeDatagram(reply.scrambled(), QHostAddress::Broadcast, 7800);
+    QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 1, 3000);
+    QCOMPARE(ui.receiveLabel->text(), QStringLiteral("Receive: 2"));
+}
+
+QTEST_MAIN(tst_Scan)
+#include "tst_scan.moc"
