@@ -1,0 +1,94 @@
+#include "scandriver.h"
+
+#include "setuptool.h"
+
+#include <QAbstractItemModel>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSet>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+ScanDriver::ScanDriver(setuptool *window)
+    : window(window)
+    , list(window->findChild<QListWidget *>(QStringLiteral("listWidget")))
+    , scanButton(window->findChild<QPushButton *>(QStringLiteral("scanPushButton")))
+    , stateLabel(window->findChild<QLabel *>(QStringLiteral("readytostartLabel")))
+    , progress(window->findChild<QProgressBar *>(QStringLiteral("scanprogressBar")))
+{
+    Q_ASSERT(list && scanButton && stateLabel && progress);
+    clock.start();
+    // The bar reaches 1 right after the first probes went out.
+    connect(progress, &QProgressBar::valueChanged, this, [this](int value) {
+        if (value == 1 && firstProbeAt < 0)
+            firstProbeAt = clock.elapsed();
+    });
+    connect(list->model(), &QAbstractItemModel::rowsInserted, this,
+            [this] { lastRowAt = clock.elapsed(); });
+}
+
+ScanDriver::ScanFigures ScanDriver::scan()
+{
+    firstProbeAt = -1;
+    lastRowAt = -1;
+    const qint64 cpuBefore = cpuTimeMs();
+
+    scanButton->click();
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
+        if (stateLabel->text() != QLatin1String("Scanning"))
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+
+    ScanFigures figures;
+    figures.rows = list->count();
+    QSet<QString> titles;
+    for (int i = 0; i < list->count(); ++i)
+        titles.insert(list->item(i)->text());
+    figures.duplicateRows = figures.rows - int(titles.size());
+    if (firstProbeAt >= 0 && lastRowAt >= firstProbeAt)
+        figures.firstProbeToLastRowMs = lastRowAt - firstProbeAt;
+    figures.cpuMs = cpuTimeMs() - cpuBefore;
+    figures.peakRssKb = statusKb("VmHWM");
+    figures.rssKb = statusKb("VmRSS");
+    return figures;
+}
+
+bool ScanDriver::openSettings(int row)
+{
+    QListWidgetItem *item = list->item(row);
+    if (!item)
+        return false;
+    emit list->itemDoubleClicked(item);
+    return true;
+}
+
+qint64 ScanDriver::cpuTimeMs()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval &t) { return qint64(t.tv_sec) * 1000 + t.tv_usec / 1000; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+qint64 ScanDriver::statusKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
