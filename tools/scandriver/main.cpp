@@ -1,5 +1,6 @@
 #include "scandriver.h"
 
+#include "settingsform.h"
 #include "setuptool.h"
 
 #include <QApplication>
@@ -44,7 +45,8 @@ int main(int argc, char **argv)
             QStringLiteral("K"), QStringLiteral("0"));
     const QCommandLineOption screenshotOption(
             QStringLiteral("screenshot"),
-            QStringLiteral("Write PNG screenshots of the windows into DIR after the last scan."),
+            QStringLiteral("Write PNG screenshots of the main window and the open settings\n"
+                           "windows into DIR after the last scan."),
             QStringLiteral("DIR"));
     const QCommandLineOption stayOption(QStringLiteral("stay"),
                                         QStringLiteral("Keep the window open after the scans."));
@@ -75,6 +77,16 @@ int main(int argc, char **argv)
             const QString path = directory.filePath(QStringLiteral("main-window.png"));
             window.grab().save(path);
             printLine({ { QStringLiteral("screenshot"), path } });
+            int shown = 0;
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            for (QWidget *widget : windows) {
+                if (!qobject_cast<SettingsForm *>(widget) || !widget->isVisible())
+                    continue;
+                const QString settingsPath =
+                        directory.filePath(QStringLiteral("settings-%1.png").arg(++shown));
+                widget->grab().save(settingsPath);
+                printLine({ { QStringLiteral("screenshot"), settingsPath } });
+            }
         }
         if (!parser.isSet(stayOption))
             app.quit();
