@@ -176,11 +176,6 @@ void tst_Scan::duplicates_data()
     // Same name and address, different serial: an address conflict stays visible.
     QTest::newRow("same title, different devices")
             << QStringList { "--device", device("TWIN", 0, 5), "--device", device("TWIN", 0, 9) } << 2;
-    // Serial XOR uptime is equal, so the second device is taken for the first.
-    QTest::newRow("equal signatures, different devices")
-            << QStringList { "--device", "name=A,ip=" + Segment::deviceAddress(1, 0) + ",serial=3,uptime=5",
-                             "--device", "name=B,ip=" + Segment::deviceAddress(1, 1) + ",serial=5,uptime=3" }
-            << 1;
 }
 
 void tst_Scan::duplicates()

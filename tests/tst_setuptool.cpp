@@ -23,6 +23,7 @@ private slots:
     void startupState();
     void socketsPerAddress();
     void onlyLastReplySocketWakesReader();
+    void oneDatagramPerSocketPerCall();
 
 private:
     static QList<QUdpSocket *> socketsOnPort(const setuptool &window, quint16 port);
@@ -138,6 +139,41 @@ void tst_SetupTool::onlyLastReplySocketWakesReader()
     // The one call read one datagram from every reply socket.
     for (QUdpSocket *socket : replySockets)
         QVERIFY(!socket->hasPendingDatagrams());
+}
+
+void tst_SetupTool::oneDatagramPerSocketPerCall()
+{
+    setuptool window;
+    auto *list = window.findChild<QListWidget *>(QStringLiteral("listWidget"));
+    auto *receiveLabel = window.findChild<QLabel *>(QStringLiteral("receiveLabel"));
+    QVERIFY(list && receiveLabel);
+    QUdpSocket *last = socketsOnPort(window, 7800).last();
+    const int sockets = int(socketsOnPort(window, 7800).size());
+
+    QUdpSocket sender;
+    QVERIFY(sender.bind(Segment::workstationAddresses().first(), 0));
+    for (int serial = 1; serial <= 3; ++serial) {
+        DeviceReply reply;
+        reply.name = "D" + QByteArray::number(serial);
+        reply.serial = serial * 1000;
+        sender.writeDatagram(reply.scrambled(), QHostAddress::Broadcast, 7800);
+    }
+    // Every reply socket hears every broadcast; wait for all three without the event loop.
+    const QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        if (last->hasPendingDatagrams() && last->pendingDatagramSize() == 64)
+            break;
+        QThread::msleep(10);
+    }
+    QThread::msleep(100);
+
+    for (int call = 1; call <= 3; ++call) {
+        emit last->readyRead();
+        QCOMPARE(list->count(), call);
+        QCOMPARE(receiveLabel->text(), QStringLiteral("Receive: %1").arg(call * sockets));
+    }
+    QCOMPARE(list->item(2)->text().left(2), QStringLiteral("D3"));
+    QVERIFY(!last->hasPendingDatagrams());
 }
 
 QTEST_MAIN(tst_SetupTool)

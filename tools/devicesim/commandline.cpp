@@ -16,10 +16,10 @@ std::optional<qint64> number(const QCommandLineParser &parser, const QCommandLin
     if (ok && value >= minimum && value <= maximum)
         return value;
     *error = QStringLiteral("--%1 must be a number from %2 to %3, got \"%4\"")
-                     .arg(option.names().constFirst())
-                     .arg(minimum)
-                     .arg(maximum)
-                     .arg(text);
+                 .arg(option.names().constFirst())
+                 .arg(minimum)
+                 .arg(maximum)
+                 .arg(text);
     return std::nullopt;
 }
 
@@ -29,50 +29,55 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-            "Simulates network time server devices on the local IPv4 segment.\n"
-            "Every device answers discovery probes and accepts the set-time and settings\n"
-            "commands, the way the real devices do.  Device addresses must already be\n"
-            "configured on a local interface.  Events go to stdout, one JSON object a line."));
+        "Simulates network time server devices on the local IPv4 segment.\n"
+        "Every device answers discovery probes and accepts the set-time and settings\n"
+        "commands, the way the real devices do.  Device addresses must already be\n"
+        "configured on a local interface.  Events go to stdout, one JSON object a line.\n"
+        "Exit status: 0 after SIGTERM or SIGINT, 1 if a socket cannot be bound,\n"
+        "2 for bad options."));
     parser.addHelpOption();
 
     const QCommandLineOption deviceOption(
-            QStringLiteral("device"),
-            QStringLiteral("Adds a device. SPEC is comma-separated key=value: name, ip (required), "
-                           "eeprom (default: ip), serial, uptime (hours), ntp, mbtcp, melsec, gps "
-                           "(flag bytes 0..255). Repeatable."),
-            QStringLiteral("SPEC"));
+        QStringLiteral("device"),
+        QStringLiteral(
+            "Adds a device described by comma-separated key=value pairs: name, ip (required), "
+            "eeprom (default: ip), serial, uptime (hours), ntp, mbtcp, melsec, gps "
+            "(flag bytes 0..255; a flag not given is 0). Repeatable."),
+        QStringLiteral("KEY=VALUE,..."));
     const QCommandLineOption configOption(
-            QStringLiteral("config"),
-            QStringLiteral("Adds the devices of a JSON file {\"devices\":[{\"name\":..., "
-                           "\"ip\":..., ...}]}, same keys as --device."),
-            QStringLiteral("FILE"));
+        QStringLiteral("config"),
+        QStringLiteral("Adds the devices of a JSON file {\"devices\":[{\"name\":..., "
+                       "\"ip\":..., ...}]}, same keys as --device."),
+        QStringLiteral("FILE"));
     const QCommandLineOption countOption(
-            QStringLiteral("count"),
-            QStringLiteral("Adds N generated devices DEV-0001... on consecutive addresses "
-                           "(host bytes 0 and 255 skipped)."),
-            QStringLiteral("N"));
+        QStringLiteral("count"),
+        QStringLiteral("Adds N generated devices DEV-0001... on consecutive addresses "
+                       "(host bytes 0 and 255 skipped)."),
+        QStringLiteral("N"));
     const QCommandLineOption firstIpOption(
-            QStringLiteral("first-ip"), QStringLiteral("First address for --count."),
-            QStringLiteral("A.B.C.D"), QStringLiteral("10.77.1.1"));
-    const QCommandLineOption probePortOption(QStringLiteral("probe-port"),
-                                             QStringLiteral("UDP port probes arrive on."),
-                                             QStringLiteral("PORT"), QStringLiteral("4800"));
+        QStringLiteral("first-ip"),
+        QStringLiteral("First address for --count (default 10.77.1.1)."), QStringLiteral("A.B.C.D"),
+        QStringLiteral("10.77.1.1"));
+    const QCommandLineOption probePortOption(
+        QStringLiteral("probe-port"), QStringLiteral("UDP port probes arrive on (default 4800)."),
+        QStringLiteral("PORT"), QStringLiteral("4800"));
     const QCommandLineOption devicePortOption(
-            QStringLiteral("device-port"),
-            QStringLiteral("UDP port replies go to and commands arrive on."),
-            QStringLiteral("PORT"), QStringLiteral("7800"));
-    const QCommandLineOption replyAddressOption(QStringLiteral("reply-address"),
-                                                QStringLiteral("Where replies are sent."),
-                                                QStringLiteral("ADDR"),
-                                                QStringLiteral("255.255.255.255"));
+        QStringLiteral("device-port"),
+        QStringLiteral("UDP port replies go to and commands arrive on "
+                       "(default 7800)."),
+        QStringLiteral("PORT"), QStringLiteral("7800"));
+    const QCommandLineOption replyAddressOption(
+        QStringLiteral("reply-address"),
+        QStringLiteral("Where replies are sent (default 255.255.255.255)."), QStringLiteral("ADDR"),
+        QStringLiteral("255.255.255.255"));
     const QCommandLineOption maxDelayOption(
-            QStringLiteral("max-delay"),
-            QStringLiteral("Each device answers each probe after a random 0..MS ms; "
-                           "0 answers at once, all devices in one burst."),
-            QStringLiteral("MS"), QStringLiteral("0"));
+        QStringLiteral("max-delay"),
+        QStringLiteral("Each device answers each probe after a random 0..MS ms; "
+                       "0 (the default) answers at once, all devices in one burst."),
+        QStringLiteral("MS"), QStringLiteral("0"));
     const QCommandLineOption repeatOption(QStringLiteral("repeat"),
                                           QStringLiteral("Copies of its reply each device sends "
-                                                         "per probe."),
+                                                         "per probe (default 1)."),
                                           QStringLiteral("K"), QStringLiteral("1"));
     const QCommandLineOption seedOption(QStringLiteral("seed"),
                                         QStringLiteral("Seed for the answer delays "
@@ -80,7 +85,7 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
                                         QStringLiteral("N"));
     const QCommandLineOption hourOption(QStringLiteral("hour-ms"),
                                         QStringLiteral("Length of an uptime hour, to let tests "
-                                                       "watch uptime advance."),
+                                                       "watch uptime advance (default 3600000)."),
                                         QStringLiteral("MS"), QStringLiteral("3600000"));
     parser.addOptions({ deviceOption, configOption, countOption, firstIpOption, probePortOption,
                         devicePortOption, replyAddressOption, maxDelayOption, repeatOption,
@@ -94,7 +99,7 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
         parser.showHelp(0);
     if (!parser.positionalArguments().isEmpty()) {
         *error = QStringLiteral("unexpected argument \"%1\"")
-                         .arg(parser.positionalArguments().constFirst());
+                     .arg(parser.positionalArguments().constFirst());
         return std::nullopt;
     }
 
@@ -130,8 +135,8 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
         if (!builder.addConfigFile(path, error))
             return std::nullopt;
     }
-    for (const QString &spec : parser.values(deviceOption)) {
-        if (!builder.addSpec(spec, error))
+    for (const QString &fields : parser.values(deviceOption)) {
+        if (!builder.addFields(fields, error))
             return std::nullopt;
     }
     if (parser.isSet(countOption)) {

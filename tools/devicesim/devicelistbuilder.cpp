@@ -32,7 +32,7 @@ bool isUsableDeviceAddress(quint32 address)
 bool badValue(const QString &key, const QString &value, const char *expected, QString *error)
 {
     *error = QStringLiteral("bad %1 value \"%2\": expected %3")
-                     .arg(key, value, QLatin1String(expected));
+                 .arg(key, value, QLatin1String(expected));
     return false;
 }
 
@@ -62,10 +62,10 @@ std::optional<quint32> DeviceListBuilder::parseAddress(const QString &text)
 QString DeviceListBuilder::formatAddress(quint32 address)
 {
     return QStringLiteral("%1.%2.%3.%4")
-            .arg(address >> 24)
-            .arg((address >> 16) & 0xFF)
-            .arg((address >> 8) & 0xFF)
-            .arg(address & 0xFF);
+        .arg(address >> 24)
+        .arg((address >> 16) & 0xFF)
+        .arg((address >> 8) & 0xFF)
+        .arg(address & 0xFF);
 }
 
 DeviceRecord DeviceListBuilder::nextDefaults() const
@@ -79,6 +79,17 @@ DeviceRecord DeviceListBuilder::nextDefaults() const
     device.mbtcp = quint8(number % 2);
     device.melsec = quint8((number / 2) % 2);
     device.gps = quint8(number % 3 == 0 ? 1 : 0);
+    return device;
+}
+
+DeviceRecord DeviceListBuilder::describedDefaults() const
+{
+    // A device described by hand has exactly the services it names.
+    DeviceRecord device = nextDefaults();
+    device.ntp = 0;
+    device.mbtcp = 0;
+    device.melsec = 0;
+    device.gps = 0;
     return device;
 }
 
@@ -117,15 +128,15 @@ bool DeviceListBuilder::setField(DeviceRecord &device, const QString &key, const
         (key == QLatin1String("serial") ? device.serial : device.uptime) = qint32(*number);
         return true;
     }
-    quint8 *flag = key == QLatin1String("ntp")  ? &device.ntp
-            : key == QLatin1String("mbtcp")    ? &device.mbtcp
-            : key == QLatin1String("melsec")   ? &device.melsec
-            : key == QLatin1String("gps")      ? &device.gps
+    quint8 *flag = key == QLatin1String("ntp") ? &device.ntp
+        : key == QLatin1String("mbtcp")        ? &device.mbtcp
+        : key == QLatin1String("melsec")       ? &device.melsec
+        : key == QLatin1String("gps")          ? &device.gps
                                                : nullptr;
     if (!flag) {
         *error = QStringLiteral("unknown device key \"%1\" (known: name, ip, eeprom, serial, "
                                 "uptime, ntp, mbtcp, melsec, gps)")
-                         .arg(key);
+                     .arg(key);
         return false;
     }
     const auto byte = parseInteger(value, 0, 255);
@@ -135,8 +146,7 @@ bool DeviceListBuilder::setField(DeviceRecord &device, const QString &key, const
     return true;
 }
 
-bool DeviceListBuilder::finish(DeviceRecord device, bool hasAddress, bool hasEeprom,
-                               QString *error)
+bool DeviceListBuilder::finish(DeviceRecord device, bool hasAddress, bool hasEeprom, QString *error)
 {
     if (!hasAddress) {
         *error = QStringLiteral("device \"%1\" has no ip").arg(QString::fromLatin1(device.name));
@@ -148,12 +158,12 @@ bool DeviceListBuilder::finish(DeviceRecord device, bool hasAddress, bool hasEep
     return true;
 }
 
-bool DeviceListBuilder::addSpec(const QString &spec, QString *error)
+bool DeviceListBuilder::addFields(const QString &fields, QString *error)
 {
-    DeviceRecord device = nextDefaults();
+    DeviceRecord device = describedDefaults();
     bool hasAddress = false;
     bool hasEeprom = false;
-    for (const QString &item : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    for (const QString &item : fields.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const qsizetype equals = item.indexOf(QLatin1Char('='));
         if (equals < 0) {
             *error = QStringLiteral("\"%1\" in --device is not key=value").arg(item);
@@ -172,7 +182,7 @@ bool DeviceListBuilder::addSpec(const QString &spec, QString *error)
 
 bool DeviceListBuilder::addObject(const QJsonObject &object, QString *error)
 {
-    DeviceRecord device = nextDefaults();
+    DeviceRecord device = describedDefaults();
     for (auto it = object.begin(); it != object.end(); ++it) {
         const QJsonValue value = it.value();
         QString text;
@@ -184,8 +194,8 @@ bool DeviceListBuilder::addObject(const QJsonObject &object, QString *error)
                    && std::abs(value.toDouble()) < 1e15) {
             text = QString::number(qint64(value.toDouble()));
         } else {
-            *error = QStringLiteral("device key \"%1\" has a value of the wrong type")
-                             .arg(it.key());
+            *error
+                = QStringLiteral("device key \"%1\" has a value of the wrong type").arg(it.key());
             return false;
         }
         if (!setField(device, it.key(), text, error))
@@ -206,9 +216,9 @@ bool DeviceListBuilder::addConfigFile(const QString &path, QString *error)
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         *error = QStringLiteral("%1 is not valid JSON (offset %2): %3")
-                         .arg(path)
-                         .arg(parseError.offset)
-                         .arg(parseError.errorString());
+                     .arg(path)
+                     .arg(parseError.offset)
+                     .arg(parseError.errorString());
         return false;
     }
     const QJsonValue list = document.object().value(QLatin1String("devices"));
@@ -239,8 +249,8 @@ bool DeviceListBuilder::addGenerated(int count, quint32 firstAddress, QString *e
             ++address;
         if (address > 0xFFFFFFFEu || !isUsableDeviceAddress(quint32(address))) {
             *error = QStringLiteral("%1 devices from %2 run out of unicast addresses")
-                             .arg(count)
-                             .arg(formatAddress(firstAddress));
+                         .arg(count)
+                         .arg(formatAddress(firstAddress));
             return false;
         }
         DeviceRecord device = nextDefaults();

@@ -8,12 +8,11 @@ namespace {
 
 int signalPair[2] = { -1, -1 };
 
-extern "C" void onTerminationSignal(int signalNumber)
+void onTerminationSignal(int signalNumber)
 {
     const char byte = char(signalNumber);
     // Nothing useful can be done about a full pipe inside a handler.
-    if (::write(signalPair[0], &byte, 1) < 0) {
-    }
+    if (::write(signalPair[0], &byte, 1) < 0) { }
 }
 
 } // namespace

@@ -31,8 +31,8 @@ void putAddress(char *at, quint32 address)
 
 quint32 takeAddress(const char *at)
 {
-    return quint32(quint8(at[0])) << 24 | quint32(quint8(at[1])) << 16
-            | quint32(quint8(at[2])) << 8 | quint32(quint8(at[3]));
+    return quint32(quint8(at[0])) << 24 | quint32(quint8(at[1])) << 16 | quint32(quint8(at[2])) << 8
+        | quint32(quint8(at[3]));
 }
 
 QByteArray setTimeWord()
@@ -48,9 +48,9 @@ QByteArray settingsWord()
 QString wrongLength(const char *what, int expected, qsizetype actual)
 {
     return QStringLiteral("%1 command must be %2 bytes, got %3")
-            .arg(QLatin1String(what))
-            .arg(expected)
-            .arg(actual);
+        .arg(QLatin1String(what))
+        .arg(expected)
+        .arg(actual);
 }
 
 } // namespace
@@ -122,7 +122,7 @@ WireFormat::Command WireFormat::decodeCommand(const QByteArray &datagram)
         command.address = takeAddress(plain.constData() + AddressOffset);
         return command;
     }
-    command.reason = QStringLiteral("unknown command word (hex %1)")
-                             .arg(QString::fromLatin1(word.toHex()));
+    command.reason
+        = QStringLiteral("unknown command word (hex %1)").arg(QString::fromLatin1(word.toHex()));
     return command;
 }

@@ -1,0 +1,618 @@
+// Drives the built simulator over loopback only: device addresses are taken
+// from 127.0.0.0/8, which Linux routes to lo as a whole, and replies are sent
+// to 127.0.0.1 instead of the broadcast address.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QSet>
+#include <QStringList>
+#include <QTemporaryFile>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <algorithm>
+#include <csignal>
+
+namespace {
+
+const QString DeviceA = QStringLiteral("127.0.0.2");
+const QString DeviceB = QStringLiteral("127.0.0.3");
+
+QByteArray masked(QByteArray bytes)
+{
+    for (char &byte : bytes)
+        byte = char(quint8(byte) ^ 0xA7);
+    return bytes;
+}
+
+// The reply layout written out by hand from the byte table: the name field,
+// then the fixed fields in wire order; the trailing 29 unused bytes are added.
+QByteArray expectedReply(const char *hex)
+{
+    QByteArray reply = QByteArray::fromHex(hex);
+    reply.append(QByteArray(29, '\0'));
+    return reply;
+}
+
+quint16 freePort(const QHostAddress &address)
+{
+    QUdpSocket probe;
+    probe.bind(address, 0);
+    return probe.localPort();
+}
+
+qint32 uptimeOf(const QByteArray &plainReply)
+{
+    return qint32(quint32(quint8(plainReply.at(23))) | quint32(quint8(plainReply.at(24))) << 8
+                  | quint32(quint8(plainReply.at(25))) << 16
+                  | quint32(quint8(plainReply.at(26))) << 24);
+}
+
+// One simulator process plus the workstation side of the conversation.
+class SimulatorRun
+{
+public:
+    SimulatorRun()
+    {
+        listener.bind(QHostAddress::LocalHost, 0);
+        devicePort = listener.localPort();
+        probePort = freePort(QHostAddress::AnyIPv4);
+        QObject::connect(&listener, &QUdpSocket::readyRead, &listener, [this] {
+            while (listener.hasPendingDatagrams())
+                replies.append(listener.receiveDatagram());
+        });
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, &process, [this] {
+            while (process.canReadLine())
+                events.append(QJsonDocument::fromJson(process.readLine()).object());
+        });
+    }
+
+    ~SimulatorRun()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            process.waitForFinished(5000);
+        }
+    }
+
+    void start(const QStringList &arguments)
+    {
+        process.start(QStringLiteral(DEVICESIM_PATH),
+                      QStringList { QStringLiteral("--probe-port"), QString::number(probePort),
+                                    QStringLiteral("--device-port"), QString::number(devicePort),
+                                    QStringLiteral("--reply-address"), QStringLiteral("127.0.0.1") }
+                          + arguments);
+    }
+
+    QList<QJsonObject> eventsOf(const char *kind) const
+    {
+        QList<QJsonObject> found;
+        for (const QJsonObject &event : events) {
+            if (event.value(QLatin1String("event")).toString() == QLatin1String(kind))
+                found.append(event);
+        }
+        return found;
+    }
+
+    bool isReady() const { return !eventsOf("ready").isEmpty(); }
+
+    void probe(const QByteArray &text = QByteArrayLiteral("Broadcast message 0"))
+    {
+        sender.writeDatagram(text, QHostAddress::LocalHost, probePort);
+    }
+
+    void command(const QString &address, const QByteArray &bytes)
+    {
+        sender.writeDatagram(bytes, QHostAddress(address), devicePort);
+    }
+
+    QList<QByteArray> plainRepliesFrom(const QString &address) const
+    {
+        QList<QByteArray> found;
+        for (const QNetworkDatagram &datagram : replies) {
+            if (datagram.senderAddress() == QHostAddress(address)
+                && datagram.senderPort() == devicePort)
+                found.append(masked(datagram.data()));
+        }
+        return found;
+    }
+
+    QProcess process;
+    QUdpSocket listener;
+    QUdpSocket sender;
+    quint16 devicePort = 0;
+    quint16 probePort = 0;
+    QList<QNetworkDatagram> replies;
+    QList<QJsonObject> events;
+};
+
+} // namespace
+
+class TestDeviceSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void replyBytes_data();
+    void replyBytes();
+    void probeAndReplyEvents();
+    void settingsChangeStoredAddressOnly();
+    void setTimeIsLogged_data();
+    void setTimeIsLogged();
+    void junkIsRejected_data();
+    void junkIsRejected();
+    void repeatSendsIdenticalCopies_data();
+    void repeatSendsIdenticalCopies();
+    void delayedRepliesAllArrive();
+    void sharedAddressAnswersForEveryDevice();
+    void twoThousandDevicesAnswerOneProbe();
+    void uptimeAdvancesInWholeHours();
+    void signalsEndCleanly_data();
+    void signalsEndCleanly();
+    void helpListsEveryOption();
+    void invalidOptionsExitWithTwo_data();
+    void invalidOptionsExitWithTwo();
+    void unconfiguredAddressFailsToBind();
+};
+
+void TestDeviceSim::replyBytes_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("every field")
+        << QStringLiteral("name=ALPHA,ip=127.0.0.2,eeprom=192.168.10.20,serial=123456,"
+                          "uptime=77,ntp=1,mbtcp=0,melsec=1,gps=0")
+        << QByteArray()
+        << expectedReply("414c504841 0000000000000000 00 c0a80a14 00 7f000002 4d000000"
+                         "01 00 01 00 40e20100");
+    QTest::newRow("eeprom defaults to the current address")
+        << QStringLiteral("name=B,ip=127.0.0.2,serial=1,uptime=0,ntp=0,mbtcp=1,melsec=0,gps=1")
+        << QByteArray()
+        << expectedReply("42 000000000000000000000000 00 7f000002 00 7f000002 00000000"
+                         "00 01 00 01 01000000");
+    QTest::newRow("raw flag bytes and negative numbers")
+        << QStringLiteral("name=N,ip=127.0.0.2,eeprom=1.2.3.4,serial=-2,uptime=-1,"
+                          "ntp=2,mbtcp=255,melsec=0,gps=128")
+        << QByteArray()
+        << expectedReply("4e 000000000000000000000000 00 01020304 00 7f000002 ffffffff"
+                         "02 ff 00 80 feffffff");
+    QTest::newRow("32-bit extremes")
+        << QStringLiteral("name=X,ip=127.0.0.2,eeprom=255.254.253.252,serial=2147483647,"
+                          "uptime=-2147483648,ntp=0,mbtcp=0,melsec=0,gps=0")
+        << QByteArray()
+        << expectedReply("58 000000000000000000000000 00 fffefdfc 00 7f000002 00000080"
+                         "00 00 00 00 ffffff7f");
+    QTest::newRow("name of exactly 13")
+        << QStringLiteral("name=ABCDEFGHIJKLM,ip=127.0.0.2,serial=0,uptime=0,ntp=0,mbtcp=0,"
+                          "melsec=0,gps=0")
+        << QByteArray()
+        << expectedReply("4142434445464748494a4b4c4d 00 7f000002 00 7f000002 00000000"
+                         "00 00 00 00 00000000");
+    QTest::newRow("long name cut to 13")
+        << QStringLiteral("name=ABCDEFGHIJKLMNOPQRS,ip=127.0.0.2,serial=0,uptime=0,ntp=0,"
+                          "mbtcp=0,melsec=0,gps=0")
+        << QByteArray()
+        << expectedReply("4142434445464748494a4b4c4d 00 7f000002 00 7f000002 00000000"
+                         "00 00 00 00 00000000");
+    QTest::newRow("empty name") << QStringLiteral(
+        "name=,ip=127.0.0.2,serial=0,uptime=0,ntp=0,mbtcp=0,melsec=0,gps=0")
+                                << QByteArray()
+                                << expectedReply(
+                                       "00000000000000000000000000 00 7f000002 00 7f000002 00000000"
+                                       "00 00 00 00 00000000");
+    QTest::newRow("Latin-1 and control bytes from a config file")
+        << QString()
+        << QByteArrayLiteral(R"({"devices":[{"name":"Z\u00fcr\u0001\u00ff","ip":"127.0.0.2",)"
+                             R"("eeprom":"10.20.30.40","serial":-300,"uptime":3,)"
+                             R"("ntp":true,"mbtcp":0,"melsec":1,"gps":1}]})")
+        << expectedReply("5afc7201ff 0000000000000000 00 0a141e28 00 7f000002 03000000"
+                         "01 00 01 01 d4feffff");
+}
+
+void TestDeviceSim::replyBytes()
+{
+    QFETCH(QString, device);
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(expected.size(), 64);
+
+    QTemporaryFile configFile;
+    QStringList arguments;
+    if (!device.isEmpty())
+        arguments << QStringLiteral("--device") << device;
+    if (!config.isEmpty()) {
+        QVERIFY(configFile.open());
+        configFile.write(config);
+        configFile.close();
+        arguments << QStringLiteral("--config") << configFile.fileName();
+    }
+
+    SimulatorRun sim;
+    sim.start(arguments);
+    QTRY_VERIFY(sim.isReady());
+    sim.probe();
+    QTRY_COMPARE(sim.plainRepliesFrom(DeviceA).size(), 1);
+    QCOMPARE(sim.plainRepliesFrom(DeviceA).constFirst().toHex(' '), expected.toHex(' '));
+}
+
+void TestDeviceSim::probeAndReplyEvents()
+{
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("name=Zürich,ip=127.0.0.2"),
+                QStringLiteral("--device"), QStringLiteral("name=Bern,ip=127.0.0.3") });
+    QTRY_VERIFY(sim.isReady());
+    const QJsonObject ready = sim.eventsOf("ready").constFirst();
+    QCOMPARE(ready.value(QLatin1String("devices")).toInt(), 2);
+    QCOMPARE(ready.value(QLatin1String("probe_port")).toInt(), sim.probePort);
+    QCOMPARE(ready.value(QLatin1String("device_port")).toInt(), sim.devicePort);
+
+    sim.probe("Broadcast message 4711");
+    QTRY_COMPARE(sim.eventsOf("reply").size(), 2);
+    const QJsonObject probe = sim.eventsOf("probe").constFirst();
+    QCOMPARE(probe.value(QLatin1String("text")).toString(),
+             QStringLiteral("Broadcast message 4711"));
+    QCOMPARE(probe.value(QLatin1String("from")).toString(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(probe.value(QLatin1String("from_port")).toInt(), sim.sender.localPort());
+
+    QSet<QString> seen;
+    for (const QJsonObject &reply : sim.eventsOf("reply")) {
+        seen.insert(reply.value(QLatin1String("device")).toString() + QLatin1Char('@')
+                    + reply.value(QLatin1String("ip")).toString());
+        QCOMPARE(reply.value(QLatin1String("to")).toString(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(reply.value(QLatin1String("port")).toInt(), sim.devicePort);
+        QCOMPARE(reply.value(QLatin1String("probe")).toString(),
+                 QStringLiteral("Broadcast message 4711"));
+    }
+    QCOMPARE(
+        seen,
+        (QSet<QString> { QStringLiteral("Zürich@127.0.0.2"), QStringLiteral("Bern@127.0.0.3") }));
+    QTRY_COMPARE(sim.plainRepliesFrom(DeviceA).size(), 1);
+    QCOMPARE(sim.plainRepliesFrom(DeviceA).constFirst().left(7), QByteArray("Z\xfcrich\0", 7));
+}
+
+void TestDeviceSim::settingsChangeStoredAddressOnly()
+{
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2"),
+                QStringLiteral("--device"), QStringLiteral("name=B,ip=127.0.0.3") });
+    QTRY_VERIFY(sim.isReady());
+
+    sim.command(DeviceA, masked(QByteArray("stsets\x01\x01\x00\x01\x0a\x00\x00\x07", 14)));
+    QTRY_COMPARE(sim.eventsOf("command").size(), 1);
+    const QJsonObject command = sim.eventsOf("command").constFirst();
+    QCOMPARE(command.value(QLatin1String("kind")).toString(), QStringLiteral("settings"));
+    QCOMPARE(command.value(QLatin1String("options")).toArray(), (QJsonArray { 1, 1, 0, 1 }));
+    QCOMPARE(command.value(QLatin1String("address")).toString(), QStringLiteral("10.0.0.7"));
+    QCOMPARE(command.value(QLatin1String("device")).toString(), QStringLiteral("A"));
+    QCOMPARE(command.value(QLatin1String("at")).toString(), DeviceA);
+    QCOMPARE(command.value(QLatin1String("from")).toString(), QStringLiteral("127.0.0.1"));
+
+    sim.probe();
+    QTRY_COMPARE(sim.replies.size(), 2);
+    const QByteArray a = sim.plainRepliesFrom(DeviceA).constFirst();
+    QCOMPARE(a.mid(14, 4).toHex(), QByteArray("0a000007"));
+    QCOMPARE(a.mid(19, 4).toHex(), QByteArray("7f000002"));
+    const QByteArray b = sim.plainRepliesFrom(DeviceB).constFirst();
+    QCOMPARE(b.mid(14, 4).toHex(), QByteArray("7f000003"));
+}
+
+void TestDeviceSim::setTimeIsLogged_data()
+{
+    QTest::addColumn<QByteArray>("seconds");
+    QTest::addColumn<qint64>("expected");
+
+    QTest::newRow("ordinary") << QByteArray::fromHex("80a0b16a") << qint64(1790025856);
+    QTest::newRow("all bits set, unsigned")
+        << QByteArray::fromHex("ffffffff") << qint64(4294967295);
+    QTest::newRow("zero") << QByteArray::fromHex("00000000") << qint64(0);
+}
+
+void TestDeviceSim::setTimeIsLogged()
+{
+    QFETCH(QByteArray, seconds);
+    QFETCH(qint64, expected);
+
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2"),
+                QStringLiteral("--device"), QStringLiteral("name=B,ip=127.0.0.3") });
+    QTRY_VERIFY(sim.isReady());
+    sim.command(DeviceB, masked(QByteArrayLiteral("sttime") + seconds));
+    QTRY_COMPARE(sim.eventsOf("command").size(), 1);
+    const QJsonObject command = sim.eventsOf("command").constFirst();
+    QCOMPARE(command.value(QLatin1String("kind")).toString(), QStringLiteral("set-time"));
+    QCOMPARE(command.value(QLatin1String("seconds")).toInteger(), expected);
+    QCOMPARE(command.value(QLatin1String("device")).toString(), QStringLiteral("B"));
+    QCOMPARE(command.value(QLatin1String("at")).toString(), DeviceB);
+}
+
+void TestDeviceSim::junkIsRejected_data()
+{
+    QTest::addColumn<bool>("toProbePort");
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("empty command") << false << QByteArray() << QStringLiteral("empty");
+    QTest::newRow("9 bytes") << false << QByteArray(9, 'x') << QStringLiteral("unknown command");
+    QTest::newRow("13 bytes") << false << QByteArray(13, '\0') << QStringLiteral("unknown command");
+    QTest::newRow("15 bytes") << false << QByteArray(15, '\xff')
+                              << QStringLiteral("unknown command");
+    QTest::newRow("64 bytes") << false << QByteArray(64, 'R') << QStringLiteral("unknown command");
+    QTest::newRow("65507 bytes") << false << QByteArray(65507, 'J')
+                                 << QStringLiteral("unknown command");
+    QTest::newRow("3 bytes") << false << QByteArray("abc") << QStringLiteral("too short");
+    QTest::newRow("set-time one byte long")
+        << false << masked("sttime12345") << QStringLiteral("10 bytes");
+    QTest::newRow("set-time one byte short")
+        << false << masked("sttime123") << QStringLiteral("10 bytes");
+    QTest::newRow("settings one byte short")
+        << false << masked("stsets1234567") << QStringLiteral("14 bytes");
+    QTest::newRow("settings of a reply's size")
+        << false << masked("stsets" + QByteArray(58, 'a')) << QStringLiteral("14 bytes");
+    QTest::newRow("command word not masked")
+        << false << QByteArray("sttime\0\0\0\0", 10) << QStringLiteral("not masked");
+    QTest::newRow("empty probe") << true << QByteArray() << QStringLiteral("not a discovery probe");
+    QTest::newRow("probe without number separator")
+        << true << QByteArray("Broadcast message") << QStringLiteral("not a discovery probe");
+    QTest::newRow("probe in lower case")
+        << true << QByteArray("broadcast message 0") << QStringLiteral("not a discovery probe");
+    QTest::newRow("masked probe") << true << masked("Broadcast message 0")
+                                  << QStringLiteral("not a discovery probe");
+    QTest::newRow("65507 bytes to the probe port")
+        << true << QByteArray(65507, '\0') << QStringLiteral("not a discovery probe");
+}
+
+void TestDeviceSim::junkIsRejected()
+{
+    QFETCH(bool, toProbePort);
+    QFETCH(QByteArray, datagram);
+    QFETCH(QString, reason);
+
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2") });
+    QTRY_VERIFY(sim.isReady());
+    if (toProbePort)
+        sim.probe(datagram);
+    else
+        sim.command(DeviceA, datagram);
+
+    QTRY_COMPARE(sim.eventsOf("rejected").size(), 1);
+    const QJsonObject rejected = sim.eventsOf("rejected").constFirst();
+    QVERIFY2(rejected.value(QLatin1String("reason")).toString().contains(reason),
+             qPrintable(rejected.value(QLatin1String("reason")).toString()));
+    QCOMPARE(rejected.value(QLatin1String("length")).toInt(), datagram.size());
+    QCOMPARE(rejected.value(QLatin1String("port")).toInt(),
+             toProbePort ? sim.probePort : sim.devicePort);
+    QCOMPARE(rejected.value(QLatin1String("from")).toString(), QStringLiteral("127.0.0.1"));
+    if (!toProbePort)
+        QCOMPARE(rejected.value(QLatin1String("at")).toString(), DeviceA);
+    QVERIFY(sim.eventsOf("command").isEmpty());
+    QVERIFY(sim.eventsOf("reply").isEmpty());
+
+    // Still alive and still answering.
+    sim.probe();
+    QTRY_COMPARE(sim.plainRepliesFrom(DeviceA).size(), 1);
+    QCOMPARE(sim.process.state(), QProcess::Running);
+}
+
+void TestDeviceSim::repeatSendsIdenticalCopies_data()
+{
+    QTest::addColumn<int>("repeat");
+    QTest::newRow("once") << 1;
+    QTest::newRow("three times") << 3;
+}
+
+void TestDeviceSim::repeatSendsIdenticalCopies()
+{
+    QFETCH(int, repeat);
+
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--repeat"), QString::number(repeat), QStringLiteral("--device"),
+                QStringLiteral("name=A,ip=127.0.0.2"), QStringLiteral("--device"),
+                QStringLiteral("name=B,ip=127.0.0.3") });
+    QTRY_VERIFY(sim.isReady());
+    sim.probe();
+    QTRY_COMPARE(sim.replies.size(), 2 * repeat);
+    QCOMPARE(sim.eventsOf("reply").size(), 2 * repeat);
+    for (const QString &address : { DeviceA, DeviceB }) {
+        const QList<QByteArray> copies = sim.plainRepliesFrom(address);
+        QCOMPARE(copies.size(), repeat);
+        QCOMPARE(QSet<QByteArray>(copies.begin(), copies.end()).size(), 1);
+    }
+}
+
+void TestDeviceSim::delayedRepliesAllArrive()
+{
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--max-delay"), QStringLiteral("300"), QStringLiteral("--seed"),
+                QStringLiteral("7"), QStringLiteral("--count"), QStringLiteral("20"),
+                QStringLiteral("--first-ip"), QStringLiteral("127.2.0.1") });
+    QTRY_VERIFY(sim.isReady());
+    sim.probe();
+    QTRY_COMPARE(sim.replies.size(), 20);
+    QSet<QString> sources;
+    for (const QNetworkDatagram &datagram : std::as_const(sim.replies))
+        sources.insert(datagram.senderAddress().toString());
+    QCOMPARE(sources.size(), 20);
+    QVERIFY(sources.contains(QStringLiteral("127.2.0.20")));
+}
+
+void TestDeviceSim::sharedAddressAnswersForEveryDevice()
+{
+    // Factory-fresh devices often share one address; each still answers.
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2,serial=1"),
+                QStringLiteral("--device"), QStringLiteral("name=B,ip=127.0.0.2,serial=2") });
+    QTRY_VERIFY(sim.isReady());
+    sim.probe();
+    QTRY_COMPARE(sim.plainRepliesFrom(DeviceA).size(), 2);
+
+    sim.command(DeviceA, masked(QByteArray("stsets\x01\x01\x00\x01\x0a\x00\x00\x09", 14)));
+    QTRY_COMPARE(sim.eventsOf("command").size(), 2);
+    QSet<QString> devices;
+    for (const QJsonObject &command : sim.eventsOf("command"))
+        devices.insert(command.value(QLatin1String("device")).toString());
+    QCOMPARE(devices, (QSet<QString> { QStringLiteral("A"), QStringLiteral("B") }));
+}
+
+void TestDeviceSim::twoThousandDevicesAnswerOneProbe()
+{
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--count"), QStringLiteral("2000"), QStringLiteral("--first-ip"),
+                QStringLiteral("127.1.0.1") });
+    QTRY_VERIFY_WITH_TIMEOUT(sim.isReady(), 20000);
+    QCOMPARE(sim.eventsOf("ready").constFirst().value(QLatin1String("devices")).toInt(), 2000);
+    sim.probe();
+    QTRY_COMPARE_WITH_TIMEOUT(sim.eventsOf("reply").size(), 2000, 30000);
+    QVERIFY(sim.eventsOf("send-failed").isEmpty());
+
+    QSet<QString> addresses;
+    QSet<QString> names;
+    for (const QJsonObject &reply : sim.eventsOf("reply")) {
+        addresses.insert(reply.value(QLatin1String("ip")).toString());
+        names.insert(reply.value(QLatin1String("device")).toString());
+    }
+    QCOMPARE(addresses.size(), 2000);
+    QCOMPARE(names.size(), 2000);
+    // Host bytes 255 and 0 are skipped: 254 devices fit per /24.
+    QVERIFY(addresses.contains(QStringLiteral("127.1.0.254")));
+    QVERIFY(!addresses.contains(QStringLiteral("127.1.0.255")));
+    QVERIFY(!addresses.contains(QStringLiteral("127.1.1.0")));
+    QVERIFY(addresses.contains(QStringLiteral("127.1.1.1")));
+    QVERIFY(addresses.contains(QStringLiteral("127.1.7.222"))); // 7 * 254 + 222 = 2000
+    QVERIFY(!addresses.contains(QStringLiteral("127.1.7.223")));
+    QVERIFY(names.contains(QStringLiteral("DEV-0001")));
+    QVERIFY(names.contains(QStringLiteral("DEV-2000")));
+    // The loopback receive buffer may drop part of such a burst; some must arrive.
+    QTRY_VERIFY(!sim.replies.isEmpty());
+}
+
+void TestDeviceSim::uptimeAdvancesInWholeHours()
+{
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--hour-ms"), QStringLiteral("300"), QStringLiteral("--device"),
+                QStringLiteral("name=A,ip=127.0.0.2,uptime=5") });
+    QTRY_VERIFY(sim.isReady());
+    const auto latestUptime = [&sim] {
+        const QList<QByteArray> seen = sim.plainRepliesFrom(DeviceA);
+        return seen.isEmpty() ? 0 : uptimeOf(seen.constLast());
+    };
+    // One probe each time the condition is polled.
+    QTRY_VERIFY_WITH_TIMEOUT((sim.probe(), latestUptime() >= 8), 20000);
+
+    QList<qint32> uptimes;
+    for (const QByteArray &reply : sim.plainRepliesFrom(DeviceA))
+        uptimes.append(uptimeOf(reply));
+    QVERIFY2(uptimes.constFirst() == 5 || uptimes.constFirst() == 6,
+             qPrintable(QString::number(uptimes.constFirst())));
+    QVERIFY(std::is_sorted(uptimes.begin(), uptimes.end()));
+    // Probes within the same hour see the same value.
+    QVERIFY(QSet<qint32>(uptimes.begin(), uptimes.end()).size() < uptimes.size());
+}
+
+void TestDeviceSim::signalsEndCleanly_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestDeviceSim::signalsEndCleanly()
+{
+    QFETCH(int, signalNumber);
+
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("ip=127.0.0.2") });
+    QTRY_VERIFY(sim.isReady());
+    QCOMPARE(::kill(pid_t(sim.process.processId()), signalNumber), 0);
+    QVERIFY(sim.process.waitForFinished(5000));
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
+}
+
+void TestDeviceSim::helpListsEveryOption()
+{
+    QProcess process;
+    process.start(QStringLiteral(DEVICESIM_PATH), { QStringLiteral("--help") });
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString help = QString::fromUtf8(process.readAllStandardOutput());
+    for (const char *option :
+         { "--device", "--config", "--count", "--first-ip", "--probe-port", "--device-port",
+           "--reply-address", "--max-delay", "--repeat", "--seed", "--hour-ms" })
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+}
+
+void TestDeviceSim::invalidOptionsExitWithTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    const auto device = [](const char *fields) {
+        return QStringList { QStringLiteral("--device"), QString::fromUtf8(fields) };
+    };
+    QTest::newRow("no devices") << QStringList();
+    QTest::newRow("short address") << device("ip=127.0.2");
+    QTest::newRow("octet above 255") << device("ip=127.0.0.256");
+    QTest::newRow("no ip") << device("name=A");
+    QTest::newRow("broadcast as device") << device("ip=255.255.255.255");
+    QTest::newRow("flag above a byte") << device("ip=127.0.0.2,gps=256");
+    QTest::newRow("negative flag") << device("ip=127.0.0.2,ntp=-1");
+    QTest::newRow("serial beyond 32 bits") << device("ip=127.0.0.2,serial=2147483648");
+    QTest::newRow("unknown key") << device("ip=127.0.0.2,colour=red");
+    QTest::newRow("not key=value") << device("ip=127.0.0.2,loose");
+    QTest::newRow("name outside Latin-1") << device("ip=127.0.0.2,name=Ω");
+    QTest::newRow("zero count") << QStringList { QStringLiteral("--count"), QStringLiteral("0") };
+    QTest::newRow("count past the address space")
+        << QStringList { QStringLiteral("--count"), QStringLiteral("3"),
+                         QStringLiteral("--first-ip"), QStringLiteral("255.255.255.253") };
+    QTest::newRow("port out of range") << device("ip=127.0.0.2")
+            + QStringList { QStringLiteral("--probe-port"), QStringLiteral("70000") };
+    QTest::newRow("repeat of zero")
+        << device("ip=127.0.0.2") + QStringList { QStringLiteral("--repeat"), QStringLiteral("0") };
+    QTest::newRow("JSON that is not a device list")
+        << QStringList { QStringLiteral("--config"), QStringLiteral(DEVICESIM_PATH) };
+    QTest::newRow("unknown option")
+        << device("ip=127.0.0.2") + QStringList { QStringLiteral("--bogus") };
+    QTest::newRow("stray argument")
+        << device("ip=127.0.0.2") + QStringList { QStringLiteral("extra") };
+    QTest::newRow("missing config")
+        << QStringList { QStringLiteral("--config"), QStringLiteral("/nonexistent/devices.json") };
+}
+
+void TestDeviceSim::invalidOptionsExitWithTwo()
+{
+    QFETCH(QStringList, arguments);
+
+    QProcess process;
+    process.start(QStringLiteral(DEVICESIM_PATH), arguments);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY(!process.readAllStandardError().isEmpty());
+    QVERIFY(process.readAllStandardOutput().isEmpty());
+}
+
+void TestDeviceSim::unconfiguredAddressFailsToBind()
+{
+    // 192.0.2.0/24 is reserved for documentation and never configured here;
+    // binding fails before anything could be sent.
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("ip=192.0.2.1") });
+    QTRY_COMPARE(sim.process.state(), QProcess::NotRunning);
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 1);
+    QCOMPARE(sim.eventsOf("bind-failed").size(), 1);
+    QCOMPARE(sim.eventsOf("bind-failed").constFirst().value(QLatin1String("address")).toString(),
+             QStringLiteral("192.0.2.1"));
+    QVERIFY(!sim.isReady());
+}
+
+QTEST_GUILESS_MAIN(TestDeviceSim)
+#include "tst_devicesim.moc"
