@@ -17,6 +17,9 @@ namespace {
 
 constexpr int probeInterval = 1000; // ms
 constexpr auto bindMode = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
+// Holds a burst of replies from thousands of devices until the list takes them: the kernel
+// charges each 64-byte reply 0.8 to 4 KiB (docs/benchmarks.md). Capped by the OS's maximum.
+constexpr int replyBufferSize = 4 * 1024 * 1024; // bytes
 
 } // namespace
 
@@ -51,6 +54,7 @@ setuptool::setuptool(QMainWindow *parent)
         udpSocket = new QUdpSocket(this);
         udpSocket->abort();
         udpSocket->bind(QHostAddress::AnyIPv4, devicePort, bindMode);
+        udpSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, replyBufferSize);
         receive_sockets.append(udpSocket);
     }
 
@@ -132,7 +136,9 @@ void setuptool::processPendingDatagrams()
         ++receive;
 
         QByteArray datagram(qMax<qint64>(socket->pendingDatagramSize(), 0), Qt::Uninitialized);
-        socket->readDatagram(datagram.data(), datagram.size());
+        // A failed read leaves the buffer as it was allocated: nothing of it may be parsed.
+        const qint64 bytesRead = socket->readDatagram(datagram.data(), datagram.size());
+        datagram.truncate(int(qMax<qint64>(bytesRead, 0)));
 
         ui->receiveLabel->setText(tr("Receive: ") + QString::number(receive));
 

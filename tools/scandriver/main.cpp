@@ -1,3 +1,4 @@
+#include "latencyprobe.h"
 #include "scandriver.h"
 
 #include "settingsform.h"
@@ -6,13 +7,16 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPixmap>
 #include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -21,6 +25,17 @@ void printLine(const QJsonObject &object)
     std::fputs(QJsonDocument(object).toJson(QJsonDocument::Compact).constData(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+// The buffer a socket gets from the kernel when nobody asks for one: Linux doubles what
+// setsockopt(SO_RCVBUF) is given, so half of net.core.rmem_default restores the default.
+int osDefaultReplyBuffer()
+{
+    QFile file(QStringLiteral("/proc/sys/net/core/rmem_default"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const int bytes = file.readAll().trimmed().toInt();
+    return bytes > 0 ? bytes / 2 : -1;
 }
 
 } // namespace
@@ -34,7 +49,8 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(QStringLiteral(
             "Runs the set-up tool's main window and scans with it from outside, without a user.\n"
             "Prints one JSON line of figures per scan: rows listed, duplicate rows, ms from the\n"
-            "first probe to the last new row, CPU ms of the scan, resident and peak memory (KiB)."));
+            "first probe to the last new row, CPU ms of the scan, resident and peak memory (KiB),\n"
+            "and the receive buffer the kernel gives the reply sockets (bytes)."));
     parser.addHelpOption();
     const QCommandLineOption scansOption(QStringLiteral("scans"),
                                          QStringLiteral("Scans to run in a row (default 1)."),
@@ -50,27 +66,101 @@ int main(int argc, char **argv)
             QStringLiteral("DIR"));
     const QCommandLineOption stayOption(QStringLiteral("stay"),
                                         QStringLiteral("Keep the window open after the scans."));
-    parser.addOptions({ scansOption, settingsOption, screenshotOption, stayOption });
+    const QCommandLineOption replyBufferOption(
+            QStringLiteral("reply-buffer"),
+            QStringLiteral("Before scanning, set the receive buffer of the window's reply sockets "
+                           "to BYTES (as setsockopt(SO_RCVBUF) takes it), or to the system's "
+                           "default with 'os-default', to compare with what the tool asks for."),
+            QStringLiteral("BYTES"));
+    const QCommandLineOption rowTimesOption(
+            QStringLiteral("row-times"),
+            QStringLiteral("Write one JSON line per listed row into FILE: scan, row, wall-clock "
+                           "time of its insertion (at_us, microseconds since the epoch), text."),
+            QStringLiteral("FILE"));
+    parser.addOptions({ scansOption, settingsOption, screenshotOption, stayOption, replyBufferOption,
+                        rowTimesOption });
+    const QCommandLineOption latencyOption(
+            QStringLiteral("latency-probe"),
+            QStringLiteral("Run a 10 ms timer on the window's thread during each scan and add the "
+                           "worst delay of its ticks beyond 10 ms (worst_timer_delay_ms) and their "
+                           "count (timer_ticks) to the figures."));
+    parser.addOption(latencyOption);
     parser.process(app);
 
     setuptool window;
     window.show();
     ScanDriver driver(&window);
 
+    if (parser.isSet(replyBufferOption)) {
+        const QString value = parser.value(replyBufferOption);
+        bool ok = true;
+        const int bytes = value == QLatin1String("os-default") ? osDefaultReplyBuffer()
+                                                               : value.toInt(&ok);
+        if (!ok || bytes <= 0 || driver.setReplyBufferSize(bytes) == 0) {
+            std::fprintf(stderr, "scandriver: cannot set the reply buffer to '%s'\n",
+                         qPrintable(value));
+            return 2;
+        }
+    }
+
+    QFile rowTimes;
+    if (parser.isSet(rowTimesOption)) {
+        rowTimes.setFileName(parser.value(rowTimesOption));
+        if (!rowTimes.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+            std::fprintf(stderr, "scandriver: cannot write %s: %s\n",
+                         qPrintable(rowTimes.fileName()), qPrintable(rowTimes.errorString()));
+            return 2;
+        }
+    }
+
+    const auto *receiveLabel = window.findChild<QLabel *>(QStringLiteral("receiveLabel"));
+    std::unique_ptr<LatencyProbe> probe;
+    if (parser.isSet(latencyOption))
+        probe = std::make_unique<LatencyProbe>();
+
     const int scans = parser.value(scansOption).toInt();
     const int settings = parser.value(settingsOption).toInt();
     QTimer::singleShot(0, &app, [&] {
         for (int i = 1; i <= scans; ++i) {
+            const qint64 rssBeforeKb = ScanDriver::statusKb("VmRSS");
+            if (probe)
+                probe->start();
             const ScanDriver::ScanFigures figures = driver.scan();
+            if (probe)
+                probe->stop();
             for (int row = 0; row < settings; ++row)
                 driver.openSettings(row);
-            printLine({ { QStringLiteral("scan"), i },
-                        { QStringLiteral("rows"), figures.rows },
-                        { QStringLiteral("duplicate_rows"), figures.duplicateRows },
-                        { QStringLiteral("first_probe_to_last_row_ms"), figures.firstProbeToLastRowMs },
-                        { QStringLiteral("cpu_ms"), figures.cpuMs },
-                        { QStringLiteral("rss_kb"), figures.rssKb },
-                        { QStringLiteral("peak_rss_kb"), figures.peakRssKb } });
+            QJsonObject scanLine { { QStringLiteral("scan"), i },
+                                   { QStringLiteral("rows"), figures.rows },
+                                   { QStringLiteral("duplicate_rows"), figures.duplicateRows },
+                                   { QStringLiteral("first_probe_to_last_row_ms"), figures.firstProbeToLastRowMs },
+                                   { QStringLiteral("cpu_ms"), figures.cpuMs },
+                                   { QStringLiteral("rss_kb"), figures.rssKb },
+                                   { QStringLiteral("peak_rss_kb"), figures.peakRssKb },
+                                   { QStringLiteral("reply_buffer"), driver.replyBufferSize() } };
+            // What the window's receive label counts: every datagram read, listed or not.
+            scanLine.insert(QStringLiteral("received"),
+                            receiveLabel->text().section(QLatin1Char(' '), -1).toInt());
+            scanLine.insert(QStringLiteral("rss_before_kb"), rssBeforeKb);
+            if (probe) {
+                scanLine.insert(QStringLiteral("worst_timer_delay_ms"), probe->worstDelayMs());
+                scanLine.insert(QStringLiteral("timer_ticks"), probe->tickCount());
+            }
+            printLine(scanLine);
+            if (rowTimes.isOpen()) {
+                const QVector<qint64> &times = driver.rowTimesUs();
+                for (int row = 0; row < times.size(); ++row) {
+                    // The names' NUL padding would only get in the way of whoever reads this.
+                    QString text = driver.rowText(row);
+                    text.remove(QChar(0));
+                    const QJsonObject line { { QStringLiteral("scan"), i },
+                                             { QStringLiteral("row"), row },
+                                             { QStringLiteral("at_us"), times.at(row) },
+                                             { QStringLiteral("text"), text } };
+                    rowTimes.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+                }
+                rowTimes.flush();
+            }
         }
         if (parser.isSet(screenshotOption)) {
             const QDir directory(parser.value(screenshotOption));

@@ -12,8 +12,32 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTimer>
+#include <QUdpSocket>
+
+#include <ctime>
 
 #include <sys/resource.h>
+
+namespace {
+
+qint64 wallClockUs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+QList<QUdpSocket *> replySockets(const setuptool *window)
+{
+    QList<QUdpSocket *> sockets;
+    for (QUdpSocket *socket : window->findChildren<QUdpSocket *>()) {
+        if (socket->localPort() == setuptool::devicePort)
+            sockets.append(socket);
+    }
+    return sockets;
+}
+
+} // namespace
 
 ScanDriver::ScanDriver(setuptool *window)
     : window(window)
@@ -23,6 +47,8 @@ ScanDriver::ScanDriver(setuptool *window)
     , progress(window->findChild<QProgressBar *>(QStringLiteral("scanprogressBar")))
 {
     Q_ASSERT(list && scanButton && stateLabel && progress);
+    if (qEnvironmentVariableIsSet("EXPERIMENT_UNIFORM"))
+        list->setUniformItemSizes(true);
     clock.start();
     // The bar reaches 1 right after the first probes went out.
     connect(progress, &QProgressBar::valueChanged, this, [this](int value) {
@@ -30,13 +56,21 @@ ScanDriver::ScanDriver(setuptool *window)
             firstProbeAt = clock.elapsed();
     });
     connect(list->model(), &QAbstractItemModel::rowsInserted, this,
-            [this] { lastRowAt = clock.elapsed(); });
+            [this](const QModelIndex &, int first, int last) {
+                lastRowAt = clock.elapsed();
+                const qint64 now = wallClockUs();
+                if (rowAtUs.size() <= last)
+                    rowAtUs.resize(last + 1, -1);
+                for (int row = first; row <= last; ++row)
+                    rowAtUs[row] = now;
+            });
 }
 
 ScanDriver::ScanFigures ScanDriver::scan()
 {
     firstProbeAt = -1;
     lastRowAt = -1;
+    rowAtUs.clear();
     const qint64 cpuBefore = cpuTimeMs();
 
     scanButton->click();
@@ -70,6 +104,28 @@ bool ScanDriver::openSettings(int row)
         return false;
     emit list->itemDoubleClicked(item);
     return true;
+}
+
+QString ScanDriver::rowText(int row) const
+{
+    const QListWidgetItem *item = list->item(row);
+    return item ? item->text() : QString();
+}
+
+int ScanDriver::setReplyBufferSize(int bytes)
+{
+    const QList<QUdpSocket *> sockets = replySockets(window);
+    for (QUdpSocket *socket : sockets)
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, bytes);
+    return int(sockets.size());
+}
+
+int ScanDriver::replyBufferSize() const
+{
+    const QList<QUdpSocket *> sockets = replySockets(window);
+    if (sockets.isEmpty())
+        return -1;
+    return sockets.first()->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
 }
 
 qint64 ScanDriver::cpuTimeMs()

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 class QLabel;
 class QListWidget;
@@ -34,6 +35,16 @@ public:
     ScanFigures scan();
     // Opens the settings window of `row` as a double-click does.
     bool openSettings(int row);
+    // Wall-clock time (microseconds since the epoch) at which each row of the last scan was
+    // inserted, by row; comparable with kernel receive timestamps of the replies.
+    const QVector<qint64> &rowTimesUs() const { return rowAtUs; }
+    QString rowText(int row) const;
+
+    // Sets the receive buffer of the window's reply sockets, as setsockopt(SO_RCVBUF) takes it,
+    // and returns how many sockets were changed.
+    int setReplyBufferSize(int bytes);
+    // The receive buffer the kernel gives the first reply socket now (-1 without one).
+    int replyBufferSize() const;
 
     static qint64 cpuTimeMs();
     static qint64 statusKb(const char *field);
@@ -47,6 +58,7 @@ private:
     QElapsedTimer clock;
     qint64 firstProbeAt = -1;
     qint64 lastRowAt = -1;
+    QVector<qint64> rowAtUs;
 };
 
 #endif // SCANDRIVER_H
