@@ -155,7 +155,6 @@ private slots:
     void uptimeAdvancesInWholeHours();
     void signalsEndCleanly_data();
     void signalsEndCleanly();
-    void helpListsEveryOption();
     void invalidOptionsExitWithTwo_data();
     void invalidOptionsExitWithTwo();
     void unconfiguredAddressFailsToBind();
@@ -537,19 +536,6 @@ void TestDeviceSim::signalsEndCleanly()
     QCOMPARE(sim.process.exitCode(), 0);
 }
 
-void TestDeviceSim::helpListsEveryOption()
-{
-    QProcess process;
-    process.start(QStringLiteral(DEVICESIM_PATH), { QStringLiteral("--help") });
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitCode(), 0);
-    const QString help = QString::fromUtf8(process.readAllStandardOutput());
-    for (const char *option :
-         { "--device", "--config", "--count", "--first-ip", "--probe-port", "--device-port",
-           "--reply-address", "--max-delay", "--repeat", "--seed", "--hour-ms" })
-        QVERIFY2(help.contains(QLatin1String(option)), option);
-}
-
 void TestDeviceSim::invalidOptionsExitWithTwo_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -558,30 +544,17 @@ void TestDeviceSim::invalidOptionsExitWithTwo_data()
         return QStringList { QStringLiteral("--device"), QString::fromUtf8(fields) };
     };
     QTest::newRow("no devices") << QStringList();
-    QTest::newRow("short address") << device("ip=127.0.2");
     QTest::newRow("octet above 255") << device("ip=127.0.0.256");
     QTest::newRow("no ip") << device("name=A");
-    QTest::newRow("broadcast as device") << device("ip=255.255.255.255");
     QTest::newRow("flag above a byte") << device("ip=127.0.0.2,gps=256");
-    QTest::newRow("negative flag") << device("ip=127.0.0.2,ntp=-1");
-    QTest::newRow("serial beyond 32 bits") << device("ip=127.0.0.2,serial=2147483648");
     QTest::newRow("unknown key") << device("ip=127.0.0.2,colour=red");
-    QTest::newRow("not key=value") << device("ip=127.0.0.2,loose");
-    QTest::newRow("name outside Latin-1") << device("ip=127.0.0.2,name=Ω");
-    QTest::newRow("zero count") << QStringList { QStringLiteral("--count"), QStringLiteral("0") };
     QTest::newRow("count past the address space")
         << QStringList { QStringLiteral("--count"), QStringLiteral("3"),
                          QStringLiteral("--first-ip"), QStringLiteral("255.255.255.253") };
-    QTest::newRow("port out of range") << device("ip=127.0.0.2")
-            + QStringList { QStringLiteral("--probe-port"), QStringLiteral("70000") };
     QTest::newRow("repeat of zero")
         << device("ip=127.0.0.2") + QStringList { QStringLiteral("--repeat"), QStringLiteral("0") };
-    QTest::newRow("JSON that is not a device list")
-        << QStringList { QStringLiteral("--config"), QStringLiteral(DEVICESIM_PATH) };
     QTest::newRow("unknown option")
         << device("ip=127.0.0.2") + QStringList { QStringLiteral("--bogus") };
-    QTest::newRow("stray argument")
-        << device("ip=127.0.0.2") + QStringList { QStringLiteral("extra") };
     QTest::newRow("missing config")
         << QStringList { QStringLiteral("--config"), QStringLiteral("/nonexistent/devices.json") };
 }
