@@ -77,8 +77,14 @@ int main(int argc, char **argv)
             QStringLiteral("Write one JSON line per listed row into FILE: scan, row, wall-clock "
                            "time of its insertion (at_us, microseconds since the epoch), text."),
             QStringLiteral("FILE"));
+    const QCommandLineOption settleOption(
+            QStringLiteral("settle"),
+            QStringLiteral("After each scan, keep the window reading until its reply sockets are "
+                           "empty (at most 60 s) and print a second line of figures "
+                           "(\"settled\": true) counted from the scan's start; --row-times then "
+                           "also has the rows listed after the scan."));
     parser.addOptions({ scansOption, settingsOption, screenshotOption, stayOption, replyBufferOption,
-                        rowTimesOption });
+                        rowTimesOption, settleOption });
     const QCommandLineOption latencyOption(
             QStringLiteral("latency-probe"),
             QStringLiteral("Run a 10 ms timer on the window's thread during each scan and add the "
@@ -147,6 +153,18 @@ int main(int argc, char **argv)
                 scanLine.insert(QStringLiteral("timer_ticks"), probe->tickCount());
             }
             printLine(scanLine);
+            if (parser.isSet(settleOption)) {
+                bool drained = false;
+                const ScanDriver::ScanFigures settled = driver.settle(60000, &drained);
+                printLine({ { QStringLiteral("scan"), i },
+                            { QStringLiteral("settled"), true },
+                            { QStringLiteral("drained"), drained },
+                            { QStringLiteral("rows"), settled.rows },
+                            { QStringLiteral("duplicate_rows"), settled.duplicateRows },
+                            { QStringLiteral("first_probe_to_last_row_ms"), settled.firstProbeToLastRowMs },
+                            { QStringLiteral("cpu_ms"), settled.cpuMs },
+                            { QStringLiteral("peak_rss_kb"), settled.peakRssKb } });
+            }
             if (rowTimes.isOpen()) {
                 const QVector<qint64> &times = driver.rowTimesUs();
                 for (int row = 0; row < times.size(); ++row) {

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <ctime>
 
 #include <sys/resource.h>
@@ -47,8 +48,6 @@ ScanDriver::ScanDriver(setuptool *window)
     , progress(window->findChild<QProgressBar *>(QStringLiteral("scanprogressBar")))
 {
     Q_ASSERT(list && scanButton && stateLabel && progress);
-    if (qEnvironmentVariableIsSet("EXPERIMENT_UNIFORM"))
-        list->setUniformItemSizes(true);
     clock.start();
     // The bar reaches 1 right after the first probes went out.
     connect(progress, &QProgressBar::valueChanged, this, [this](int value) {
@@ -71,7 +70,7 @@ ScanDriver::ScanFigures ScanDriver::scan()
     firstProbeAt = -1;
     lastRowAt = -1;
     rowAtUs.clear();
-    const qint64 cpuBefore = cpuTimeMs();
+    scanCpuStart = cpuTimeMs();
 
     scanButton->click();
     QEventLoop loop;
@@ -82,7 +81,35 @@ ScanDriver::ScanFigures ScanDriver::scan()
     });
     poll.start(20);
     loop.exec();
+    return figuresSoFar();
+}
 
+ScanDriver::ScanFigures ScanDriver::settle(int maxMs, bool *drained)
+{
+    // The last probe went out a second before the scan ended, so every reply is in by now;
+    // the window keeps reading them as long as its reply sockets hold any.
+    const QList<QUdpSocket *> sockets = replySockets(window);
+    const auto empty = [&sockets] {
+        return std::none_of(sockets.cbegin(), sockets.cend(),
+                            [](QUdpSocket *socket) { return socket->hasPendingDatagrams(); });
+    };
+    QElapsedTimer waited;
+    waited.start();
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (empty() || waited.elapsed() >= maxMs)
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    if (drained)
+        *drained = empty();
+    return figuresSoFar();
+}
+
+ScanDriver::ScanFigures ScanDriver::figuresSoFar() const
+{
     ScanFigures figures;
     figures.rows = list->count();
     QSet<QString> titles;
@@ -91,7 +118,7 @@ ScanDriver::ScanFigures ScanDriver::scan()
     figures.duplicateRows = figures.rows - int(titles.size());
     if (firstProbeAt >= 0 && lastRowAt >= firstProbeAt)
         figures.firstProbeToLastRowMs = lastRowAt - firstProbeAt;
-    figures.cpuMs = cpuTimeMs() - cpuBefore;
+    figures.cpuMs = cpuTimeMs() - scanCpuStart;
     figures.peakRssKb = statusKb("VmHWM");
     figures.rssKb = statusKb("VmRSS");
     return figures;

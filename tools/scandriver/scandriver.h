@@ -33,6 +33,9 @@ public:
 
     // Runs one full scan and returns once the window is idle again.
     ScanFigures scan();
+    // After a scan: serves the window's events until its reply sockets hold nothing more (or
+    // `maxMs` have passed; *drained tells which) and returns the figures from the scan's start.
+    ScanFigures settle(int maxMs, bool *drained = nullptr);
     // Opens the settings window of `row` as a double-click does.
     bool openSettings(int row);
     // Wall-clock time (microseconds since the epoch) at which each row of the last scan was
@@ -50,6 +53,8 @@ public:
     static qint64 statusKb(const char *field);
 
 private:
+    ScanFigures figuresSoFar() const;
+
     setuptool *window;
     QListWidget *list;
     QPushButton *scanButton;
@@ -58,6 +63,7 @@ private:
     QElapsedTimer clock;
     qint64 firstProbeAt = -1;
     qint64 lastRowAt = -1;
+    qint64 scanCpuStart = 0;
     QVector<qint64> rowAtUs;
 };
 
