@@ -17,9 +17,10 @@ namespace {
 
 constexpr int probeInterval = 1000; // ms
 constexpr auto bindMode = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
-// Holds a burst of replies from thousands of devices until the list takes them: the kernel
-// charges each 64-byte reply 0.8 to 4 KiB (docs/benchmarks.md). Capped by the OS's maximum.
+// 2,000 replies arriving at once, at up to 4 KiB of kernel accounting each (Linux doubles this).
 constexpr int replyBufferSize = 4 * 1024 * 1024; // bytes
+// While replies pour in, the window is painted at most once per frame of this length.
+constexpr int repaintInterval = 20; // ms
 
 } // namespace
 
@@ -33,8 +34,17 @@ setuptool::setuptool(QMainWindow *parent)
 
     ui->readytostartLabel->setText(tr("Ready to scan"));
     ui->receiveLabel->setText(QString());
+    // Every row has the same shape (name, "@", address). Without this the list measures all
+    // its rows again for each new one, which stalls the window when thousands of devices answer.
+    ui->listWidget->setUniformItemSizes(true);
 
     timer = new QTimer(this);
+
+    repaintTimer = new QTimer(this);
+    repaintTimer->setSingleShot(true);
+    repaintTimer->setInterval(repaintInterval);
+    connect(repaintTimer, &QTimer::timeout, this,
+            [this] { ui->centralWidget->setUpdatesEnabled(true); });
 
     // One probe socket and one reply socket per usable address. A probe socket bound to
     // its interface's address sends its broadcast out through that interface, so every
@@ -129,11 +139,13 @@ void setuptool::broadcastDatagram()
 void setuptool::processPendingDatagrams()
 {
     for (QUdpSocket *socket : std::as_const(receive_sockets)) {
-        // One datagram per socket and call; the rest waits for the next call.
-        if (!socket->hasPendingDatagrams())
+        // One datagram per socket and call; the rest waits for the next call. A socket whose
+        // port another program holds exclusively never got bound and has nothing to read.
+        if (socket->state() != QAbstractSocket::BoundState || !socket->hasPendingDatagrams())
             continue;
 
         ++receive;
+        holdRepaint();
 
         QByteArray datagram(qMax<qint64>(socket->pendingDatagramSize(), 0), Qt::Uninitialized);
         // A failed read leaves the buffer as it was allocated: nothing of it may be parsed.
@@ -158,6 +170,17 @@ void setuptool::processPendingDatagrams()
         ui->listWidget->addItem(serv->get_title());
         ntp_servers.append(QSharedPointer<NTPserver>::create(*serv));
     }
+}
+
+// Each datagram read changes the counter and maybe the list, and painting the window after every
+// one of them would cost far more than reading it: a burst from thousands of devices would then
+// overflow the socket buffers. Painting waits for the end of the current frame instead.
+void setuptool::holdRepaint()
+{
+    if (repaintTimer->isActive())
+        return;
+    ui->centralWidget->setUpdatesEnabled(false);
+    repaintTimer->start();
 }
 
 void setuptool::openSettings(QListWidgetItem *item)

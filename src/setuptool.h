@@ -40,6 +40,8 @@ private slots:
     void openSettings(QListWidgetItem *item);
 
 private:
+    void holdRepaint();
+
     std::unique_ptr<Ui::setuptool> ui;
     QUdpSocket *udpSocket = nullptr;
     QTimer *timer = nullptr;
@@ -55,6 +57,7 @@ private:
     QVector<QSharedPointer<NTPserver>> ntp_servers;
     // Settings windows live until the program ends; closing one only hides it.
     std::vector<std::unique_ptr<SettingsForm>> settings_windows;
+    QTimer *repaintTimer = nullptr;
 };
 
 #endif // SETUPTOOL_H

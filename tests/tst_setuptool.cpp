@@ -69,9 +69,11 @@ void tst_SetupTool::startupState()
     QVERIFY(bar->value() < bar->minimum());
     QCOMPARE(list->count(), 0);
 
+    // Idle: no scan timer runs.
     const QList<QTimer *> timers = window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
-    QCOMPARE(timers.size(), 1);
-    QVERIFY(!timers.first()->isActive());
+    QVERIFY(!timers.isEmpty());
+    for (const QTimer *timer : timers)
+        QVERIFY(!timer->isActive());
 }
 
 void tst_SetupTool::socketsPerAddress()
