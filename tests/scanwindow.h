@@ -1,8 +1,10 @@
 #ifndef SCANWINDOW_H
 #define SCANWINDOW_H
 
+#include "settingsform.h"
 #include "setuptool.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -41,6 +43,36 @@ public:
     bool waitUntilIdle(int timeout = 9000)
     {
         return QTest::qWaitFor([this] { return !scanning(); }, timeout);
+    }
+
+    // The settings windows on screen.
+    static QList<SettingsForm *> settingsWindows()
+    {
+        QList<SettingsForm *> windows;
+        const QWidgetList all = QApplication::topLevelWidgets();
+        for (QWidget *widget : all) {
+            if (auto *window = qobject_cast<SettingsForm *>(widget); window && window->isVisible())
+                windows.append(window);
+        }
+        return windows;
+    }
+
+    // Double-clicks row `row` as a technician does and returns the window it opened.
+    SettingsForm *openRow(int row)
+    {
+        QListWidgetItem *item = list->item(row);
+        if (!item)
+            return nullptr;
+        const QList<SettingsForm *> before = settingsWindows();
+        const QPoint centre = list->visualItemRect(item).center();
+        // An item view opens on a double-click only after the press that selected the row.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        for (SettingsForm *window : settingsWindows()) {
+            if (!before.contains(window))
+                return window;
+        }
+        return nullptr;
     }
 
     setuptool window;

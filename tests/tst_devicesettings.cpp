@@ -20,35 +20,6 @@ QString deviceSpec(const QString &name, int index, int serial, int addressIndex 
             .arg(serial);
 }
 
-QList<SettingsForm *> openWindows()
-{
-    QList<SettingsForm *> windows;
-    const QWidgetList all = QApplication::topLevelWidgets();
-    for (QWidget *widget : all) {
-        if (auto *window = qobject_cast<SettingsForm *>(widget); window && window->isVisible())
-            windows.append(window);
-    }
-    return windows;
-}
-
-// Double-clicks row `row` and returns the window it opened.
-SettingsForm *openRow(ScanWindow &ui, int row)
-{
-    const QList<SettingsForm *> before = openWindows();
-    QListWidgetItem *item = ui.list->item(row);
-    if (!item)
-        return nullptr;
-    const QPoint centre = ui.list->visualItemRect(item).center();
-    // An item view opens on a double-click only after the press that selected the row.
-    QTest::mouseClick(ui.list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
-    QTest::mouseDClick(ui.list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
-    for (SettingsForm *window : openWindows()) {
-        if (!before.contains(window))
-            return window;
-    }
-    return nullptr;
-}
-
 QString info(SettingsForm *window)
 {
     return window->findChild<QTextEdit *>(QStringLiteral("generalInfoTextEdit"))->toPlainText();
@@ -102,7 +73,7 @@ void tst_DeviceSettings::initTestCase()
 
 void tst_DeviceSettings::cleanup()
 {
-    for (SettingsForm *window : openWindows())
+    for (SettingsForm *window : ScanWindow::settingsWindows())
         window->close();
 }
 
@@ -113,7 +84,7 @@ void tst_DeviceSettings::setTimeReachesDevice()
     ScanWindow ui;
     QVERIFY(scanFor(ui, 2));
 
-    SettingsForm *window = openRow(ui, 1);
+    SettingsForm *window = ui.openRow(1);
     QVERIFY(window);
     QVERIFY(info(window).startsWith("Current IP:" + Segment::deviceAddress(1, 1)));
 
@@ -134,7 +105,7 @@ void tst_DeviceSettings::sendStoresAddress()
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
 
-    SettingsForm *window = openRow(ui, 0);
+    SettingsForm *window = ui.openRow(0);
     QVERIFY(window);
     typeAddress(window, QStringLiteral("10.0.0.7"));
     click(window, "sendPushButton");
@@ -149,7 +120,7 @@ void tst_DeviceSettings::sendStoresAddress()
 
     // The device now reports the stored address.
     QVERIFY(scanFor(ui, 1));
-    SettingsForm *after = openRow(ui, 0);
+    SettingsForm *after = ui.openRow(0);
     QVERIFY(after);
     QVERIFY2(info(after).contains(QStringLiteral("EEPROM IP:10.0.0.7")), qPrintable(info(after)));
     QCOMPARE(ui.rows().first(), deviceTitle("MOVER", Segment::deviceAddress(1, 0)));
@@ -171,7 +142,7 @@ void tst_DeviceSettings::incompleteAddressSendsNothing()
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
 
-    SettingsForm *window = openRow(ui, 0);
+    SettingsForm *window = ui.openRow(0);
     QVERIFY(window);
     typeAddress(window, typed);
     click(window, "sendPushButton");
@@ -190,7 +161,7 @@ void tst_DeviceSettings::idleButtonsSendNothing()
     QVERIFY(simulator.start({ "--device", deviceSpec("QUIET", 0, 900) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
-    SettingsForm *window = openRow(ui, 0);
+    SettingsForm *window = ui.openRow(0);
     QVERIFY(window);
     const QString shown = info(window);
 
@@ -213,7 +184,7 @@ void tst_DeviceSettings::windowKeepsItsDeviceAfterRescan()
     QVERIFY(first.start({ "--device", deviceSpec("FIRST", 0, 1100) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
-    SettingsForm *window = openRow(ui, 0);
+    SettingsForm *window = ui.openRow(0);
     QVERIFY(window);
     first.stop();
 
@@ -241,7 +212,7 @@ void tst_DeviceSettings::rowsWithSameTitleOpenTheirOwnRecords()
 
     QStringList serials;
     for (int row = 0; row < 2; ++row) {
-        SettingsForm *window = openRow(ui, row);
+        SettingsForm *window = ui.openRow(row);
         QVERIFY(window);
         const QString text = info(window);
         serials.append(text.section(QStringLiteral("Serial:"), 1).section(QLatin1Char('\n'), 0, 0));
@@ -256,11 +227,11 @@ void tst_DeviceSettings::sameRowTwiceGivesTwoWindows()
     QVERIFY(simulator.start({ "--device", deviceSpec("DOUBLE", 0, 1400) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
-    SettingsForm *a = openRow(ui, 0);
-    SettingsForm *b = openRow(ui, 0);
+    SettingsForm *a = ui.openRow(0);
+    SettingsForm *b = ui.openRow(0);
     QVERIFY(a && b && a != b);
     QCOMPARE(info(a), info(b));
-    QCOMPARE(openWindows().size(), 2);
+    QCOMPARE(ScanWindow::settingsWindows().size(), 2);
 
     // Closing a window only hides it.
     QPointer<SettingsForm> guard(a);

@@ -1,3 +1,4 @@
+#include "netcounters.h"
 #include "scanwindow.h"
 #include "segment.h"
 #include "simulator.h"
@@ -61,25 +62,6 @@ qint64 sent(const QJsonObject &summary, const char *kind)
     return summary.value(QLatin1String("sent")).toObject().value(QLatin1String(kind)).toInteger();
 }
 
-// A counter of this namespace's IPv4 or UDP statistics ("Udp", "RcvbufErrors").
-qint64 netCounter(const QString &group, const QString &name)
-{
-    QFile file(QStringLiteral("/proc/net/snmp"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    QStringList names;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QStringList words = QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (words.value(0) != group + QLatin1Char(':'))
-            continue;
-        if (names.isEmpty()) {
-            names = words;
-            continue;
-        }
-        return words.value(names.indexOf(name)).toLongLong();
-    }
-    return -1;
-}
 
 // Datagrams that reached the workstation but never its sockets: dropped for a full receive
 // buffer, or max-size ones whose fragments could not all be put together.

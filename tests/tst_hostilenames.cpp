@@ -16,31 +16,6 @@
 
 namespace {
 
-QList<SettingsForm *> openWindows()
-{
-    QList<SettingsForm *> windows;
-    const QWidgetList all = QApplication::topLevelWidgets();
-    for (QWidget *widget : all) {
-        if (auto *window = qobject_cast<SettingsForm *>(widget); window && window->isVisible())
-            windows.append(window);
-    }
-    return windows;
-}
-
-// Double-clicks the first row, as a technician does, and returns the window it opened.
-SettingsForm *openFirstRow(ScanWindow &ui)
-{
-    const QList<SettingsForm *> before = openWindows();
-    const QPoint centre = ui.list->visualItemRect(ui.list->item(0)).center();
-    QTest::mouseClick(ui.list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
-    QTest::mouseDClick(ui.list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
-    for (SettingsForm *window : openWindows()) {
-        if (!before.contains(window))
-            return window;
-    }
-    return nullptr;
-}
-
 // Every text a widget and its children show or announce: titles, tips, labels, buttons,
 // fields, lists and documents (both as plain text and as the HTML they hold).
 QStringList shownTexts(QWidget *root)
@@ -102,7 +77,7 @@ void verifyNameStaysInTheList(ScanWindow &ui, const QString &marker, const QStri
     if (!marker.isEmpty())
         QVERIFY(!anyContains(shownTexts(&ui.window), marker));
 
-    SettingsForm *window = openFirstRow(ui);
+    SettingsForm *window = ui.openRow(0);
     QVERIFY(window);
     const auto *info = window->findChild<QTextEdit *>(QStringLiteral("generalInfoTextEdit"));
     QCOMPARE(info->toPlainText(),
@@ -137,7 +112,7 @@ void tst_HostileNames::initTestCase()
 
 void tst_HostileNames::cleanup()
 {
-    for (SettingsForm *window : openWindows())
+    for (SettingsForm *window : ScanWindow::settingsWindows())
         window->close();
 }
 

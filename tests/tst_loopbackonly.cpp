@@ -1,3 +1,4 @@
+#include "netcounters.h"
 #include "scanwindow.h"
 
 #include <QFile>
@@ -6,25 +7,6 @@
 
 namespace {
 
-// A counter of this namespace's statistics, e.g. ("Udp", "OutDatagrams").
-qint64 netCounter(const QString &group, const QString &name)
-{
-    QFile file(QStringLiteral("/proc/net/snmp"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    QStringList names;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QStringList words = QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (words.value(0) != group + QLatin1Char(':'))
-            continue;
-        if (names.isEmpty()) {
-            names = words;
-            continue;
-        }
-        return words.value(names.indexOf(name)).toLongLong();
-    }
-    return -1;
-}
 
 // Local ports of the UDP sockets open in this namespace.
 QList<quint16> udpPorts()

@@ -1,5 +1,6 @@
 #include "settingsform.h"
 
+#include "netcounters.h"
 #include "scanwindow.h"
 #include "segment.h"
 #include "simulator.h"
@@ -17,25 +18,6 @@
 
 namespace {
 
-// A counter of this namespace's statistics, e.g. ("Icmp", "InDestUnreachs").
-qint64 netCounter(const QString &group, const QString &name)
-{
-    QFile file(QStringLiteral("/proc/net/snmp"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    QStringList names;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QStringList words = QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (words.value(0) != group + QLatin1Char(':'))
-            continue;
-        if (names.isEmpty()) {
-            names = words;
-            continue;
-        }
-        return words.value(names.indexOf(name)).toLongLong();
-    }
-    return -1;
-}
 
 // A UDP socket as a program that does not share its port opens it: bound to the wildcard
 // address without SO_REUSEADDR.
@@ -77,30 +59,6 @@ public:
     int descriptor;
     bool bound = false;
 };
-
-QList<SettingsForm *> openWindows()
-{
-    QList<SettingsForm *> windows;
-    const QWidgetList all = QApplication::topLevelWidgets();
-    for (QWidget *widget : all) {
-        if (auto *window = qobject_cast<SettingsForm *>(widget); window && window->isVisible())
-            windows.append(window);
-    }
-    return windows;
-}
-
-SettingsForm *openRow(ScanWindow &ui, int row)
-{
-    const QList<SettingsForm *> before = openWindows();
-    const QPoint centre = ui.list->visualItemRect(ui.list->item(row)).center();
-    QTest::mouseClick(ui.list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
-    QTest::mouseDClick(ui.list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
-    for (SettingsForm *window : openWindows()) {
-        if (!before.contains(window))
-            return window;
-    }
-    return nullptr;
-}
 
 void click(SettingsForm *window, const char *button)
 {
@@ -152,7 +110,7 @@ void tst_OddMachines::initTestCase()
 
 void tst_OddMachines::cleanup()
 {
-    for (SettingsForm *window : openWindows())
+    for (SettingsForm *window : ScanWindow::settingsWindows())
         window->close();
 }
 
@@ -216,7 +174,7 @@ void tst_OddMachines::deviceVanishedBeforeCommand()
     ui.clickScan();
     QTRY_COMPARE_WITH_TIMEOUT(ui.rows(), twoTitles(), 3000);
     ui.clickScan();
-    SettingsForm *window = openRow(ui, 0);
+    SettingsForm *window = ui.openRow(0);
     QVERIFY(window);
 
     const qint64 unreachableBefore = netCounter(QStringLiteral("Icmp"), QStringLiteral("InDestUnreachs"));
