@@ -13,7 +13,7 @@
 
 namespace {
 
-QString deviceSpec(const QString &name, int index, int serial, int addressIndex = -1)
+QString deviceFields(const QString &name, int index, int serial, int addressIndex = -1)
 {
     return QStringLiteral("name=%1,ip=%2,serial=%3,uptime=1")
             .arg(name, Segment::deviceAddress(1, addressIndex < 0 ? index : addressIndex))
@@ -80,7 +80,7 @@ void tst_DeviceSettings::cleanup()
 void tst_DeviceSettings::setTimeReachesDevice()
 {
     Simulator simulator;
-    QVERIFY(simulator.start({ "--device", deviceSpec("CLOCK", 0, 500), "--device", deviceSpec("OTHER", 1, 600) }));
+    QVERIFY(simulator.start({ "--device", deviceFields("CLOCK", 0, 500), "--device", deviceFields("OTHER", 1, 600) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 2));
 
@@ -101,7 +101,7 @@ void tst_DeviceSettings::setTimeReachesDevice()
 void tst_DeviceSettings::sendStoresAddress()
 {
     Simulator simulator;
-    QVERIFY(simulator.start({ "--device", deviceSpec("MOVER", 0, 700) }));
+    QVERIFY(simulator.start({ "--device", deviceFields("MOVER", 0, 700) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
 
@@ -138,7 +138,7 @@ void tst_DeviceSettings::incompleteAddressSendsNothing()
 {
     QFETCH(QString, typed);
     Simulator simulator;
-    QVERIFY(simulator.start({ "--device", deviceSpec("KEEP", 0, 800) }));
+    QVERIFY(simulator.start({ "--device", deviceFields("KEEP", 0, 800) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
 
@@ -158,7 +158,7 @@ void tst_DeviceSettings::incompleteAddressSendsNothing()
 void tst_DeviceSettings::idleButtonsSendNothing()
 {
     Simulator simulator;
-    QVERIFY(simulator.start({ "--device", deviceSpec("QUIET", 0, 900) }));
+    QVERIFY(simulator.start({ "--device", deviceFields("QUIET", 0, 900) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
     SettingsForm *window = ui.openRow(0);
@@ -181,7 +181,7 @@ void tst_DeviceSettings::idleButtonsSendNothing()
 void tst_DeviceSettings::windowKeepsItsDeviceAfterRescan()
 {
     Simulator first;
-    QVERIFY(first.start({ "--device", deviceSpec("FIRST", 0, 1100) }));
+    QVERIFY(first.start({ "--device", deviceFields("FIRST", 0, 1100) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
     SettingsForm *window = ui.openRow(0);
@@ -190,11 +190,11 @@ void tst_DeviceSettings::windowKeepsItsDeviceAfterRescan()
 
     // The segment now holds another device only; a new scan replaces the list.
     Simulator second;
-    QVERIFY(second.start({ "--device", deviceSpec("SECOND", 1, 1200) }));
+    QVERIFY(second.start({ "--device", deviceFields("SECOND", 1, 1200) }));
     QVERIFY(scanFor(ui, 1));
     QCOMPARE(ui.rows(), QStringList { deviceTitle("SECOND", Segment::deviceAddress(1, 1)) });
 
-    QVERIFY(first.start({ "--device", deviceSpec("FIRST", 0, 1100) }));
+    QVERIFY(first.start({ "--device", deviceFields("FIRST", 0, 1100) }));
     click(window, "setTimePushButton");
     QVERIFY(first.waitForCount(QStringLiteral("command"), 1, 3000));
     QCOMPARE(first.events(QStringLiteral("command")).first().value("device").toString(), QStringLiteral("FIRST"));
@@ -205,7 +205,7 @@ void tst_DeviceSettings::rowsWithSameTitleOpenTheirOwnRecords()
 {
     // Two devices with one name on one address: the conflict a technician comes to fix.
     Simulator simulator;
-    QVERIFY(simulator.start({ "--device", deviceSpec("TWIN", 0, 1301), "--device", deviceSpec("TWIN", 1, 1302, 0) }));
+    QVERIFY(simulator.start({ "--device", deviceFields("TWIN", 0, 1301), "--device", deviceFields("TWIN", 1, 1302, 0) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 2));
     QCOMPARE(ui.rows().at(0), ui.rows().at(1));
@@ -224,7 +224,7 @@ void tst_DeviceSettings::rowsWithSameTitleOpenTheirOwnRecords()
 void tst_DeviceSettings::sameRowTwiceGivesTwoWindows()
 {
     Simulator simulator;
-    QVERIFY(simulator.start({ "--device", deviceSpec("DOUBLE", 0, 1400) }));
+    QVERIFY(simulator.start({ "--device", deviceFields("DOUBLE", 0, 1400) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
     SettingsForm *a = ui.openRow(0);

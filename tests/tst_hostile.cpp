@@ -135,14 +135,14 @@ QStringList realTitles()
 }
 
 // Devices that exist only as replies replayed by the flooder; 10.77.200.x is no device address.
-const QStringList fakeSpecs { QStringLiteral("name=FAKE-1,ip=10.77.200.1,serial=900001,uptime=3"),
+const QStringList fakeDevices { QStringLiteral("name=FAKE-1,ip=10.77.200.1,serial=900001,uptime=3"),
                               QStringLiteral("name=FAKE-2,ip=10.77.200.2,serial=900002,uptime=5") };
 
 QStringList fakeArguments()
 {
     QStringList arguments;
-    for (const QString &spec : fakeSpecs)
-        arguments << QStringLiteral("--device") << spec;
+    for (const QString &fields : fakeDevices)
+        arguments << QStringLiteral("--device") << fields;
     return arguments;
 }
 
@@ -191,7 +191,7 @@ void tst_Hostile::flooderSendsWhatItCounts()
     Flooder flooder;
     QVERIFY(flooder.start({ "--port", "7801", "--count", "600", "--duration", "1", "--mix",
                             "empty=1,short=1,63=1,65=1,max=1,random=1,replay=1", "--random-max", "100",
-                            "--device", fakeSpecs.first() }));
+                            "--device", fakeDevices.first() }));
     const std::optional<QJsonObject> summary = flooder.summary();
     QVERIFY2(summary, flooder.errors().constData());
     QCOMPARE(summary->value(QLatin1String("sent_total")).toInteger(), 600);

@@ -32,12 +32,12 @@ hasnt() { ! grep -qE -- "$2" <<<"$1"; }
 dev_ns() { local a; read -ra a <<<"$VSEG_DEVICE_NS"; echo "${a[$1 - 1]}"; }
 udp() { "$PY" "$VSEG_SELFTEST_TMP/udp.py" "$@"; }
 
-# bcast_expect DESC SENDER RECEIVER EXPECTED_SOURCE_OR_-  (NS@ADDR specs)
+# bcast_expect DESC SENDER RECEIVER EXPECTED_SOURCE_OR_-  (NS@ADDR endpoints)
 bcast_expect() {
     local desc=$1 send=$2 recv=$3 want=$4 port=${5:-7800} out got
     local wait=2
     [ "$want" = - ] && wait=1
-    # --opt=value: the specs may start with "-".
+    # --opt=value: the endpoints may start with "-".
     out=$(udp bcast --port="$port" --timeout="$wait" --send="$send" --recv="$recv" 2>&1)
     local st=$?
     got=$(awk '{print $2}' <<<"$out")
@@ -254,8 +254,8 @@ def sock(addr, port, bcast=False):
     return s
 
 
-def split(spec):
-    ns, _, addr = spec.partition("@")
+def split(endpoint):
+    ns, _, addr = endpoint.partition("@")
     return ns, addr or "0.0.0.0"
 
 
@@ -263,15 +263,15 @@ def bcast(a):
     # Each receiver prints the source address of the token it got, or "-".
     token = ("vseg-%d-%f" % (os.getpid(), time.time())).encode()
     rx = []
-    for spec in a.recv:
-        ns, addr = split(spec)
+    for endpoint in a.recv:
+        ns, addr = split(endpoint)
         enter(ns)
-        rx.append((spec, sock(addr, a.port)))
+        rx.append((endpoint, sock(addr, a.port)))
     ns, addr = split(a.send)
     enter(ns)
     tx = sock(addr, 0, bcast=True)
     enter("-")
-    got = {spec: None for spec, _ in rx}
+    got = {endpoint: None for endpoint, _ in rx}
     end = time.monotonic() + a.timeout
     sent, next_send = 0, 0.0
     while time.monotonic() < end:
@@ -279,15 +279,15 @@ def bcast(a):
             tx.sendto(token, ("255.255.255.255", a.port))
             sent, next_send = sent + 1, time.monotonic() + 0.1
         ready, _, _ = select.select([s for _, s in rx], [], [], 0.05)
-        for spec, s in rx:
+        for endpoint, s in rx:
             if s in ready:
                 data, src = s.recvfrom(2048)
-                if data == token and got[spec] is None:
-                    got[spec] = src[0]
+                if data == token and got[endpoint] is None:
+                    got[endpoint] = src[0]
         if sent >= 3 and all(got.values()):
             break
-    for spec, _ in rx:
-        print(spec, got[spec] or "-")
+    for endpoint, _ in rx:
+        print(endpoint, got[endpoint] or "-")
 
 
 def respond(a):

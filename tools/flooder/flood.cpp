@@ -99,13 +99,13 @@ std::optional<Weights> parseMix(const QString &text, QString *error)
     return weights;
 }
 
-std::optional<QByteArray> replyFromSpec(const QString &spec, QString *error)
+std::optional<QByteArray> replyFromFields(const QString &fields, QString *error)
 {
     QByteArray reply(replySize, '\0');
     bool hasAddress = false;
     bool hasEeprom = false;
     quint32 current = 0;
-    for (const QString &item : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    for (const QString &item : fields.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const qsizetype equals = item.indexOf(QLatin1Char('='));
         const QString key = item.left(equals).trimmed();
         const QString value = item.mid(equals + 1);
@@ -152,7 +152,7 @@ std::optional<QByteArray> replyFromSpec(const QString &spec, QString *error)
         }
     }
     if (!hasAddress) {
-        *error = QStringLiteral("device \"%1\" has no ip").arg(spec);
+        *error = QStringLiteral("device \"%1\" has no ip").arg(fields);
         return std::nullopt;
     }
     if (!hasEeprom)

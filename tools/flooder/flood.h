@@ -35,7 +35,7 @@ std::optional<Weights> parseMix(const QString &text, QString *error);
 
 // A complete reply, scrambled, for a device described as "name=...,ip=A.B.C.D,serial=N,
 // uptime=N[,eeprom=A.B.C.D][,ntp=0|1][,mbtcp=0|1][,melsec=0|1][,gps=0|1]".
-std::optional<QByteArray> replyFromSpec(const QString &spec, QString *error);
+std::optional<QByteArray> replyFromFields(const QString &fields, QString *error);
 
 struct Settings
 {

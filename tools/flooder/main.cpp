@@ -84,7 +84,7 @@ int main(int argc, char **argv)
             QStringLiteral("device"),
             QStringLiteral("A fake device whose reply is replayed: name=...,ip=A.B.C.D,serial=N,"
                            "uptime=N, optionally eeprom, ntp, mbtcp, melsec, gps. Repeatable."),
-            QStringLiteral("SPEC"));
+            QStringLiteral("FIELDS"));
     const QCommandLineOption replyOption(
             QStringLiteral("reply"),
             QStringLiteral("A datagram to replay exactly as given, in hex (e.g. a reply captured "
@@ -137,8 +137,8 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("--seed must be 0..4294967295"), 2);
 
     QString error;
-    for (const QString &spec : parser.values(deviceOption)) {
-        const std::optional<QByteArray> reply = Flood::replyFromSpec(spec, &error);
+    for (const QString &fields : parser.values(deviceOption)) {
+        const std::optional<QByteArray> reply = Flood::replyFromFields(fields, &error);
         if (!reply)
             return fail(error, 2);
         settings.replies.append(*reply);
