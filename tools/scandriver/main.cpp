@@ -12,7 +12,6 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QPixmap>
-#include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
@@ -36,6 +35,50 @@ int osDefaultReplyBuffer()
         return -1;
     const int bytes = file.readAll().trimmed().toInt();
     return bytes > 0 ? bytes / 2 : -1;
+}
+
+QJsonObject figuresJson(int scan, const ScanDriver::ScanFigures &figures)
+{
+    return { { QStringLiteral("scan"), scan },
+             { QStringLiteral("rows"), figures.rows },
+             { QStringLiteral("duplicate_rows"), figures.duplicateRows },
+             { QStringLiteral("first_probe_to_last_row_ms"), figures.firstProbeToLastRowMs },
+             { QStringLiteral("cpu_ms"), figures.cpuMs },
+             { QStringLiteral("rss_kb"), figures.rssKb },
+             { QStringLiteral("peak_rss_kb"), figures.peakRssKb } };
+}
+
+void writeRowTimes(QFile &file, const ScanDriver &driver, int scan)
+{
+    const QVector<qint64> &times = driver.rowTimesUs();
+    for (int row = 0; row < times.size(); ++row) {
+        // The names' NUL padding would only get in the way of whoever reads this.
+        QString text = driver.rowText(row);
+        text.remove(QChar(0));
+        const QJsonObject line { { QStringLiteral("scan"), scan },
+                                 { QStringLiteral("row"), row },
+                                 { QStringLiteral("at_us"), times.at(row) },
+                                 { QStringLiteral("text"), text } };
+        file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    }
+    file.flush();
+}
+
+// The main window and every settings window on screen, as PNG files in `directory`.
+void saveScreenshots(QWidget *window, const QDir &directory)
+{
+    const QString path = directory.filePath(QStringLiteral("main-window.png"));
+    window->grab().save(path);
+    printLine({ { QStringLiteral("screenshot"), path } });
+    int shown = 0;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *widget : windows) {
+        if (!qobject_cast<SettingsForm *>(widget) || !widget->isVisible())
+            continue;
+        const QString settingsPath = directory.filePath(QStringLiteral("settings-%1.png").arg(++shown));
+        widget->grab().save(settingsPath);
+        printLine({ { QStringLiteral("screenshot"), settingsPath } });
+    }
 }
 
 } // namespace
@@ -83,14 +126,13 @@ int main(int argc, char **argv)
                            "empty (at most 60 s) and print a second line of figures "
                            "(\"settled\": true) counted from the scan's start; --row-times then "
                            "also has the rows listed after the scan."));
-    parser.addOptions({ scansOption, settingsOption, screenshotOption, stayOption, replyBufferOption,
-                        rowTimesOption, settleOption });
     const QCommandLineOption latencyOption(
             QStringLiteral("latency-probe"),
             QStringLiteral("Run a 10 ms timer on the window's thread during each scan and add the "
                            "worst delay of its ticks beyond 10 ms (worst_timer_delay_ms) and their "
                            "count (timer_ticks) to the figures."));
-    parser.addOption(latencyOption);
+    parser.addOptions({ scansOption, settingsOption, screenshotOption, stayOption, replyBufferOption,
+                        rowTimesOption, settleOption, latencyOption });
     parser.process(app);
 
     setuptool window;
@@ -136,14 +178,8 @@ int main(int argc, char **argv)
                 probe->stop();
             for (int row = 0; row < settings; ++row)
                 driver.openSettings(row);
-            QJsonObject scanLine { { QStringLiteral("scan"), i },
-                                   { QStringLiteral("rows"), figures.rows },
-                                   { QStringLiteral("duplicate_rows"), figures.duplicateRows },
-                                   { QStringLiteral("first_probe_to_last_row_ms"), figures.firstProbeToLastRowMs },
-                                   { QStringLiteral("cpu_ms"), figures.cpuMs },
-                                   { QStringLiteral("rss_kb"), figures.rssKb },
-                                   { QStringLiteral("peak_rss_kb"), figures.peakRssKb },
-                                   { QStringLiteral("reply_buffer"), driver.replyBufferSize() } };
+            QJsonObject scanLine = figuresJson(i, figures);
+            scanLine.insert(QStringLiteral("reply_buffer"), driver.replyBufferSize());
             // What the window's receive label counts: every datagram read, listed or not.
             scanLine.insert(QStringLiteral("received"),
                             receiveLabel->text().section(QLatin1Char(' '), -1).toInt());
@@ -155,47 +191,16 @@ int main(int argc, char **argv)
             printLine(scanLine);
             if (parser.isSet(settleOption)) {
                 bool drained = false;
-                const ScanDriver::ScanFigures settled = driver.settle(60000, &drained);
-                printLine({ { QStringLiteral("scan"), i },
-                            { QStringLiteral("settled"), true },
-                            { QStringLiteral("drained"), drained },
-                            { QStringLiteral("rows"), settled.rows },
-                            { QStringLiteral("duplicate_rows"), settled.duplicateRows },
-                            { QStringLiteral("first_probe_to_last_row_ms"), settled.firstProbeToLastRowMs },
-                            { QStringLiteral("cpu_ms"), settled.cpuMs },
-                            { QStringLiteral("peak_rss_kb"), settled.peakRssKb } });
+                QJsonObject settledLine = figuresJson(i, driver.settle(60000, &drained));
+                settledLine.insert(QStringLiteral("settled"), true);
+                settledLine.insert(QStringLiteral("drained"), drained);
+                printLine(settledLine);
             }
-            if (rowTimes.isOpen()) {
-                const QVector<qint64> &times = driver.rowTimesUs();
-                for (int row = 0; row < times.size(); ++row) {
-                    // The names' NUL padding would only get in the way of whoever reads this.
-                    QString text = driver.rowText(row);
-                    text.remove(QChar(0));
-                    const QJsonObject line { { QStringLiteral("scan"), i },
-                                             { QStringLiteral("row"), row },
-                                             { QStringLiteral("at_us"), times.at(row) },
-                                             { QStringLiteral("text"), text } };
-                    rowTimes.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
-                }
-                rowTimes.flush();
-            }
+            if (rowTimes.isOpen())
+                writeRowTimes(rowTimes, driver, i);
         }
-        if (parser.isSet(screenshotOption)) {
-            const QDir directory(parser.value(screenshotOption));
-            const QString path = directory.filePath(QStringLiteral("main-window.png"));
-            window.grab().save(path);
-            printLine({ { QStringLiteral("screenshot"), path } });
-            int shown = 0;
-            const QWidgetList windows = QApplication::topLevelWidgets();
-            for (QWidget *widget : windows) {
-                if (!qobject_cast<SettingsForm *>(widget) || !widget->isVisible())
-                    continue;
-                const QString settingsPath =
-                        directory.filePath(QStringLiteral("settings-%1.png").arg(++shown));
-                widget->grab().save(settingsPath);
-                printLine({ { QStringLiteral("screenshot"), settingsPath } });
-            }
-        }
+        if (parser.isSet(screenshotOption))
+            saveScreenshots(&window, QDir(parser.value(screenshotOption)));
         if (!parser.isSet(stayOption))
             app.quit();
     });

@@ -38,6 +38,22 @@ QList<QUdpSocket *> replySockets(const setuptool *window)
     return sockets;
 }
 
+// Serves the window's events until `done` holds or `maxMs` have passed.
+template<typename Predicate>
+void serveUntil(Predicate done, int maxMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || (maxMs >= 0 && waited.elapsed() >= maxMs))
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+}
+
 } // namespace
 
 ScanDriver::ScanDriver(setuptool *window)
@@ -73,14 +89,7 @@ ScanDriver::ScanFigures ScanDriver::scan()
     scanCpuStart = cpuTimeMs();
 
     scanButton->click();
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
-        if (stateLabel->text() != QLatin1String("Scanning"))
-            loop.quit();
-    });
-    poll.start(20);
-    loop.exec();
+    serveUntil([this] { return stateLabel->text() != QLatin1String("Scanning"); }, -1);
     return figuresSoFar();
 }
 
@@ -93,16 +102,7 @@ ScanDriver::ScanFigures ScanDriver::settle(int maxMs, bool *drained)
         return std::none_of(sockets.cbegin(), sockets.cend(),
                             [](QUdpSocket *socket) { return socket->hasPendingDatagrams(); });
     };
-    QElapsedTimer waited;
-    waited.start();
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (empty() || waited.elapsed() >= maxMs)
-            loop.quit();
-    });
-    poll.start(20);
-    loop.exec();
+    serveUntil(empty, maxMs);
     if (drained)
         *drained = empty();
     return figuresSoFar();
