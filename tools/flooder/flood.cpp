@@ -1,61 +1,27 @@
 #include "flood.h"
 
+#include "devicelistbuilder.h"
+#include "wireformat.h"
+
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QStringList>
 #include <QThread>
 #include <QUdpSocket>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 namespace Flood {
 
 namespace {
 
-constexpr char mask = char(0xA7);
-// Where a reply keeps what it tells, the way the devices lay it out.
-constexpr int nameSize = 13;
-constexpr int eepromOffset = 14;
-constexpr int currentOffset = 19;
-constexpr int uptimeOffset = 23;
-constexpr int flagsOffset = 27; // NTP, Modbus TCP, MELSEC, GPS
-constexpr int serialOffset = 31;
 // Past its time a flood gets this long to finish before it stops, sent or not.
 constexpr qint64 graceMs = 5000;
 
 const std::array<const char *, kindCount> names { "empty", "short", "63", "65", "max", "random",
                                                   "replay" };
-
-std::optional<quint32> parseAddress(const QString &text)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return std::nullopt;
-    quint32 address = 0;
-    for (int k = 0; k < 4; ++k) {
-        bool ok = false;
-        const uint octet = parts.at(k).toUInt(&ok, 10);
-        if (!ok || octet > 255)
-            return std::nullopt;
-        // The reply carries octet k in bits 8k..8k+7: dotted order when read little-endian.
-        address |= quint32(octet) << (8 * k);
-    }
-    return address;
-}
-
-std::optional<qint32> parseInt32(const QString &text)
-{
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok, 10);
-    if (!ok || value < std::numeric_limits<qint32>::min()
-        || value > std::numeric_limits<qint32>::max())
-        return std::nullopt;
-    return qint32(value);
-}
 
 } // namespace
 
@@ -101,65 +67,11 @@ std::optional<Weights> parseMix(const QString &text, QString *error)
 
 std::optional<QByteArray> replyFromFields(const QString &fields, QString *error)
 {
-    QByteArray reply(replySize, '\0');
-    bool hasAddress = false;
-    bool hasEeprom = false;
-    quint32 current = 0;
-    for (const QString &item : fields.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const qsizetype equals = item.indexOf(QLatin1Char('='));
-        const QString key = item.left(equals).trimmed();
-        const QString value = item.mid(equals + 1);
-        bool ok = equals > 0;
-        if (ok && key == QLatin1String("name")) {
-            ok = value.size() <= nameSize && std::all_of(value.cbegin(), value.cend(), [](QChar c) {
-                     return c.unicode() <= 0xFF;
-                 });
-            if (ok)
-                reply.replace(0, int(value.size()), value.toLatin1());
-        } else if (ok && (key == QLatin1String("ip") || key == QLatin1String("eeprom"))) {
-            const std::optional<quint32> address = parseAddress(value);
-            ok = address.has_value();
-            if (ok) {
-                const bool isCurrent = key == QLatin1String("ip");
-                qToLittleEndian<quint32>(*address, reply.data() + (isCurrent ? currentOffset : eepromOffset));
-                if (isCurrent) {
-                    current = *address;
-                    hasAddress = true;
-                } else {
-                    hasEeprom = true;
-                }
-            }
-        } else if (ok && (key == QLatin1String("serial") || key == QLatin1String("uptime"))) {
-            const std::optional<qint32> number = parseInt32(value);
-            ok = number.has_value();
-            if (ok)
-                qToLittleEndian<qint32>(*number, reply.data()
-                                                + (key == QLatin1String("serial") ? serialOffset : uptimeOffset));
-        } else if (ok) {
-            const QStringList flags { QStringLiteral("ntp"), QStringLiteral("mbtcp"),
-                                      QStringLiteral("melsec"), QStringLiteral("gps") };
-            const qsizetype flag = flags.indexOf(key);
-            const uint byte = value.toUInt(&ok, 10);
-            ok = ok && flag >= 0 && byte <= 255;
-            if (ok)
-                reply[int(flagsOffset + flag)] = char(byte);
-        }
-        if (!ok) {
-            *error = QStringLiteral("bad device entry \"%1\" (keys: name (Latin-1, up to 13), ip, "
-                                    "eeprom, serial, uptime, ntp, mbtcp, melsec, gps)")
-                             .arg(item);
-            return std::nullopt;
-        }
-    }
-    if (!hasAddress) {
-        *error = QStringLiteral("device \"%1\" has no ip").arg(fields);
+    DeviceListBuilder builder;
+    if (!builder.addFields(fields, error))
         return std::nullopt;
-    }
-    if (!hasEeprom)
-        qToLittleEndian<quint32>(current, reply.data() + eepromOffset);
-    for (char &byte : reply)
-        byte = char(byte ^ mask);
-    return reply;
+    const DeviceRecord &device = builder.devices().constFirst();
+    return WireFormat::scrambled(WireFormat::reply(device, device.uptime));
 }
 
 Generator::Generator(const Settings &settings)

@@ -33,8 +33,8 @@ using Weights = std::array<int, kindCount>;
 // "kind=weight,..." with integer weights 0..1000; kinds not named get weight 0.
 std::optional<Weights> parseMix(const QString &text, QString *error);
 
-// A complete reply, scrambled, for a device described as "name=...,ip=A.B.C.D,serial=N,
-// uptime=N[,eeprom=A.B.C.D][,ntp=0|1][,mbtcp=0|1][,melsec=0|1][,gps=0|1]".
+// A complete reply, scrambled, for a device described as the simulator's --device takes it:
+// "name=...,ip=A.B.C.D,serial=N,uptime=N[,eeprom=A.B.C.D][,ntp=0..255]...".
 std::optional<QByteArray> replyFromFields(const QString &fields, QString *error);
 
 struct Settings
