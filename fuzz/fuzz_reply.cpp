@@ -117,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The scan assigns over the record it reuses for every datagram.
     NTPserver record;
     const bool parsed = NTPserver::isReply(datagram);
-    require(parsed == (size >= size_t(NTPserver::replySize)));
+    require(parsed == (size >= size_t(DeviceProtocol::replySize)));
     if (parsed)
         record = NTPserver(datagram, nullptr);
 
@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (parsed) {
         for (size_t i = 0; i < size; ++i) {
             const quint8 expected
-                = i < size_t(NTPserver::replySize) ? quint8(data[i] ^ mask) : data[i];
+                = i < size_t(DeviceProtocol::replySize) ? quint8(data[i] ^ mask) : data[i];
             require(quint8(datagram.at(qsizetype(i))) == expected);
         }
         checkParsed(record, data);

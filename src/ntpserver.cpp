@@ -4,15 +4,16 @@
 
 namespace {
 
-qint32 readInt32(const QByteArray &reply, int offset)
-{
-    return qFromLittleEndian<qint32>(reply.constData() + offset);
-}
-
 // Octet k of an address stands in bits 8k to 8k+7, so the bytes keep dotted order.
 QString octet(qint32 address, int k)
 {
     return QString::number((quint32(address) >> (8 * k)) & 0xFFu);
+}
+
+// The record keeps addresses as the device sends them, first octet in the lowest byte.
+qint32 deviceOrder(quint32 address)
+{
+    return qint32(qbswap(address));
 }
 
 } // namespace
@@ -24,22 +25,19 @@ NTPserver::NTPserver(QByteArray &datagram, QUdpSocket *socket)
 
     ntp_udpSocket_ptr = socket;
 
-    char *bytes = datagram.data();
-    for (int i = 0; i < replySize; ++i) {
-        bytes[i] = char(bytes[i] ^ datagramMask);
-        // The name keeps all 13 bytes, NUL padding included.
-        if (i < 13)
-            main_chip.append(QChar(uchar(bytes[i])));
-    }
+    DeviceProtocol::scramble(datagram.data(), DeviceProtocol::replySize);
+    const DeviceProtocol::Reply reply = *DeviceProtocol::readReply(datagram);
 
-    ip_eeprom = readInt32(datagram, 14);
-    ip_current = readInt32(datagram, 19);
-    uptime = readInt32(datagram, 23);
-    ntp_protocol = bytes[27] != 0;
-    mbtcp_protocol = bytes[28] != 0;
-    melsec_protocol = bytes[29] != 0;
-    gps_enabled = bytes[30] != 0;
-    serial = readInt32(datagram, 31);
+    // The name keeps all 13 bytes, NUL padding included.
+    main_chip = QString::fromLatin1(reply.name);
+    ip_eeprom = deviceOrder(reply.storedAddress);
+    ip_current = deviceOrder(reply.currentAddress);
+    uptime = reply.uptime;
+    ntp_protocol = reply.ntp;
+    mbtcp_protocol = reply.mbtcp;
+    melsec_protocol = reply.melsec;
+    gps_enabled = reply.gps;
+    serial = reply.serial;
 
     for (int k = 0; k < 4; ++k) {
         ip_eeprom_s.append(octet(ip_eeprom, k));

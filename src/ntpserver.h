@@ -1,6 +1,8 @@
 #ifndef NTPSERVER_H
 #define NTPSERVER_H
 
+#include "deviceprotocol.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -11,17 +13,16 @@ class QUdpSocket;
 class NTPserver
 {
 public:
-    // Every byte exchanged with a device travels XORed with this mask.
-    static constexpr char datagramMask = char(0xA7);
-    static constexpr int replySize = 64;
-
     NTPserver() = default;
     // Descrambles the first 64 bytes of `datagram` in place and reads the device's facts
     // from them; bytes after the reply are left alone. A datagram shorter than a reply
     // cannot describe a device: the record stays empty and the buffer untouched.
     NTPserver(QByteArray &datagram, QUdpSocket *socket);
 
-    static bool isReply(const QByteArray &datagram) { return datagram.size() >= replySize; }
+    static bool isReply(const QByteArray &datagram)
+    {
+        return datagram.size() >= DeviceProtocol::replySize;
+    }
 
     QUdpSocket *get_ntp_udpSocket_ptr() const { return ntp_udpSocket_ptr; }
 

@@ -1,6 +1,7 @@
 #include "settingsform.h"
 #include "ui_settingsform.h"
 
+#include "deviceprotocol.h"
 #include "ntpserver.h"
 
 #include <QDateTime>
@@ -9,17 +10,6 @@
 #include <QRegularExpressionValidator>
 #include <QUdpSocket>
 #include <QtEndian>
-
-namespace {
-
-QByteArray scrambled(QByteArray datagram)
-{
-    for (char &byte : datagram)
-        byte = char(byte ^ NTPserver::datagramMask);
-    return datagram;
-}
-
-} // namespace
 
 SettingsForm::SettingsForm(QSharedPointer<NTPserver> server)
     : QWidget(nullptr)
@@ -61,30 +51,19 @@ SettingsForm::~SettingsForm() = default;
 
 QByteArray SettingsForm::setTimeCommand(qint64 secsSinceEpoch)
 {
-    QByteArray command(10, '\0');
-    command.replace(0, 6, "sttime");
-    // The device clock holds 32 bits of seconds; the count is cut to its low half.
-    qToLittleEndian<quint32>(quint32(secsSinceEpoch), command.data() + 6);
-    return scrambled(command);
+    return DeviceProtocol::setTimeCommand(secsSinceEpoch);
 }
 
 QByteArray SettingsForm::settingsCommand(const QString &address)
 {
-    QByteArray command(14, '\0');
-    command.replace(0, 6, "stsets");
-
-    // Missing or unreadable parts count as 0; only the parts present are read.
+    // Missing or unreadable parts count as 0; only the parts present are read. A part above
+    // 255 spills into the next octet, as the device reads the four octets as one number.
     const QStringList parts = address.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
     quint32 value = 0;
     for (int k = 0; k < 4 && k < parts.size(); ++k)
         value |= quint32(parts.at(k).toLong(nullptr, 10)) << (8 * k);
-
-    command[6] = 1;
-    command[7] = 1;
-    command[8] = 0;
-    command[9] = 1;
-    qToLittleEndian<quint32>(value, command.data() + 10);
-    return scrambled(command);
+    // `value` has the first octet in its lowest byte; the protocol takes it in the highest.
+    return DeviceProtocol::settingsCommand(qbswap(value));
 }
 
 void SettingsForm::slotSetTime()
@@ -106,5 +85,6 @@ void SettingsForm::sendToDevice(const QByteArray &command)
     // Commands go to the address the device replied with, through the socket its reply came
     // in on, whatever address the command carries.
     if (QUdpSocket *socket = server->get_ntp_udpSocket_ptr())
-        socket->writeDatagram(command, QHostAddress(server->get_ip_current_s()), devicePort);
+        socket->writeDatagram(command, QHostAddress(server->get_ip_current_s()),
+                              DeviceProtocol::devicePort);
 }

@@ -20,8 +20,6 @@ class SettingsForm : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr quint16 devicePort = 7800;
-
     explicit SettingsForm(QSharedPointer<NTPserver> server);
     ~SettingsForm() override;
 

@@ -1,6 +1,7 @@
 #include "setuptool.h"
 #include "ui_setuptool.h"
 
+#include "deviceprotocol.h"
 #include "ntpserver.h"
 #include "settingsform.h"
 
@@ -58,12 +59,12 @@ setuptool::setuptool(QMainWindow *parent)
 
         udpSocket = new QUdpSocket(this);
         udpSocket->abort();
-        udpSocket->bind(address, probePort, bindMode);
+        udpSocket->bind(address, DeviceProtocol::probePort, bindMode);
         broadcast_sockets.append(udpSocket);
 
         udpSocket = new QUdpSocket(this);
         udpSocket->abort();
-        udpSocket->bind(QHostAddress::AnyIPv4, devicePort, bindMode);
+        udpSocket->bind(QHostAddress::AnyIPv4, DeviceProtocol::devicePort, bindMode);
         udpSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, replyBufferSize);
         receive_sockets.append(udpSocket);
     }
@@ -127,9 +128,10 @@ void setuptool::broadcastDatagram()
         return;
     }
 
-    const QByteArray probe = QByteArrayLiteral("Broadcast message ") + QByteArray::number(messageNo);
+    const QByteArray probe = DeviceProtocol::probe(messageNo);
     for (QUdpSocket *socket : std::as_const(broadcast_sockets))
-        socket->writeDatagram(probe, QHostAddress(QStringLiteral("255.255.255.255")), probePort);
+        socket->writeDatagram(probe, QHostAddress(QStringLiteral("255.255.255.255")),
+                              DeviceProtocol::probePort);
 
     ui->scanprogressBar->setValue(ui->scanprogressBar->value() + 1);
     ++messageNo;

@@ -24,9 +24,6 @@ class setuptool : public QMainWindow
     Q_OBJECT
 
 public:
-    // Probes go to the devices on this port; replies and commands use the device port.
-    static constexpr quint16 probePort = 4800;
-    static constexpr quint16 devicePort = 7800;
     static constexpr int probeCycles = 5;
 
     explicit setuptool(QMainWindow *parent = nullptr);

@@ -1,3 +1,4 @@
+#include "deviceprotocol.h"
 #include "scanwindow.h"
 #include "segment.h"
 #include "simulator.h"
@@ -80,7 +81,7 @@ void tst_ScanBurst::everyDeviceListedOnce()
                                  .arg(deviceCount)));
     int replyBuffer = -1;
     for (QUdpSocket *socket : ui.window.findChildren<QUdpSocket *>()) {
-        if (socket->localPort() == setuptool::devicePort)
+        if (socket->localPort() == DeviceProtocol::devicePort)
             replyBuffer = socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
     }
     QVERIFY2(replyBuffer >= burstBytes,

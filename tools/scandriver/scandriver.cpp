@@ -1,5 +1,6 @@
 #include "scandriver.h"
 
+#include "deviceprotocol.h"
 #include "setuptool.h"
 
 #include <QAbstractItemModel>
@@ -32,7 +33,7 @@ QList<QUdpSocket *> replySockets(const setuptool *window)
 {
     QList<QUdpSocket *> sockets;
     for (QUdpSocket *socket : window->findChildren<QUdpSocket *>()) {
-        if (socket->localPort() == setuptool::devicePort)
+        if (socket->localPort() == DeviceProtocol::devicePort)
             sockets.append(socket);
     }
     return sockets;
