@@ -1,6 +1,7 @@
 #ifndef SCANWINDOW_H
 #define SCANWINDOW_H
 
+#include "deviceprotocol.h"
 #include "settingsform.h"
 #include "setuptool.h"
 
@@ -10,6 +11,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QUdpSocket>
+
+#include <algorithm>
 
 // The real main window, driven the way a technician drives it: through its widgets.
 class ScanWindow
@@ -43,6 +47,20 @@ public:
     bool waitUntilIdle(int timeout = 9000)
     {
         return QTest::qWaitFor([this] { return !scanning(); }, timeout);
+    }
+
+    // Replies read so far, as the receive label counts them.
+    int received() const { return receiveLabel->text().section(QLatin1Char(' '), -1).toInt(); }
+
+    // Whether a reply socket of the window still holds datagrams it has not read.
+    bool repliesPending() const
+    {
+        const QList<QUdpSocket *> sockets = window.findChildren<QUdpSocket *>();
+        return std::any_of(sockets.cbegin(), sockets.cend(), [](QUdpSocket *socket) {
+            return socket->state() == QAbstractSocket::BoundState
+                    && socket->localPort() == DeviceProtocol::devicePort
+                    && socket->hasPendingDatagrams();
+        });
     }
 
     // The settings windows on screen.

@@ -1,8 +1,9 @@
 #include "settingsform.h"
 
+#include "deviceprotocol.h"
 #include "scanwindow.h"
 #include "segment.h"
-#include "simulator.h"
+#include "simulatorprocess.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -79,7 +80,7 @@ void tst_DeviceSettings::cleanup()
 
 void tst_DeviceSettings::setTimeReachesDevice()
 {
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start({ "--device", deviceFields("CLOCK", 0, 500), "--device", deviceFields("OTHER", 1, 600) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 2));
@@ -100,7 +101,7 @@ void tst_DeviceSettings::setTimeReachesDevice()
 
 void tst_DeviceSettings::sendStoresAddress()
 {
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start({ "--device", deviceFields("MOVER", 0, 700) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
@@ -137,7 +138,7 @@ void tst_DeviceSettings::incompleteAddressSendsNothing_data()
 void tst_DeviceSettings::incompleteAddressSendsNothing()
 {
     QFETCH(QString, typed);
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start({ "--device", deviceFields("KEEP", 0, 800) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
@@ -146,18 +147,19 @@ void tst_DeviceSettings::incompleteAddressSendsNothing()
     QVERIFY(window);
     typeAddress(window, typed);
     click(window, "sendPushButton");
-    // Set Time afterwards proves the path works and that nothing arrived before it.
+    // Set Time afterwards proves the path works; commands arrive in the order they were sent,
+    // so anything Send had sent would have come first.
     click(window, "setTimePushButton");
     QVERIFY(simulator.waitForCount(QStringLiteral("command"), 1, 3000));
-    QTest::qWait(200);
     const QList<QJsonObject> commands = simulator.events(QStringLiteral("command"));
     QCOMPARE(commands.size(), 1);
     QCOMPARE(commands.first().value("kind").toString(), QStringLiteral("set-time"));
+    QVERIFY(simulator.events(QStringLiteral("rejected")).isEmpty());
 }
 
 void tst_DeviceSettings::idleButtonsSendNothing()
 {
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start({ "--device", deviceFields("QUIET", 0, 900) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
@@ -170,17 +172,19 @@ void tst_DeviceSettings::idleButtonsSendNothing()
     click(window, "exportPushButton");
     click(window, "setTimePushButton");
     QVERIFY(simulator.waitForCount(QStringLiteral("command"), 1, 3000));
-    QTest::qWait(200);
+    // Whatever the other buttons sent, to the device or to its probe port, is logged by now;
+    // the only datagrams the devices did not take are the two that made sure of it.
+    const QHostAddress from = Segment::workstationAddresses().first();
+    QVERIFY(simulator.sync(from, QHostAddress(Segment::deviceAddress(1, 0)), DeviceProtocol::devicePort));
+    QVERIFY(simulator.sync(from, QHostAddress::Broadcast, DeviceProtocol::probePort));
     QCOMPARE(simulator.events(QStringLiteral("command")).size(), 1);
-    const QString workstation = Segment::workstationAddresses().first().toString();
-    for (const QJsonObject &rejected : simulator.events(QStringLiteral("rejected")))
-        QVERIFY2(rejected.value("from").toString() != workstation, QJsonDocument(rejected).toJson().constData());
+    QCOMPARE(simulator.events(QStringLiteral("rejected")).size(), 2);
     QCOMPARE(info(window), shown);
 }
 
 void tst_DeviceSettings::windowKeepsItsDeviceAfterRescan()
 {
-    Simulator first;
+    SimulatorProcess first;
     QVERIFY(first.start({ "--device", deviceFields("FIRST", 0, 1100) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));
@@ -189,7 +193,7 @@ void tst_DeviceSettings::windowKeepsItsDeviceAfterRescan()
     first.stop();
 
     // The segment now holds another device only; a new scan replaces the list.
-    Simulator second;
+    SimulatorProcess second;
     QVERIFY(second.start({ "--device", deviceFields("SECOND", 1, 1200) }));
     QVERIFY(scanFor(ui, 1));
     QCOMPARE(ui.rows(), QStringList { deviceTitle("SECOND", Segment::deviceAddress(1, 1)) });
@@ -204,7 +208,7 @@ void tst_DeviceSettings::windowKeepsItsDeviceAfterRescan()
 void tst_DeviceSettings::rowsWithSameTitleOpenTheirOwnRecords()
 {
     // Two devices with one name on one address: the conflict a technician comes to fix.
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start({ "--device", deviceFields("TWIN", 0, 1301), "--device", deviceFields("TWIN", 1, 1302, 0) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 2));
@@ -223,7 +227,7 @@ void tst_DeviceSettings::rowsWithSameTitleOpenTheirOwnRecords()
 
 void tst_DeviceSettings::sameRowTwiceGivesTwoWindows()
 {
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start({ "--device", deviceFields("DOUBLE", 0, 1400) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 1));

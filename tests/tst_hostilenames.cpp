@@ -3,7 +3,7 @@
 #include "devicereply.h"
 #include "scanwindow.h"
 #include "segment.h"
-#include "simulator.h"
+#include "simulatorprocess.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -174,7 +174,7 @@ void tst_HostileNames::simulatedDeviceWithHostileName()
                          .toUtf8());
     config.close();
 
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY2(simulator.start({ "--config", config.fileName() }), simulator.errors().constData());
     ScanWindow ui;
     ui.clickScan();

@@ -44,7 +44,7 @@ void tst_LoopbackOnly::initTestCase()
     const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
     for (const QHostAddress &address : addresses) {
         if (!address.isLoopback())
-            QFAIL("must run where only loopback addresses exist: tests/run-loopback-only.sh");
+            QFAIL("must run where only loopback addresses exist: scripts/vsegment --loopback-only");
     }
 }
 

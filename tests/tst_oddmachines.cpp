@@ -3,7 +3,7 @@
 #include "netcounters.h"
 #include "scanwindow.h"
 #include "segment.h"
-#include "simulator.h"
+#include "simulatorprocess.h"
 
 #include <QApplication>
 #include <QFile>
@@ -79,6 +79,16 @@ QStringList twoTitles()
              deviceTitle(QStringLiteral("STAYS"), Segment::deviceAddress(1, 1)) };
 }
 
+// The workstation's neighbour table state of `address` ("REACHABLE", "FAILED", ...), or empty.
+QString neighbourState(const QString &address)
+{
+    QProcess ip;
+    ip.start(QStringLiteral("ip"), { QStringLiteral("neigh"), QStringLiteral("show"), address });
+    if (!ip.waitForFinished(5000))
+        return QString();
+    return QString::fromLatin1(ip.readAllStandardOutput()).simplified().section(QLatin1Char(' '), -1);
+}
+
 // Runs `ip` with `arguments` on the device namespace of segment 1.
 bool deviceNamespaceIp(const QStringList &arguments)
 {
@@ -123,7 +133,7 @@ void tst_OddMachines::replyPortTakenByAnotherProgram()
     // Reading from the socket that could not be bound would be a misuse Qt warns about.
     QTest::failOnWarning(QRegularExpression(QStringLiteral("hasPendingDatagrams|readDatagram")));
 
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start(twoDevices()));
     {
         ScanWindow ui;
@@ -134,10 +144,10 @@ void tst_OddMachines::replyPortTakenByAnotherProgram()
         QCOMPARE(ui.stateLabel->text(), QStringLiteral("Ready to scan"));
         QCOMPARE(simulator.events(QStringLiteral("probe")).size(), 5);
         QVERIFY(simulator.waitForCount(QStringLiteral("reply"), 10));
+        int heldReplies = 0;
+        QTRY_COMPARE(heldReplies += holder.drain(), 10);
         QCOMPARE(ui.list->count(), 0);
         QCOMPARE(ui.receiveLabel->text(), QString());
-        QTest::qWait(200);
-        QCOMPARE(holder.drain(), 10);
 
         // A second scan runs as well.
         ui.clickScan();
@@ -168,7 +178,7 @@ void tst_OddMachines::deviceVanishedBeforeCommand()
     QFETCH(bool, addressRemoved);
     const QString gone = Segment::deviceAddress(1, 0);
 
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start(twoDevices()));
     ScanWindow ui;
     ui.clickScan();
@@ -180,6 +190,12 @@ void tst_OddMachines::deviceVanishedBeforeCommand()
     const qint64 unreachableBefore = netCounter(QStringLiteral("Icmp"), QStringLiteral("InDestUnreachs"));
     if (addressRemoved) {
         QVERIFY(deviceNamespaceIp({ "address", "del", gone + "/16", "dev", "dev1" }));
+        // Forget what the workstation knew of the address, so that the commands have to look it
+        // up anew and nobody answers.
+        QProcess flush;
+        flush.start(QStringLiteral("ip"), { QStringLiteral("neigh"), QStringLiteral("flush"),
+                                            QStringLiteral("to"), gone });
+        QVERIFY(flush.waitForFinished(5000) && flush.exitCode() == 0);
     } else {
         simulator.stop();
     }
@@ -195,12 +211,19 @@ void tst_OddMachines::deviceVanishedBeforeCommand()
                                          >= unreachableBefore + 2,
                                  3000);
     } else {
-        // Long enough for the neighbour lookup to give up on the address.
-        QTest::qWait(4000);
+        // The neighbour lookup gives up on the address after its retries.
+        QTRY_COMPARE_WITH_TIMEOUT(neighbourState(gone), QStringLiteral("FAILED"), 10000);
         QVERIFY(deviceNamespaceIp({ "address", "add", gone + "/16", "brd", "+", "dev", "dev1", "noprefixroute" }));
     }
+    // Once more: the host still answers "unreachable", or the device is back.
     click(window, "setTimePushButton");
-    QTest::qWait(300);
+    if (!addressRemoved) {
+        QTRY_VERIFY_WITH_TIMEOUT(netCounter(QStringLiteral("Icmp"), QStringLiteral("InDestUnreachs"))
+                                         >= unreachableBefore + 3,
+                                 3000);
+    } else {
+        QVERIFY(simulator.waitForCount(QStringLiteral("command"), 1));
+    }
 
     // The reply socket still reads every reply, and commands still reach the devices.
     if (!addressRemoved)
@@ -212,7 +235,7 @@ void tst_OddMachines::deviceVanishedBeforeCommand()
     QCOMPARE(ui.receiveLabel->text(), QStringLiteral("Receive: 10"));
     click(window, "setTimePushButton");
     QVERIFY(simulator.waitFor([&gone](const QJsonObject &event) {
-        return Simulator::kind(event) == QLatin1String("command")
+        return SimulatorProcess::kind(event) == QLatin1String("command")
                 && event.value(QLatin1String("at")).toString() == gone;
     }));
 }

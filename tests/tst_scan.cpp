@@ -1,10 +1,12 @@
 #include "devicereply.h"
+#include "deviceprotocol.h"
 #include "scanwindow.h"
 #include "segment.h"
-#include "simulator.h"
+#include "simulatorprocess.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QUdpSocket>
 
 namespace {
@@ -25,7 +27,12 @@ QStringList threeDevices()
              QStringLiteral("--device"), device(QStringLiteral("C"), 2, 3003) };
 }
 
-QStringList probeTexts(const Simulator &simulator)
+QHostAddress workstation()
+{
+    return Segment::workstationAddresses().value(0);
+}
+
+QStringList probeTexts(const SimulatorProcess &simulator)
 {
     QStringList texts;
     for (const QJsonObject &probe : simulator.events(QStringLiteral("probe")))
@@ -34,7 +41,7 @@ QStringList probeTexts(const Simulator &simulator)
 }
 
 // Titles in the order the devices first answered.
-QStringList firstReplies(const Simulator &simulator)
+QStringList firstReplies(const SimulatorProcess &simulator)
 {
     QStringList titles;
     for (const QJsonObject &reply : simulator.events(QStringLiteral("reply"))) {
@@ -73,7 +80,7 @@ void tst_Scan::initTestCase()
 
 void tst_Scan::fullScan()
 {
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY2(simulator.start(threeDevices()), simulator.errors().constData());
     ScanWindow ui;
     QVERIFY(ui.complete());
@@ -98,13 +105,13 @@ void tst_Scan::fullScan()
     QCOMPARE(progress, QList<int>({ 0, 1, 2, 3, 4, 5 }));
 
     // Exactly five probes, numbered from 0, from the workstation's probe port.
-    QTest::qWait(1500);
+    QVERIFY(simulator.sync(workstation(), QHostAddress::Broadcast, DeviceProtocol::probePort));
     QCOMPARE(probeTexts(simulator),
              QStringList({ "Broadcast message 0", "Broadcast message 1", "Broadcast message 2",
                            "Broadcast message 3", "Broadcast message 4" }));
     for (const QJsonObject &probe : simulator.events(QStringLiteral("probe"))) {
         QCOMPARE(probe.value(QLatin1String("from")).toString(),
-                 Segment::workstationAddresses().first().toString());
+                 workstation().toString());
         QCOMPARE(probe.value(QLatin1String("from_port")).toInt(), 4800);
     }
 
@@ -119,7 +126,7 @@ void tst_Scan::fullScan()
 
 void tst_Scan::stopDuringScan()
 {
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start(threeDevices()));
     ScanWindow ui;
 
@@ -133,21 +140,29 @@ void tst_Scan::stopDuringScan()
     QCOMPARE(ui.progress->value(), 5);
     QCOMPARE(ui.list->count(), 3);
 
-    QTest::qWait(2500);
+    // The scan timer is stopped, and no probe was on its way.
+    const QList<QTimer *> timers = ui.window.findChildren<QTimer *>();
+    QVERIFY(std::none_of(timers.cbegin(), timers.cend(), [](const QTimer *timer) {
+        return timer->isActive() && !timer->isSingleShot();
+    }));
+    QVERIFY(simulator.sync(workstation(), QHostAddress::Broadcast, DeviceProtocol::probePort));
     QCOMPARE(simulator.events(QStringLiteral("probe")).size(), probesBeforeStop);
     QCOMPARE(ui.list->count(), 3);
 }
 
 void tst_Scan::secondScanRestarts()
 {
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start(threeDevices()));
     ScanWindow ui;
 
     ui.clickScan();
     QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 3, 3000);
     ui.clickScan(); // stop
-    QTest::qWait(300);
+    // Every device answers every probe: the count settles once all of those replies are read.
+    QVERIFY(simulator.sync(workstation(), QHostAddress::Broadcast, DeviceProtocol::probePort));
+    const int replies = 3 * int(simulator.events(QStringLiteral("probe")).size());
+    QTRY_COMPARE(ui.received(), replies);
     const QString oldCount = ui.receiveLabel->text();
     simulator.clear();
 
@@ -167,41 +182,44 @@ void tst_Scan::secondScanRestarts()
 void tst_Scan::duplicates_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("repliesPerProbe");
     QTest::addColumn<int>("rows");
 
     QTest::newRow("repeated identical replies give one row")
-            << QStringList { "--repeat", "3", "--device", device("ONE", 0, 5) } << 1;
+            << QStringList { "--repeat", "3", "--device", device("ONE", 0, 5) } << 3 << 1;
     QTest::newRow("different signatures give two rows")
-            << QStringList { "--device", device("ONE", 0, 5), "--device", device("TWO", 1, 6) } << 2;
+            << QStringList { "--device", device("ONE", 0, 5), "--device", device("TWO", 1, 6) } << 2 << 2;
     // Same name and address, different serial: an address conflict stays visible.
     QTest::newRow("same title, different devices")
-            << QStringList { "--device", device("TWIN", 0, 5), "--device", device("TWIN", 0, 9) } << 2;
+            << QStringList { "--device", device("TWIN", 0, 5), "--device", device("TWIN", 0, 9) } << 2 << 2;
 }
 
 void tst_Scan::duplicates()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(int, repliesPerProbe);
     QFETCH(int, rows);
 
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start(arguments));
     ScanWindow ui;
     ui.clickScan();
-    QVERIFY(simulator.waitForCount(QStringLiteral("probe"), 2, 3000));
-    QTest::qWait(300);
+    // Two probes' worth of replies, every one of them read.
+    QVERIFY(simulator.waitForCount(QStringLiteral("reply"), 2 * repliesPerProbe, 3000));
+    QTRY_VERIFY(ui.received() >= 2 * repliesPerProbe);
     QCOMPARE(ui.list->count(), rows);
     ui.clickScan();
 }
 
 void tst_Scan::replyWhileIdle()
 {
-    Simulator simulator;
+    SimulatorProcess simulator;
     QVERIFY(simulator.start({ "--device", device("IDLE", 0, 77) }));
     ScanWindow ui;
 
     // Someone else's probe makes the device answer while the window is idle.
     QUdpSocket prober;
-    QVERIFY(prober.bind(Segment::workstationAddresses().first(), 0));
+    QVERIFY(prober.bind(workstation(), 0));
     prober.writeDatagram("Broadcast message 9", QHostAddress::Broadcast, 4800);
 
     QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 1, 3000);
@@ -226,7 +244,7 @@ void tst_Scan::shortDatagramAddsNoRow()
     DeviceReply reply;
     reply.name = "SHORT";
     QUdpSocket sender;
-    QVERIFY(sender.bind(Segment::workstationAddresses().first(), 0));
+    QVERIFY(sender.bind(workstation(), 0));
     sender.writeDatagram(reply.scrambled().left(size), QHostAddress::Broadcast, 7800);
 
     QTRY_COMPARE_WITH_TIMEOUT(ui.receiveLabel->text(), QStringLiteral("Receive: 1"), 3000);

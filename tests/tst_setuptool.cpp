@@ -1,6 +1,7 @@
 #include "setuptool.h"
 
 #include "devicereply.h"
+#include "deviceprotocol.h"
 #include "segment.h"
 
 #include <QDeadlineTimer>
@@ -152,6 +153,9 @@ void tst_SetupTool::oneDatagramPerSocketPerCall()
     QUdpSocket *last = socketsOnPort(window, 7800).last();
     const int sockets = int(socketsOnPort(window, 7800).size());
 
+    QUdpSocket observer;
+    QVERIFY(observer.bind(QHostAddress::AnyIPv4, DeviceProtocol::devicePort,
+                          QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
     QUdpSocket sender;
     QVERIFY(sender.bind(Segment::workstationAddresses().first(), 0));
     for (int serial = 1; serial <= 3; ++serial) {
@@ -160,14 +164,20 @@ void tst_SetupTool::oneDatagramPerSocketPerCall()
         reply.serial = serial * 1000;
         sender.writeDatagram(reply.scrambled(), QHostAddress::Broadcast, 7800);
     }
-    // Every reply socket hears every broadcast; wait for all three without the event loop.
+    // Every socket on the port gets each broadcast in the same instant, so once a socket of the
+    // test's own has all three, the window's have them too. Waiting runs no event loop, so that
+    // only the signals emitted below start the reader.
     const QDeadlineTimer deadline(5000);
-    while (!deadline.hasExpired()) {
-        if (last->hasPendingDatagrams() && last->pendingDatagramSize() == 64)
-            break;
-        QThread::msleep(10);
+    int seen = 0;
+    while (seen < 3 && !deadline.hasExpired()) {
+        if (observer.hasPendingDatagrams()) {
+            observer.readDatagram(nullptr, 0);
+            ++seen;
+        } else {
+            QThread::msleep(5);
+        }
     }
-    QThread::msleep(100);
+    QCOMPARE(seen, 3);
 
     for (int call = 1; call <= 3; ++call) {
         emit last->readyRead();

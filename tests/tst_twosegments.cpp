@@ -1,6 +1,7 @@
+#include "deviceprotocol.h"
 #include "scanwindow.h"
 #include "segment.h"
-#include "simulator.h"
+#include "simulatorprocess.h"
 
 // A workstation on two device networks at once (a laptop on a plant and an office network):
 // one scan must probe both and list the devices of both.
@@ -22,8 +23,8 @@ void tst_TwoSegments::initTestCase()
 
 void tst_TwoSegments::scanListsBothSegments()
 {
-    Simulator plant;
-    Simulator office;
+    SimulatorProcess plant;
+    SimulatorProcess office;
     QVERIFY(plant.start({ "--device", "name=PLANT-1,serial=11,uptime=1,ip=" + Segment::deviceAddress(1, 0),
                           "--device", "name=PLANT-2,serial=12,uptime=1,ip=" + Segment::deviceAddress(1, 1) },
                         1));
@@ -33,20 +34,23 @@ void tst_TwoSegments::scanListsBothSegments()
     ScanWindow ui;
     ui.clickScan();
     QVERIFY(ui.waitUntilIdle());
-    QTest::qWait(500);
 
-    QStringList rows = ui.rows();
-    rows.sort();
-    QCOMPARE(rows,
-             QStringList({ deviceTitle("OFFICE-1", Segment::deviceAddress(2, 0)),
-                           deviceTitle("PLANT-1", Segment::deviceAddress(1, 0)),
-                           deviceTitle("PLANT-2", Segment::deviceAddress(1, 1)) }));
+    const QStringList expected { deviceTitle("OFFICE-1", Segment::deviceAddress(2, 0)),
+                                 deviceTitle("PLANT-1", Segment::deviceAddress(1, 0)),
+                                 deviceTitle("PLANT-2", Segment::deviceAddress(1, 1)) };
+    const auto sortedRows = [&ui] {
+        QStringList rows = ui.rows();
+        rows.sort();
+        return rows;
+    };
+    QTRY_COMPARE(sortedRows(), expected);
 
     // Each network got its five probes, from the workstation's own address on it.
     const QList<QHostAddress> addresses = Segment::workstationAddresses();
-    const std::pair<Simulator *, QHostAddress> sides[] = { { &plant, addresses.at(0) },
+    const std::pair<SimulatorProcess *, QHostAddress> sides[] = { { &plant, addresses.at(0) },
                                                            { &office, addresses.at(1) } };
     for (const auto &[simulator, address] : sides) {
+        QVERIFY(simulator->sync(address, QHostAddress::Broadcast, DeviceProtocol::probePort));
         const QList<QJsonObject> probes = simulator->events(QStringLiteral("probe"));
         QCOMPARE(probes.size(), 5);
         for (int i = 0; i < probes.size(); ++i) {

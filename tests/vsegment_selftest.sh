@@ -77,6 +77,14 @@ inner_layout() {
     icheck "device namespace: lo up" has "$(ip netns exec "$d1" ip -o link show lo)" '<[^>]*\bUP\b'
 }
 
+inner_loopback() {
+    icheck "--loopback-only: lo is the only link" test "$(ip -o link show | wc -l)" = 1
+    icheck "--loopback-only: lo is up with 127.0.0.1" has "$(ip -br addr show dev lo)" 'UNKNOWN +127\.0\.0\.1/8'
+    icheck "--loopback-only: no route" test -z "$(ip route)"
+    icheck "--loopback-only: env: VSEG_SEGMENTS=0, no workstation address, no device namespace" \
+        test "$VSEG_SEGMENTS/$VSEG_WS_ADDRS/$VSEG_DEVICE_NS" = 0//
+}
+
 inner_bcast1() {
     local d1
     d1=$(dev_ns 1)
@@ -394,6 +402,15 @@ check "layout run exits 0" test "$rc" = 0
 collect
 [ "$rc" = 0 ] || show_out
 check_no_ns "layout run"
+
+# A workstation without any network.
+vrun --loopback-only -- bash "$SELF" --inner loopback
+check "loopback-only run exits 0" test "$rc" = 0
+collect
+[ "$rc" = 0 ] || show_out
+check_no_ns "loopback-only run"
+vrun --loopback-only --device true -- true
+check "--loopback-only with --device is a usage error (exit 2)" test "$rc" = 2
 
 # Broadcasts, one segment.
 vrun -- bash "$SELF" --inner bcast1

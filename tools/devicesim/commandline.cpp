@@ -1,29 +1,11 @@
 #include "commandline.h"
 
 #include "devicelistbuilder.h"
+#include "dottedaddress.h"
+#include "optionvalue.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
-
-namespace {
-
-std::optional<qint64> number(const QCommandLineParser &parser, const QCommandLineOption &option,
-                             qint64 minimum, qint64 maximum, QString *error)
-{
-    const QString text = parser.value(option);
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok, 10);
-    if (ok && value >= minimum && value <= maximum)
-        return value;
-    *error = QStringLiteral("--%1 must be a number from %2 to %3, got \"%4\"")
-                 .arg(option.names().constFirst())
-                 .arg(minimum)
-                 .arg(maximum)
-                 .arg(text);
-    return std::nullopt;
-}
-
-} // namespace
 
 std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments, QString *error)
 {
@@ -104,11 +86,11 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
     }
 
     SimulatorSettings settings;
-    const auto probePort = number(parser, probePortOption, 1, 65535, error);
-    const auto devicePort = number(parser, devicePortOption, 1, 65535, error);
-    const auto maxDelay = number(parser, maxDelayOption, 0, 600000, error);
-    const auto repeat = number(parser, repeatOption, 1, 100, error);
-    const auto hour = number(parser, hourOption, 1, 1000LL * 3600 * 24 * 24, error);
+    const auto probePort = OptionValue::integer(parser, probePortOption, 1, 65535, error);
+    const auto devicePort = OptionValue::integer(parser, devicePortOption, 1, 65535, error);
+    const auto maxDelay = OptionValue::integer(parser, maxDelayOption, 0, 600000, error);
+    const auto repeat = OptionValue::integer(parser, repeatOption, 1, 100, error);
+    const auto hour = OptionValue::integer(parser, hourOption, 1, 1000LL * 3600 * 24 * 24, error);
     if (!probePort || !devicePort || !maxDelay || !repeat || !hour)
         return std::nullopt;
     settings.probePort = quint16(*probePort);
@@ -117,13 +99,13 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
     settings.repeat = int(*repeat);
     settings.hourMs = int(*hour);
     if (parser.isSet(seedOption)) {
-        const auto seed = number(parser, seedOption, 0, 0xFFFFFFFFLL, error);
+        const auto seed = OptionValue::integer(parser, seedOption, 0, 0xFFFFFFFFLL, error);
         if (!seed)
             return std::nullopt;
         settings.seed = quint32(*seed);
         settings.seeded = true;
     }
-    const auto replyAddress = DeviceListBuilder::parseAddress(parser.value(replyAddressOption));
+    const auto replyAddress = DottedAddress::parse(parser.value(replyAddressOption));
     if (!replyAddress) {
         *error = QStringLiteral("--reply-address must be a dotted IPv4 address");
         return std::nullopt;
@@ -140,10 +122,10 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
             return std::nullopt;
     }
     if (parser.isSet(countOption)) {
-        const auto count = number(parser, countOption, 1, 100000, error);
+        const auto count = OptionValue::integer(parser, countOption, 1, 100000, error);
         if (!count)
             return std::nullopt;
-        const auto first = DeviceListBuilder::parseAddress(parser.value(firstIpOption));
+        const auto first = DottedAddress::parse(parser.value(firstIpOption));
         if (!first) {
             *error = QStringLiteral("--first-ip must be a dotted IPv4 address");
             return std::nullopt;

@@ -1,7 +1,7 @@
 #include "commandline.h"
 #include "eventlog.h"
 #include "signalwatcher.h"
-#include "simulator.h"
+#include "simulateddevices.h"
 
 #include <QCoreApplication>
 
@@ -24,8 +24,8 @@ int main(int argc, char *argv[])
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app,
                      &QCoreApplication::quit);
 
-    Simulator simulator(*settings);
-    if (!simulator.start())
+    SimulatedDevices devices(*settings);
+    if (!devices.start())
         return 1;
     return QCoreApplication::exec();
 }

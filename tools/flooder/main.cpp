@@ -1,4 +1,5 @@
 #include "flood.h"
+#include "optionvalue.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -96,13 +97,16 @@ int main(int argc, char **argv)
     parser.addOptions({ bindOption, sourcePortOption, toOption, portOption, countOption,
                         durationOption, mixOption, randomMaxOption, deviceOption, replyOption,
                         seedOption });
-    parser.process(app);
-
+    // Bad usage is status 2, as documented; QCommandLineParser::process() would exit with 1.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText(), 2);
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()), 2);
 
     Flood::Settings settings;
-    bool ok = false;
+    QString error;
 
     if (!parser.isSet(bindOption))
         return fail(QStringLiteral("--bind is required: the flood must leave through a chosen interface"), 2);
@@ -113,30 +117,21 @@ int main(int argc, char **argv)
     if (settings.target.protocol() != QAbstractSocket::IPv4Protocol)
         return fail(QStringLiteral("--to must be an IPv4 address"), 2);
 
-    const uint sourcePort = parser.value(sourcePortOption).toUInt(&ok);
-    if (!ok || sourcePort > 65535)
-        return fail(QStringLiteral("--source-port must be 0..65535"), 2);
-    settings.sourcePort = quint16(sourcePort);
-    const uint port = parser.value(portOption).toUInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-        return fail(QStringLiteral("--port must be 1..65535"), 2);
-    settings.port = quint16(port);
+    const auto sourcePort = OptionValue::integer(parser, sourcePortOption, 0, 65535, &error);
+    const auto port = OptionValue::integer(parser, portOption, 1, 65535, &error);
+    const auto count = OptionValue::integer(parser, countOption, 1, maxCount, &error);
+    const auto duration = OptionValue::decimal(parser, durationOption, 0.01, maxDurationSec, &error);
+    const auto randomMax = OptionValue::integer(parser, randomMaxOption, 0, Flood::maxDatagram, &error);
+    const auto seed = OptionValue::integer(parser, seedOption, 0, 0xFFFFFFFFLL, &error);
+    if (!sourcePort || !port || !count || !duration || !randomMax || !seed)
+        return fail(error, 2);
+    settings.sourcePort = quint16(*sourcePort);
+    settings.port = quint16(*port);
+    settings.count = *count;
+    settings.durationMs = qint64(*duration * 1000.0 + 0.5);
+    settings.randomMax = int(*randomMax);
+    settings.seed = quint32(*seed);
 
-    settings.count = parser.value(countOption).toLongLong(&ok);
-    if (!ok || settings.count < 1 || settings.count > maxCount)
-        return fail(QStringLiteral("--count must be 1..%1").arg(maxCount), 2);
-    const double duration = parser.value(durationOption).toDouble(&ok);
-    if (!ok || duration < 0.01 || duration > maxDurationSec)
-        return fail(QStringLiteral("--duration must be 0.01..%1 seconds").arg(maxDurationSec), 2);
-    settings.durationMs = qint64(duration * 1000.0 + 0.5);
-    settings.randomMax = parser.value(randomMaxOption).toInt(&ok);
-    if (!ok || settings.randomMax < 0 || settings.randomMax > Flood::maxDatagram)
-        return fail(QStringLiteral("--random-max must be 0..%1").arg(Flood::maxDatagram), 2);
-    settings.seed = parser.value(seedOption).toUInt(&ok);
-    if (!ok)
-        return fail(QStringLiteral("--seed must be 0..4294967295"), 2);
-
-    QString error;
     for (const QString &fields : parser.values(deviceOption)) {
         const std::optional<QByteArray> reply = Flood::replyFromFields(fields, &error);
         if (!reply)

@@ -1,29 +1,31 @@
-#ifndef SIMULATOR_H
-#define SIMULATOR_H
+#ifndef SIMULATORPROCESS_H
+#define SIMULATORPROCESS_H
 
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
 #include <QStringList>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <functional>
 
 // The device simulator running in a device namespace of the virtual segment. Its JSON event
 // lines are collected as they arrive, so a test can wait for what the devices saw.
-class Simulator : public QObject
+class SimulatorProcess : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit Simulator(QObject *parent = nullptr) : QObject(parent)
+    explicit SimulatorProcess(QObject *parent = nullptr) : QObject(parent)
     {
-        connect(&process, &QProcess::readyReadStandardOutput, this, &Simulator::readEvents);
+        connect(&process, &QProcess::readyReadStandardOutput, this, &SimulatorProcess::readEvents);
         process.setProcessChannelMode(QProcess::SeparateChannels);
     }
 
-    ~Simulator() override { stop(); }
+    ~SimulatorProcess() override { stop(); }
 
     // Starts the simulator with `arguments` in device namespace `segment` (1-based) and waits
     // until it has bound its sockets.
@@ -82,6 +84,25 @@ public:
         return QTest::qWaitFor([&] { return events(eventKind).size() >= count; }, timeout);
     }
 
+    // Waits until the simulator has logged everything sent to it from `from` to `to`:`port`
+    // before this call. Datagrams on one path arrive in order, so it sends one that no device
+    // takes down the same path and waits for its rejection (which is logged like any other). Use the broadcast address and the
+    // probe port to follow probes, a device's address and the device port to follow commands.
+    bool sync(const QHostAddress &from, const QHostAddress &to, quint16 port, int timeout = 5000)
+    {
+        QUdpSocket marker;
+        if (!marker.bind(from, 0)
+            || marker.writeDatagram(QByteArrayLiteral("sync"), to, port) != 4)
+            return false;
+        const int markerPort = marker.localPort();
+        return waitFor(
+                [markerPort](const QJsonObject &event) {
+                    return kind(event) == QLatin1String("rejected")
+                            && event.value(QLatin1String("from_port")).toInt() == markerPort;
+                },
+                timeout);
+    }
+
     QByteArray errors() { return process.readAllStandardError(); }
 
 private:
@@ -98,4 +119,4 @@ private:
     QList<QJsonObject> received;
 };
 
-#endif // SIMULATOR_H
+#endif // SIMULATORPROCESS_H

@@ -1,5 +1,6 @@
 #include "devicelistbuilder.h"
 
+#include "dottedaddress.h"
 #include "wireformat.h"
 
 #include <QFile>
@@ -37,36 +38,6 @@ bool badValue(const QString &key, const QString &value, const char *expected, QS
 }
 
 } // namespace
-
-std::optional<quint32> DeviceListBuilder::parseAddress(const QString &text)
-{
-    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return std::nullopt;
-    quint32 address = 0;
-    for (const QString &part : parts) {
-        if (part.isEmpty() || part.size() > 3)
-            return std::nullopt;
-        for (const QChar c : part) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return std::nullopt;
-        }
-        const int octet = part.toInt();
-        if (octet > 255)
-            return std::nullopt;
-        address = address << 8 | quint32(octet);
-    }
-    return address;
-}
-
-QString DeviceListBuilder::formatAddress(quint32 address)
-{
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(address >> 24)
-        .arg((address >> 16) & 0xFF)
-        .arg((address >> 8) & 0xFF)
-        .arg(address & 0xFF);
-}
 
 DeviceRecord DeviceListBuilder::nextDefaults() const
 {
@@ -108,7 +79,7 @@ bool DeviceListBuilder::setField(DeviceRecord &device, const QString &key, const
         return true;
     }
     if (key == QLatin1String("ip") || key == QLatin1String("eeprom")) {
-        const auto address = parseAddress(value);
+        const auto address = DottedAddress::parse(value);
         if (!address)
             return badValue(key, value, "a dotted IPv4 address", error);
         if (key == QLatin1String("ip")) {
@@ -250,7 +221,7 @@ bool DeviceListBuilder::addGenerated(int count, quint32 firstAddress, QString *e
         if (address > 0xFFFFFFFEu || !isUsableDeviceAddress(quint32(address))) {
             *error = QStringLiteral("%1 devices from %2 run out of unicast addresses")
                          .arg(count)
-                         .arg(formatAddress(firstAddress));
+                         .arg(DottedAddress::format(firstAddress));
             return false;
         }
         DeviceRecord device = nextDefaults();

@@ -1,5 +1,5 @@
-#ifndef SIMULATOR_H
-#define SIMULATOR_H
+#ifndef SIMULATEDDEVICES_H
+#define SIMULATEDDEVICES_H
 
 #include "devicerecord.h"
 #include "eventlog.h"
@@ -25,12 +25,12 @@
 // of its replies.  Qt's QNetworkDatagram::setSender() cannot pick the source
 // address on Linux (it fills in the field the kernel ignores on send), hence
 // a socket per address rather than one wildcard socket for everything.
-class Simulator : public QObject
+class SimulatedDevices : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit Simulator(const SimulatorSettings &settings, QObject *parent = nullptr);
+    explicit SimulatedDevices(const SimulatorSettings &settings, QObject *parent = nullptr);
 
     // Binds the sockets and announces readiness; false after a bind failure.
     bool start();
@@ -60,4 +60,4 @@ private:
     ReplyQueue m_queue;
 };
 
-#endif // SIMULATOR_H
+#endif // SIMULATEDDEVICES_H

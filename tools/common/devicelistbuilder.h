@@ -21,10 +21,6 @@ public:
 
     const QList<DeviceRecord> &devices() const { return m_devices; }
 
-    // Strict dotted quad; inet_aton's shorthand forms ("10.1") are refused.
-    static std::optional<quint32> parseAddress(const QString &text);
-    static QString formatAddress(quint32 address);
-
 private:
     DeviceRecord nextDefaults() const;
     DeviceRecord describedDefaults() const;

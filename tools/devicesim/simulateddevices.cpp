@@ -1,6 +1,6 @@
-#include "simulator.h"
+#include "simulateddevices.h"
 
-#include "devicelistbuilder.h"
+#include "dottedaddress.h"
 #include "wireformat.h"
 
 #include <QDateTime>
@@ -30,7 +30,7 @@ void raiseDescriptorLimit()
 
 } // namespace
 
-Simulator::Simulator(const SimulatorSettings &settings, QObject *parent)
+SimulatedDevices::SimulatedDevices(const SimulatorSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_replyAddress(settings.replyAddress)
@@ -40,11 +40,11 @@ Simulator::Simulator(const SimulatorSettings &settings, QObject *parent)
 {
     for (int i = 0; i < m_devices.size(); ++i)
         m_byAddress.insert(m_devices.at(i).address, i);
-    connect(&m_queue, &ReplyQueue::gaveUp, this, &Simulator::reportGiveUp);
-    connect(&m_probeSocket, &QUdpSocket::readyRead, this, &Simulator::readProbes);
+    connect(&m_queue, &ReplyQueue::gaveUp, this, &SimulatedDevices::reportGiveUp);
+    connect(&m_probeSocket, &QUdpSocket::readyRead, this, &SimulatedDevices::readProbes);
 }
 
-bool Simulator::bindSocket(QUdpSocket &socket, quint32 address, quint16 port)
+bool SimulatedDevices::bindSocket(QUdpSocket &socket, quint32 address, quint16 port)
 {
     // A tool under test on this machine may hold the same ports on the
     // wildcard address.
@@ -52,7 +52,7 @@ bool Simulator::bindSocket(QUdpSocket &socket, quint32 address, quint16 port)
         = address == 0 ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(address);
     if (socket.bind(host, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
         return true;
-    const QString text = DeviceListBuilder::formatAddress(address);
+    const QString text = DottedAddress::format(address);
     m_log.write({ { QStringLiteral("event"), QStringLiteral("bind-failed") },
                   { QStringLiteral("address"), text },
                   { QStringLiteral("port"), port },
@@ -65,7 +65,7 @@ bool Simulator::bindSocket(QUdpSocket &socket, quint32 address, quint16 port)
     return false;
 }
 
-bool Simulator::bindDeviceSockets()
+bool SimulatedDevices::bindDeviceSockets()
 {
     raiseDescriptorLimit();
     for (const quint32 address : m_byAddress.uniqueKeys()) {
@@ -80,7 +80,7 @@ bool Simulator::bindDeviceSockets()
     return true;
 }
 
-bool Simulator::start()
+bool SimulatedDevices::start()
 {
     if (!bindSocket(m_probeSocket, 0, m_settings.probePort) || !bindDeviceSockets())
         return false;
@@ -92,14 +92,14 @@ bool Simulator::start()
     return true;
 }
 
-qint32 Simulator::currentUptime(const DeviceRecord &device) const
+qint32 SimulatedDevices::currentUptime(const DeviceRecord &device) const
 {
     // Whole hours only, so that the replies within one scan are identical.
     const quint32 hours = quint32(m_running.elapsed() / m_settings.hourMs);
     return qint32(quint32(device.uptime) + hours);
 }
 
-void Simulator::readProbes()
+void SimulatedDevices::readProbes()
 {
     while (m_probeSocket.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_probeSocket.receiveDatagram();
@@ -122,7 +122,7 @@ void Simulator::readProbes()
     }
 }
 
-bool Simulator::sendReply(const ReplyQueue::Entry &entry)
+bool SimulatedDevices::sendReply(const ReplyQueue::Entry &entry)
 {
     const DeviceRecord &device = m_devices.at(entry.device);
     QUdpSocket &socket = *m_deviceSockets.at(device.address);
@@ -132,23 +132,23 @@ bool Simulator::sendReply(const ReplyQueue::Entry &entry)
         return false;
     m_log.write({ { QStringLiteral("event"), QStringLiteral("reply") },
                   { QStringLiteral("device"), nameText(device) },
-                  { QStringLiteral("ip"), DeviceListBuilder::formatAddress(device.address) },
+                  { QStringLiteral("ip"), DottedAddress::format(device.address) },
                   { QStringLiteral("to"), m_replyAddress.toString() },
                   { QStringLiteral("port"), m_settings.devicePort },
                   { QStringLiteral("probe"), entry.probe } });
     return true;
 }
 
-void Simulator::reportGiveUp(const ReplyQueue::Entry &entry)
+void SimulatedDevices::reportGiveUp(const ReplyQueue::Entry &entry)
 {
     const DeviceRecord &device = m_devices.at(entry.device);
     m_log.write({ { QStringLiteral("event"), QStringLiteral("send-failed") },
                   { QStringLiteral("device"), nameText(device) },
-                  { QStringLiteral("ip"), DeviceListBuilder::formatAddress(device.address) },
+                  { QStringLiteral("ip"), DottedAddress::format(device.address) },
                   { QStringLiteral("error"), m_deviceSockets.at(device.address)->errorString() } });
 }
 
-void Simulator::readCommands(QUdpSocket *socket, quint32 address)
+void SimulatedDevices::readCommands(QUdpSocket *socket, quint32 address)
 {
     while (socket->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = socket->receiveDatagram();
@@ -166,7 +166,7 @@ void Simulator::readCommands(QUdpSocket *socket, quint32 address)
     }
 }
 
-void Simulator::applyCommand(const WireFormat::Command &command, DeviceRecord &device,
+void SimulatedDevices::applyCommand(const WireFormat::Command &command, DeviceRecord &device,
                              const QNetworkDatagram &datagram)
 {
     QJsonObject event { { QStringLiteral("event"), QStringLiteral("command") } };
@@ -183,16 +183,16 @@ void Simulator::applyCommand(const WireFormat::Command &command, DeviceRecord &d
             options.append(int(option));
         event.insert(QStringLiteral("kind"), QStringLiteral("settings"));
         event.insert(QStringLiteral("options"), options);
-        event.insert(QStringLiteral("address"), DeviceListBuilder::formatAddress(command.address));
+        event.insert(QStringLiteral("address"), DottedAddress::format(command.address));
     }
     event.insert(QStringLiteral("device"), nameText(device));
-    event.insert(QStringLiteral("at"), DeviceListBuilder::formatAddress(device.address));
+    event.insert(QStringLiteral("at"), DottedAddress::format(device.address));
     event.insert(QStringLiteral("from"), datagram.senderAddress().toString());
     event.insert(QStringLiteral("from_port"), datagram.senderPort());
     m_log.write(event);
 }
 
-void Simulator::reject(const QNetworkDatagram &datagram, const QString &reason, quint16 port)
+void SimulatedDevices::reject(const QNetworkDatagram &datagram, const QString &reason, quint16 port)
 {
     m_log.write({ { QStringLiteral("event"), QStringLiteral("rejected") },
                   { QStringLiteral("reason"), reason },
