@@ -71,12 +71,27 @@ def check_built(build, *names):
 
 # ---------------------------------------------------------------- segment ----
 
-def in_segment(arguments, devices, timeout):
-    """The command that runs this report again with ARGUMENTS (its hidden --inside among them)
-    in the workstation namespace of a fresh segment with DEVICES device addresses, stopped
-    after TIMEOUT seconds."""
-    return [VSEGMENT, "--device-addresses", str(devices), "--timeout", str(timeout), "--",
-            sys.executable, os.path.abspath(sys.argv[0])] + list(arguments)
+def start_in_segment(arguments, devices, timeout, **options):
+    """Starts this report again with ARGUMENTS (its hidden --inside among them) in the
+    workstation namespace of a fresh segment with DEVICES device addresses, stopped after
+    TIMEOUT seconds; OPTIONS go to subprocess.Popen."""
+    command = [VSEGMENT, "--device-addresses", str(devices), "--timeout", str(timeout), "--",
+               sys.executable, os.path.abspath(sys.argv[0])] + list(arguments)
+    return subprocess.Popen(command, **options)
+
+
+def wait_for_segments(processes):
+    """The (stdout, stderr) of every started run, once it has ended.
+
+    Ctrl-C reaches vsegment too, and it then takes its namespaces down: the runs are waited for
+    until it has (subprocess.run would kill it, leaving them behind). A second Ctrl-C stops
+    waiting."""
+    try:
+        return [process.communicate() for process in processes]
+    except KeyboardInterrupt:
+        for process in processes:
+            process.communicate()
+        raise
 
 
 def pass_on_skip(status, message=""):
@@ -87,13 +102,23 @@ def pass_on_skip(status, message=""):
         sys.exit(SKIP)
 
 
-def run_in_segment(arguments, devices, timeout, **options):
-    """Runs in_segment(...) to its end (options go to subprocess.run) and exits with SKIP,
-    showing vsegment's reason when it was captured, if namespaces cannot be made here."""
-    done = subprocess.run(in_segment(arguments, devices, timeout), check=False, **options)
-    stderr = done.stderr.decode(errors="replace") if isinstance(done.stderr, bytes) else ""
-    pass_on_skip(done.returncode, stderr)
-    return done
+def run_in_segment(arguments, devices, timeout, capture=False):
+    """Runs start_in_segment(...) to its end, its stdout and stderr captured as bytes if asked;
+    exits with SKIP, showing vsegment's reason, if namespaces cannot be made here."""
+    pipe = subprocess.PIPE if capture else None
+    process = start_in_segment(arguments, devices, timeout, stdout=pipe, stderr=pipe)
+    [(stdout, stderr)] = wait_for_segments([process])
+    pass_on_skip(process.returncode, stderr.decode(errors="replace") if capture else "")
+    return subprocess.CompletedProcess(process.args, process.returncode, stdout, stderr)
+
+
+def main(function):
+    """Runs a report's main function; Ctrl-C ends it with 130, as it ends vsegment, and
+    without a traceback."""
+    try:
+        function()
+    except KeyboardInterrupt:
+        sys.exit(130)
 
 
 def _first_of_segment(variable):
