@@ -154,7 +154,11 @@ def device_list(count, segment=1):
     250th, so the list is made here with a unique signature for every device: serials carry
     the device number above the bits an uptime uses."""
     return [{"name": "DEV-%04d" % number, "ip": device_address(segment, number),
-             "serial": number << 16, "uptime": (number * 37) % 10000}
+             "serial": number << 16, "uptime": (number * 37) % 10000,
+             # The services vary as those of the simulator's --count devices do, so that
+             # settings windows show what they showed when the figures were taken.
+             "ntp": 1, "mbtcp": number % 2, "melsec": (number // 2) % 2,
+             "gps": 1 if number % 3 == 0 else 0}
             for number in range(1, count + 1)]
 
 
