@@ -6,23 +6,23 @@ namespace DeviceProtocol {
 
 namespace {
 
-constexpr int storedAddressOffset = 14;
-constexpr int currentAddressOffset = 19;
-constexpr int uptimeOffset = 23;
-constexpr int ntpOffset = 27;
-constexpr int mbtcpOffset = 28;
-constexpr int melsecOffset = 29;
-constexpr int gpsOffset = 30;
-constexpr int serialOffset = 31;
-constexpr int commandWordSize = 6;
-constexpr int settingsAddressOffset = 10;
+    constexpr int storedAddressOffset = 14;
+    constexpr int currentAddressOffset = 19;
+    constexpr int uptimeOffset = 23;
+    constexpr int ntpOffset = 27;
+    constexpr int mbtcpOffset = 28;
+    constexpr int melsecOffset = 29;
+    constexpr int gpsOffset = 30;
+    constexpr int serialOffset = 31;
+    constexpr int commandWordSize = 6;
+    constexpr int settingsAddressOffset = 10;
 
-// An address stands on the wire first octet first: a little-endian number whose lowest byte
-// is the first octet, which is the network byte order of the dotted form.
-quint32 readAddress(const char *at)
-{
-    return qFromBigEndian<quint32>(at);
-}
+    // An address stands on the wire first octet first: a little-endian number whose lowest byte
+    // is the first octet, which is the network byte order of the dotted form.
+    quint32 readAddress(const char *at)
+    {
+        return qFromBigEndian<quint32>(at);
+    }
 
 } // namespace
 

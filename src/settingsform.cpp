@@ -19,9 +19,9 @@ SettingsForm::SettingsForm(QSharedPointer<NTPserver> server)
     ui->setupUi(this);
 
     const QString octet = QStringLiteral("(?:[0-1]?[0-9]?[0-9]|2[0-4][0-9]|25[0-5])");
-    const QRegularExpression addressPattern(QLatin1Char('^') + octet + QStringLiteral("\\.")
-                                            + octet + QStringLiteral("\\.") + octet
-                                            + QStringLiteral("\\.") + octet + QLatin1Char('$'));
+    const QRegularExpression addressPattern(QLatin1Char('^') + octet + QStringLiteral("\\.") + octet
+                                            + QStringLiteral("\\.") + octet + QStringLiteral("\\.")
+                                            + octet + QLatin1Char('$'));
     ui->ipAddressLineEdit->setValidator(new QRegularExpressionValidator(addressPattern, this));
 
     ui_combo_boxes = { ui->ntpComboBox, ui->mbtcpComboBox, ui->melsecComboBox, ui->gpsComboBox };
@@ -58,7 +58,8 @@ QByteArray SettingsForm::settingsCommand(const QString &address)
 {
     // Missing or unreadable parts count as 0; only the parts present are read. A part above
     // 255 spills into the next octet, as the device reads the four octets as one number.
-    const QStringList parts = address.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    const QStringList parts
+        = address.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
     quint32 value = 0;
     for (int k = 0; k < 4 && k < parts.size(); ++k)
         value |= quint32(parts.at(k).toLong(nullptr, 10)) << (8 * k);

@@ -14,7 +14,8 @@ inline qint64 netCounter(const QString &group, const QString &name)
         return -1;
     QStringList names;
     for (const QByteArray &line : file.readAll().split('\n')) {
-        const QStringList words = QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QStringList words
+            = QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.value(0) != group + QLatin1Char(':'))
             continue;
         if (names.isEmpty()) {

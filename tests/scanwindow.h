@@ -58,8 +58,8 @@ public:
         const QList<QUdpSocket *> sockets = window.findChildren<QUdpSocket *>();
         return std::any_of(sockets.cbegin(), sockets.cend(), [](QUdpSocket *socket) {
             return socket->state() == QAbstractSocket::BoundState
-                    && socket->localPort() == DeviceProtocol::devicePort
-                    && socket->hasPendingDatagrams();
+                && socket->localPort() == DeviceProtocol::devicePort
+                && socket->hasPendingDatagrams();
         });
     }
 

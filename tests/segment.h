@@ -44,7 +44,7 @@ inline QString deviceAddress(int segment, int i)
 #define REQUIRE_SEGMENT()                                                                          \
     do {                                                                                           \
         if (!Segment::present())                                                                   \
-            QFAIL("must run inside scripts/vsegment: it sends on the network");                   \
+            QFAIL("must run inside scripts/vsegment: it sends on the network");                    \
     } while (false)
 
 #endif // SEGMENT_H

@@ -19,7 +19,8 @@ class SimulatorProcess : public QObject
     Q_OBJECT
 
 public:
-    explicit SimulatorProcess(QObject *parent = nullptr) : QObject(parent)
+    explicit SimulatorProcess(QObject *parent = nullptr)
+        : QObject(parent)
     {
         connect(&process, &QProcess::readyReadStandardOutput, this, &SimulatorProcess::readEvents);
         process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -32,7 +33,7 @@ public:
     bool start(const QStringList &arguments, int segment = 1)
     {
         const QStringList namespaces = QString::fromLocal8Bit(qgetenv("VSEG_DEVICE_NS"))
-                                               .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                                           .split(QLatin1Char(' '), Qt::SkipEmptyParts);
         const QString program = QString::fromLocal8Bit(qgetenv("DEVICESIM"));
         if (segment > namespaces.size() || program.isEmpty())
             return false;
@@ -40,11 +41,11 @@ public:
         process.start(QStringLiteral("ip"),
                       QStringList { QStringLiteral("netns"), QStringLiteral("exec"),
                                     namespaces.at(segment - 1), program }
-                              + arguments);
+                          + arguments);
         if (!process.waitForStarted(5000))
             return false;
-        return waitFor([](const QJsonObject &event) { return kind(event) == QLatin1String("ready"); },
-                       10000);
+        return waitFor(
+            [](const QJsonObject &event) { return kind(event) == QLatin1String("ready"); }, 10000);
     }
 
     void stop()
@@ -59,7 +60,10 @@ public:
 
     bool isRunning() const { return process.state() == QProcess::Running; }
 
-    static QString kind(const QJsonObject &event) { return event.value(QLatin1String("event")).toString(); }
+    static QString kind(const QJsonObject &event)
+    {
+        return event.value(QLatin1String("event")).toString();
+    }
 
     QList<QJsonObject> events(const QString &eventKind) const
     {
@@ -76,7 +80,7 @@ public:
     bool waitFor(const std::function<bool(const QJsonObject &)> &predicate, int timeout = 10000)
     {
         return QTest::qWaitFor(
-                [&] { return std::any_of(received.cbegin(), received.cend(), predicate); }, timeout);
+            [&] { return std::any_of(received.cbegin(), received.cend(), predicate); }, timeout);
     }
 
     bool waitForCount(const QString &eventKind, int count, int timeout = 10000)
@@ -86,21 +90,21 @@ public:
 
     // Waits until the simulator has logged everything sent to it from `from` to `to`:`port`
     // before this call. Datagrams on one path arrive in order, so it sends one that no device
-    // takes down the same path and waits for its rejection (which is logged like any other). Use the broadcast address and the
-    // probe port to follow probes, a device's address and the device port to follow commands.
+    // takes down the same path and waits for its rejection (which is logged like any other). Use
+    // the broadcast address and the probe port to follow probes, a device's address and the device
+    // port to follow commands.
     bool sync(const QHostAddress &from, const QHostAddress &to, quint16 port, int timeout = 5000)
     {
         QUdpSocket marker;
-        if (!marker.bind(from, 0)
-            || marker.writeDatagram(QByteArrayLiteral("sync"), to, port) != 4)
+        if (!marker.bind(from, 0) || marker.writeDatagram(QByteArrayLiteral("sync"), to, port) != 4)
             return false;
         const int markerPort = marker.localPort();
         return waitFor(
-                [markerPort](const QJsonObject &event) {
-                    return kind(event) == QLatin1String("rejected")
-                            && event.value(QLatin1String("from_port")).toInt() == markerPort;
-                },
-                timeout);
+            [markerPort](const QJsonObject &event) {
+                return kind(event) == QLatin1String("rejected")
+                    && event.value(QLatin1String("from_port")).toInt() == markerPort;
+            },
+            timeout);
     }
 
     QByteArray errors() { return process.readAllStandardError(); }

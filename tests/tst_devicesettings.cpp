@@ -17,8 +17,8 @@ namespace {
 QString deviceFields(const QString &name, int index, int serial, int addressIndex = -1)
 {
     return QStringLiteral("name=%1,ip=%2,serial=%3,uptime=1")
-            .arg(name, Segment::deviceAddress(1, addressIndex < 0 ? index : addressIndex))
-            .arg(serial);
+        .arg(name, Segment::deviceAddress(1, addressIndex < 0 ? index : addressIndex))
+        .arg(serial);
 }
 
 QString info(SettingsForm *window)
@@ -81,7 +81,8 @@ void tst_DeviceSettings::cleanup()
 void tst_DeviceSettings::setTimeReachesDevice()
 {
     SimulatorProcess simulator;
-    QVERIFY(simulator.start({ "--device", deviceFields("CLOCK", 0, 500), "--device", deviceFields("OTHER", 1, 600) }));
+    QVERIFY(simulator.start(
+        { "--device", deviceFields("CLOCK", 0, 500), "--device", deviceFields("OTHER", 1, 600) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 2));
 
@@ -175,7 +176,8 @@ void tst_DeviceSettings::idleButtonsSendNothing()
     // Whatever the other buttons sent, to the device or to its probe port, is logged by now;
     // the only datagrams the devices did not take are the two that made sure of it.
     const QHostAddress from = Segment::workstationAddresses().first();
-    QVERIFY(simulator.sync(from, QHostAddress(Segment::deviceAddress(1, 0)), DeviceProtocol::devicePort));
+    QVERIFY(simulator.sync(from, QHostAddress(Segment::deviceAddress(1, 0)),
+                           DeviceProtocol::devicePort));
     QVERIFY(simulator.sync(from, QHostAddress::Broadcast, DeviceProtocol::probePort));
     QCOMPARE(simulator.events(QStringLiteral("command")).size(), 1);
     QCOMPARE(simulator.events(QStringLiteral("rejected")).size(), 2);
@@ -201,7 +203,8 @@ void tst_DeviceSettings::windowKeepsItsDeviceAfterRescan()
     QVERIFY(first.start({ "--device", deviceFields("FIRST", 0, 1100) }));
     click(window, "setTimePushButton");
     QVERIFY(first.waitForCount(QStringLiteral("command"), 1, 3000));
-    QCOMPARE(first.events(QStringLiteral("command")).first().value("device").toString(), QStringLiteral("FIRST"));
+    QCOMPARE(first.events(QStringLiteral("command")).first().value("device").toString(),
+             QStringLiteral("FIRST"));
     QCOMPARE(second.events(QStringLiteral("command")).size(), 0);
 }
 
@@ -209,7 +212,8 @@ void tst_DeviceSettings::rowsWithSameTitleOpenTheirOwnRecords()
 {
     // Two devices with one name on one address: the conflict a technician comes to fix.
     SimulatorProcess simulator;
-    QVERIFY(simulator.start({ "--device", deviceFields("TWIN", 0, 1301), "--device", deviceFields("TWIN", 1, 1302, 0) }));
+    QVERIFY(simulator.start({ "--device", deviceFields("TWIN", 0, 1301), "--device",
+                              deviceFields("TWIN", 1, 1302, 0) }));
     ScanWindow ui;
     QVERIFY(scanFor(ui, 2));
     QCOMPARE(ui.rows().at(0), ui.rows().at(1));

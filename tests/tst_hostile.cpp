@@ -31,9 +31,10 @@ public:
         const QString ns = Segment::deviceNamespaces().value(0);
         if (program.isEmpty() || ns.isEmpty())
             return false;
-        process.start(QStringLiteral("ip"), QStringList { QStringLiteral("netns"), QStringLiteral("exec"), ns,
-                                                          program, QStringLiteral("--bind"), floodSource() }
-                                                    + arguments);
+        process.start(QStringLiteral("ip"),
+                      QStringList { QStringLiteral("netns"), QStringLiteral("exec"), ns, program,
+                                    QStringLiteral("--bind"), floodSource() }
+                          + arguments);
         return process.waitForStarted(5000);
     }
 
@@ -43,7 +44,8 @@ public:
         if (!QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; }, timeout))
             return std::nullopt;
         const QJsonDocument document = QJsonDocument::fromJson(process.readAllStandardOutput());
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 || !document.isObject())
+        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0
+            || !document.isObject())
             return std::nullopt;
         return document.object();
     }
@@ -60,13 +62,12 @@ qint64 sent(const QJsonObject &summary, const char *kind)
     return summary.value(QLatin1String("sent")).toObject().value(QLatin1String(kind)).toInteger();
 }
 
-
 // Datagrams that reached the workstation but never its sockets: dropped for a full receive
 // buffer, or max-size ones whose fragments could not all be put together.
 qint64 lostDatagrams()
 {
     return netCounter(QStringLiteral("Udp"), QStringLiteral("RcvbufErrors"))
-            + netCounter(QStringLiteral("Ip"), QStringLiteral("ReasmFails"));
+        + netCounter(QStringLiteral("Ip"), QStringLiteral("ReasmFails"));
 }
 
 qint64 residentKb()
@@ -114,8 +115,8 @@ QStringList realDeviceArguments()
     for (int i = 0; i < realDevices.size(); ++i)
         arguments << QStringLiteral("--device")
                   << QStringLiteral("name=%1,ip=%2,serial=%3,uptime=40")
-                             .arg(realDevices.at(i), Segment::deviceAddress(1, i))
-                             .arg(7001 + i);
+                         .arg(realDevices.at(i), Segment::deviceAddress(1, i))
+                         .arg(7001 + i);
     return arguments;
 }
 
@@ -129,7 +130,8 @@ QStringList realTitles()
 
 // Devices that exist only as replies replayed by the flooder; 10.77.200.x is no device address.
 const QStringList fakeDevices { QStringLiteral("name=FAKE-1,ip=10.77.200.1,serial=900001,uptime=3"),
-                              QStringLiteral("name=FAKE-2,ip=10.77.200.2,serial=900002,uptime=5") };
+                                QStringLiteral(
+                                    "name=FAKE-2,ip=10.77.200.2,serial=900002,uptime=5") };
 
 QStringList fakeArguments()
 {
@@ -173,23 +175,23 @@ void tst_Hostile::scanDuringFlood_data()
 
     // The tool makes a row of any datagram of 64 bytes or more, so junk of that size is
     // listed by design; what must never make a row is anything shorter.
-    QTest::newRow("junk shorter than a reply")
-            << QStringList { "--count", "5000", "--duration", "4", "--mix",
-                             "empty=1,short=4,63=1,random=2", "--random-max", "63" }
-            << false;
+    QTest::newRow("junk shorter than a reply") << QStringList {
+        "--count",      "5000", "--duration", "4", "--mix", "empty=1,short=4,63=1,random=2",
+        "--random-max", "63"
+    } << false;
     QTest::newRow("replayed replies among short junk")
-            << (QStringList { "--count", "5000", "--duration", "4", "--mix",
-                              "empty=1,short=4,63=1,replay=2" }
-                + fakeArguments())
-            << true;
+        << (QStringList { "--count", "5000", "--duration", "4", "--mix",
+                          "empty=1,short=4,63=1,replay=2" }
+            + fakeArguments())
+        << true;
     QTest::newRow("full-size junk")
-            << QStringList { "--count", "300", "--duration", "4", "--mix", "65=4,max=1,random=4" }
-            << false;
+        << QStringList { "--count", "300", "--duration", "4", "--mix", "65=4,max=1,random=4" }
+        << false;
     QTest::newRow("every kind")
-            << (QStringList { "--count", "3000", "--duration", "4", "--mix",
-                              "empty=100,short=400,63=100,65=10,max=2,random=10,replay=95" }
-                + fakeArguments())
-            << true;
+        << (QStringList { "--count", "3000", "--duration", "4", "--mix",
+                          "empty=100,short=400,63=100,65=10,max=2,random=10,replay=95" }
+            + fakeArguments())
+        << true;
 }
 
 void tst_Hostile::scanDuringFlood()
@@ -207,7 +209,8 @@ void tst_Hostile::scanDuringFlood()
     TickWatch ticks;
     ui.clickScan();
     Flooder flooder;
-    QVERIFY(flooder.start(flood << "--seed" << "7"));
+    QVERIFY(flooder.start(flood << "--seed"
+                                << "7"));
     QVERIFY(ui.waitUntilIdle(20000));
     QCOMPARE(ui.progress->value(), 5);
     QCOMPARE(ui.stateLabel->text(), QStringLiteral("Ready to scan"));
@@ -246,7 +249,8 @@ void tst_Hostile::scanDuringFlood()
     QVERIFY(junkRows.size() <= fullSizeJunk);
     if (lost == 0)
         QCOMPARE(junkRows.size(), fullSizeJunk);
-    const QRegularExpression junkTitle(QStringLiteral("^[\\x{0}-\\x{ff}]{13}@(\\d{1,3}\\.){3}\\d{1,3}$"));
+    const QRegularExpression junkTitle(
+        QStringLiteral("^[\\x{0}-\\x{ff}]{13}@(\\d{1,3}\\.){3}\\d{1,3}$"));
     for (const QString &row : std::as_const(junkRows))
         QVERIFY2(junkTitle.match(row).hasMatch(), qPrintable(row));
 

@@ -81,7 +81,10 @@ void verifyNameStaysInTheList(ScanWindow &ui, const QString &marker, const QStri
     QVERIFY(window);
     const auto *info = window->findChild<QTextEdit *>(QStringLiteral("generalInfoTextEdit"));
     QCOMPARE(info->toPlainText(),
-             QStringLiteral("Current IP:%1\nEEPROM IP:%1\nSerial:%2\nUptime: %3").arg(address).arg(serial).arg(uptime));
+             QStringLiteral("Current IP:%1\nEEPROM IP:%1\nSerial:%2\nUptime: %3")
+                 .arg(address)
+                 .arg(serial)
+                 .arg(uptime));
     QCOMPARE(window->windowTitle(), QStringLiteral("NTP Server settings"));
     if (!marker.isEmpty()) {
         QVERIFY(!anyContains(shownTexts(window), marker));
@@ -129,11 +132,12 @@ void tst_HostileNames::nameShownAsPlainText_data()
     QTest::newRow("NUL inside") << QByteArray("NUL\0INSIDE\0X", 12) << QStringLiteral("INSIDE");
     QTest::newRow("all NUL") << QByteArray(13, '\0') << QString();
     QTest::newRow("control characters")
-            << QByteArray("\x1b[31mRED\n\r\t\x01\x7f") << QStringLiteral("RED");
+        << QByteArray("\x1b[31mRED\n\r\t\x01\x7f") << QStringLiteral("RED");
     QTest::newRow("Latin-1 high half")
-            << QByteArray("\x80\x85\x9f\xa0\xa9\xad\xc0\xe9\xf7\xfe\xffHI")
-            << QString::fromLatin1("\xe9\xf7\xfe");
-    QTest::newRow("13 characters, no padding") << QByteArray("ABCDEFGHIJKLM") << QStringLiteral("DEFGH");
+        << QByteArray("\x80\x85\x9f\xa0\xa9\xad\xc0\xe9\xf7\xfe\xffHI")
+        << QString::fromLatin1("\xe9\xf7\xfe");
+    QTest::newRow("13 characters, no padding")
+        << QByteArray("ABCDEFGHIJKLM") << QStringLiteral("DEFGH");
     QTest::newRow("an address inside") << QByteArray("x@10.9.8.7") << QStringLiteral("10.9.8.7");
 }
 
@@ -165,13 +169,13 @@ void tst_HostileNames::nameShownAsPlainText()
 void tst_HostileNames::simulatedDeviceWithHostileName()
 {
     const QString name = QStringLiteral("<i>") + QChar(0) + QStringLiteral("&lt;") + QChar(0xE9)
-            + QChar(0x85) + QChar(0x07) + QChar(0xFF) + QLatin1Char('<');
+        + QChar(0x85) + QChar(0x07) + QChar(0xFF) + QLatin1Char('<');
     QTemporaryFile config;
     QVERIFY(config.open());
     config.write(QStringLiteral(R"({"devices":[{"name":"<i>\u0000&lt;\u00e9\u0085\u0007\u00ff<",)"
                                 R"("ip":"%1","serial":5150,"uptime":9}]})")
-                         .arg(Segment::deviceAddress(1, 0))
-                         .toUtf8());
+                     .arg(Segment::deviceAddress(1, 0))
+                     .toUtf8());
     config.close();
 
     SimulatorProcess simulator;

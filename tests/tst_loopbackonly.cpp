@@ -7,7 +7,6 @@
 
 namespace {
 
-
 // Local ports of the UDP sockets open in this namespace.
 QList<quint16> udpPorts()
 {

@@ -26,7 +26,8 @@ void tst_MainForm::objectName_data()
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("expected");
     QTest::newRow("unnamed window") << QString() << QStringLiteral("setuptool");
-    QTest::newRow("named window keeps its name") << QStringLiteral("other") << QStringLiteral("other");
+    QTest::newRow("named window keeps its name")
+        << QStringLiteral("other") << QStringLiteral("other");
 }
 
 void tst_MainForm::objectName()
@@ -45,12 +46,12 @@ void tst_MainForm::widgetsByName_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("className");
     const std::pair<const char *, const char *> objects[] = {
-        { "centralWidget", "QWidget" },         { "gridLayout", "QGridLayout" },
-        { "verticalLayout", "QVBoxLayout" },    { "horizontalLayout", "QHBoxLayout" },
-        { "readytostartLabel", "QLabel" },      { "receiveLabel", "QLabel" },
-        { "listWidget", "QListWidget" },        { "horizontalLayout_2", "QHBoxLayout" },
-        { "scanPushButton", "QPushButton" },    { "scanprogressBar", "QProgressBar" },
-        { "quitPushButton", "QPushButton" },    { "menuBar", "QMenuBar" },
+        { "centralWidget", "QWidget" },      { "gridLayout", "QGridLayout" },
+        { "verticalLayout", "QVBoxLayout" }, { "horizontalLayout", "QHBoxLayout" },
+        { "readytostartLabel", "QLabel" },   { "receiveLabel", "QLabel" },
+        { "listWidget", "QListWidget" },     { "horizontalLayout_2", "QHBoxLayout" },
+        { "scanPushButton", "QPushButton" }, { "scanprogressBar", "QProgressBar" },
+        { "quitPushButton", "QPushButton" }, { "menuBar", "QMenuBar" },
         { "statusBar", "QStatusBar" },
     };
     for (const auto &[name, className] : objects)
@@ -106,9 +107,9 @@ void tst_MainForm::layoutTree()
     QCOMPARE(ui.horizontalLayout_2->itemAt(1)->widget(), ui.scanprogressBar);
     QCOMPARE(ui.horizontalLayout_2->itemAt(2)->widget(), ui.quitPushButton);
 
-    for (QLayout *layout : { static_cast<QLayout *>(ui.verticalLayout),
-                             static_cast<QLayout *>(ui.horizontalLayout),
-                             static_cast<QLayout *>(ui.horizontalLayout_2) })
+    for (QLayout *layout :
+         { static_cast<QLayout *>(ui.verticalLayout), static_cast<QLayout *>(ui.horizontalLayout),
+           static_cast<QLayout *>(ui.horizontalLayout_2) })
         QCOMPARE(layout->spacing(), 6);
 }
 

@@ -60,25 +60,26 @@ void tst_NTPserver::parsesFields_data()
     QTest::addColumn<qint32>("currentValue");
 
     QTest::newRow("full 13-byte name") << QByteArray("TIMESERVER-01") << octets(192, 168, 1, 20)
-                                       << octets(10, 0, 0, 7) << 17 << 123456
-                                       << "TIMESERVER-01" << "192.168.1.20" << "10.0.0.7"
-                                       << qint32(0x1401a8c0);
+                                       << octets(10, 0, 0, 7) << 17 << 123456 << "TIMESERVER-01"
+                                       << "192.168.1.20"
+                                       << "10.0.0.7" << qint32(0x1401a8c0);
     QTest::newRow("NUL padded name kept at 13")
-            << QByteArray("NTP") << octets(10, 77, 1, 2)
-            << octets(10, 77, 1, 2) << 0 << 1 << QString::fromLatin1("NTP\0\0\0\0\0\0\0\0\0\0", 13)
-            << "10.77.1.2" << "10.77.1.2" << qint32(0x02014d0a);
-    QTest::newRow("zero addresses") << QByteArray("A") << octets(0, 0, 0, 0)
-                                    << octets(0, 0, 0, 0) << 1 << 2
-                                    << QString::fromLatin1("A\0\0\0\0\0\0\0\0\0\0\0\0", 13)
-                                    << "0.0.0.0" << "0.0.0.0" << 0;
+        << QByteArray("NTP") << octets(10, 77, 1, 2) << octets(10, 77, 1, 2) << 0 << 1
+        << QString::fromLatin1("NTP\0\0\0\0\0\0\0\0\0\0", 13) << "10.77.1.2"
+        << "10.77.1.2" << qint32(0x02014d0a);
+    QTest::newRow("zero addresses")
+        << QByteArray("A") << octets(0, 0, 0, 0) << octets(0, 0, 0, 0) << 1 << 2
+        << QString::fromLatin1("A\0\0\0\0\0\0\0\0\0\0\0\0", 13) << "0.0.0.0"
+        << "0.0.0.0" << 0;
     QTest::newRow("top octets and Latin-1 name")
-            << QByteArray("\xe9t\xe9-\xff") << octets(255, 255, 255, 255) << octets(254, 128, 127, 1)
-            << -5 << -2 << QString::fromLatin1("\xe9t\xe9-\xff\0\0\0\0\0\0\0\0", 13)
-            << "255.255.255.255" << "254.128.127.1" << -1;
-    QTest::newRow("negative serial") << QByteArray("SER") << octets(10, 0, 0, 1)
-                                     << octets(10, 0, 0, 1) << 3 << -1
-                                     << QString::fromLatin1("SER\0\0\0\0\0\0\0\0\0\0", 13)
-                                     << "10.0.0.1" << "10.0.0.1" << qint32(0x0100000a);
+        << QByteArray("\xe9t\xe9-\xff") << octets(255, 255, 255, 255) << octets(254, 128, 127, 1)
+        << -5 << -2 << QString::fromLatin1("\xe9t\xe9-\xff\0\0\0\0\0\0\0\0", 13)
+        << "255.255.255.255"
+        << "254.128.127.1" << -1;
+    QTest::newRow("negative serial")
+        << QByteArray("SER") << octets(10, 0, 0, 1) << octets(10, 0, 0, 1) << 3 << -1
+        << QString::fromLatin1("SER\0\0\0\0\0\0\0\0\0\0", 13) << "10.0.0.1"
+        << "10.0.0.1" << qint32(0x0100000a);
 }
 
 void tst_NTPserver::parsesFields()

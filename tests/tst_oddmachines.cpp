@@ -18,7 +18,6 @@
 
 namespace {
 
-
 // A UDP socket as a program that does not share its port opens it: bound to the wildcard
 // address without SO_REUSEADDR.
 class ExclusiveSocket
@@ -33,7 +32,8 @@ public:
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_ANY);
         bound = descriptor >= 0
-                && ::bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+            && ::bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address)
+                == 0;
     }
     ~ExclusiveSocket() { close(); }
     ExclusiveSocket(const ExclusiveSocket &) = delete;
@@ -67,10 +67,12 @@ void click(SettingsForm *window, const char *button)
 
 QStringList twoDevices()
 {
-    return { QStringLiteral("--device"),
-             QStringLiteral("name=GONE,serial=31,uptime=1,ip=%1").arg(Segment::deviceAddress(1, 0)),
-             QStringLiteral("--device"),
-             QStringLiteral("name=STAYS,serial=32,uptime=1,ip=%1").arg(Segment::deviceAddress(1, 1)) };
+    return {
+        QStringLiteral("--device"),
+        QStringLiteral("name=GONE,serial=31,uptime=1,ip=%1").arg(Segment::deviceAddress(1, 0)),
+        QStringLiteral("--device"),
+        QStringLiteral("name=STAYS,serial=32,uptime=1,ip=%1").arg(Segment::deviceAddress(1, 1))
+    };
 }
 
 QStringList twoTitles()
@@ -86,15 +88,20 @@ QString neighbourState(const QString &address)
     ip.start(QStringLiteral("ip"), { QStringLiteral("neigh"), QStringLiteral("show"), address });
     if (!ip.waitForFinished(5000))
         return QString();
-    return QString::fromLatin1(ip.readAllStandardOutput()).simplified().section(QLatin1Char(' '), -1);
+    return QString::fromLatin1(ip.readAllStandardOutput())
+        .simplified()
+        .section(QLatin1Char(' '), -1);
 }
 
 // Runs `ip` with `arguments` on the device namespace of segment 1.
 bool deviceNamespaceIp(const QStringList &arguments)
 {
     QProcess ip;
-    ip.start(QStringLiteral("ip"), QStringList { QStringLiteral("-n"), Segment::deviceNamespaces().value(0) } + arguments);
-    return ip.waitForFinished(5000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+    ip.start(QStringLiteral("ip"),
+             QStringList { QStringLiteral("-n"), Segment::deviceNamespaces().value(0) }
+                 + arguments);
+    return ip.waitForFinished(5000) && ip.exitStatus() == QProcess::NormalExit
+        && ip.exitCode() == 0;
 }
 
 } // namespace
@@ -187,14 +194,16 @@ void tst_OddMachines::deviceVanishedBeforeCommand()
     SettingsForm *window = ui.openRow(0);
     QVERIFY(window);
 
-    const qint64 unreachableBefore = netCounter(QStringLiteral("Icmp"), QStringLiteral("InDestUnreachs"));
+    const qint64 unreachableBefore
+        = netCounter(QStringLiteral("Icmp"), QStringLiteral("InDestUnreachs"));
     if (addressRemoved) {
         QVERIFY(deviceNamespaceIp({ "address", "del", gone + "/16", "dev", "dev1" }));
         // Forget what the workstation knew of the address, so that the commands have to look it
         // up anew and nobody answers.
         QProcess flush;
-        flush.start(QStringLiteral("ip"), { QStringLiteral("neigh"), QStringLiteral("flush"),
-                                            QStringLiteral("to"), gone });
+        flush.start(
+            QStringLiteral("ip"),
+            { QStringLiteral("neigh"), QStringLiteral("flush"), QStringLiteral("to"), gone });
         QVERIFY(flush.waitForFinished(5000) && flush.exitCode() == 0);
     } else {
         simulator.stop();
@@ -207,20 +216,23 @@ void tst_OddMachines::deviceVanishedBeforeCommand()
     QTimer::singleShot(0, window, [&served] { served = true; });
     QTRY_VERIFY_WITH_TIMEOUT(served, 1000);
     if (!addressRemoved) {
-        QTRY_VERIFY_WITH_TIMEOUT(netCounter(QStringLiteral("Icmp"), QStringLiteral("InDestUnreachs"))
-                                         >= unreachableBefore + 2,
-                                 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            netCounter(QStringLiteral("Icmp"), QStringLiteral("InDestUnreachs"))
+                >= unreachableBefore + 2,
+            3000);
     } else {
         // The neighbour lookup gives up on the address after its retries.
         QTRY_COMPARE_WITH_TIMEOUT(neighbourState(gone), QStringLiteral("FAILED"), 10000);
-        QVERIFY(deviceNamespaceIp({ "address", "add", gone + "/16", "brd", "+", "dev", "dev1", "noprefixroute" }));
+        QVERIFY(deviceNamespaceIp(
+            { "address", "add", gone + "/16", "brd", "+", "dev", "dev1", "noprefixroute" }));
     }
     // Once more: the host still answers "unreachable", or the device is back.
     click(window, "setTimePushButton");
     if (!addressRemoved) {
-        QTRY_VERIFY_WITH_TIMEOUT(netCounter(QStringLiteral("Icmp"), QStringLiteral("InDestUnreachs"))
-                                         >= unreachableBefore + 3,
-                                 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            netCounter(QStringLiteral("Icmp"), QStringLiteral("InDestUnreachs"))
+                >= unreachableBefore + 3,
+            3000);
     } else {
         QVERIFY(simulator.waitForCount(QStringLiteral("command"), 1));
     }
@@ -236,7 +248,7 @@ void tst_OddMachines::deviceVanishedBeforeCommand()
     click(window, "setTimePushButton");
     QVERIFY(simulator.waitFor([&gone](const QJsonObject &event) {
         return SimulatorProcess::kind(event) == QLatin1String("command")
-                && event.value(QLatin1String("at")).toString() == gone;
+            && event.value(QLatin1String("at")).toString() == gone;
     }));
 }
 

@@ -14,17 +14,20 @@ namespace {
 QString device(const QString &name, int index, int serial, const QString &flags = QString())
 {
     return QStringLiteral("name=%1,ip=%2,serial=%3,uptime=%4%5")
-            .arg(name, Segment::deviceAddress(1, index))
-            .arg(serial)
-            .arg(10 + index)
-            .arg(flags.isEmpty() ? QString() : QLatin1Char(',') + flags);
+        .arg(name, Segment::deviceAddress(1, index))
+        .arg(serial)
+        .arg(10 + index)
+        .arg(flags.isEmpty() ? QString() : QLatin1Char(',') + flags);
 }
 
 QStringList threeDevices()
 {
-    return { QStringLiteral("--device"), device(QStringLiteral("ALPHA"), 0, 1001, QStringLiteral("ntp=1,gps=1")),
-             QStringLiteral("--device"), device(QStringLiteral("BRAVO-CLOCK-7"), 1, 2002, QStringLiteral("mbtcp=1")),
-             QStringLiteral("--device"), device(QStringLiteral("C"), 2, 3003) };
+    return { QStringLiteral("--device"),
+             device(QStringLiteral("ALPHA"), 0, 1001, QStringLiteral("ntp=1,gps=1")),
+             QStringLiteral("--device"),
+             device(QStringLiteral("BRAVO-CLOCK-7"), 1, 2002, QStringLiteral("mbtcp=1")),
+             QStringLiteral("--device"),
+             device(QStringLiteral("C"), 2, 3003) };
 }
 
 QHostAddress workstation()
@@ -110,8 +113,7 @@ void tst_Scan::fullScan()
              QStringList({ "Broadcast message 0", "Broadcast message 1", "Broadcast message 2",
                            "Broadcast message 3", "Broadcast message 4" }));
     for (const QJsonObject &probe : simulator.events(QStringLiteral("probe"))) {
-        QCOMPARE(probe.value(QLatin1String("from")).toString(),
-                 workstation().toString());
+        QCOMPARE(probe.value(QLatin1String("from")).toString(), workstation().toString());
         QCOMPARE(probe.value(QLatin1String("from_port")).toInt(), 4800);
     }
 
@@ -186,12 +188,14 @@ void tst_Scan::duplicates_data()
     QTest::addColumn<int>("rows");
 
     QTest::newRow("repeated identical replies give one row")
-            << QStringList { "--repeat", "3", "--device", device("ONE", 0, 5) } << 3 << 1;
+        << QStringList { "--repeat", "3", "--device", device("ONE", 0, 5) } << 3 << 1;
     QTest::newRow("different signatures give two rows")
-            << QStringList { "--device", device("ONE", 0, 5), "--device", device("TWO", 1, 6) } << 2 << 2;
+        << QStringList { "--device", device("ONE", 0, 5), "--device", device("TWO", 1, 6) } << 2
+        << 2;
     // Same name and address, different serial: an address conflict stays visible.
     QTest::newRow("same title, different devices")
-            << QStringList { "--device", device("TWIN", 0, 5), "--device", device("TWIN", 0, 9) } << 2 << 2;
+        << QStringList { "--device", device("TWIN", 0, 5), "--device", device("TWIN", 0, 9) } << 2
+        << 2;
 }
 
 void tst_Scan::duplicates()

@@ -20,10 +20,12 @@ QJsonObject deviceList()
     QJsonArray devices;
     for (int i = 0; i < deviceCount; ++i) {
         const int number = i + 1;
-        devices.append(QJsonObject { { QStringLiteral("name"), QStringLiteral("DEV-%1").arg(number, 4, 10, QLatin1Char('0')) },
-                                     { QStringLiteral("ip"), Segment::deviceAddress(1, i) },
-                                     { QStringLiteral("serial"), number << 16 },
-                                     { QStringLiteral("uptime"), (number * 37) % 10000 } });
+        devices.append(
+            QJsonObject { { QStringLiteral("name"),
+                            QStringLiteral("DEV-%1").arg(number, 4, 10, QLatin1Char('0')) },
+                          { QStringLiteral("ip"), Segment::deviceAddress(1, i) },
+                          { QStringLiteral("serial"), number << 16 },
+                          { QStringLiteral("uptime"), (number * 37) % 10000 } });
     }
     return { { QStringLiteral("devices"), devices } };
 }
@@ -77,15 +79,17 @@ void tst_ScanBurst::everyDeviceListedOnce()
     if (2 * qint64(cap) < burstBytes)
         QSKIP(qPrintable(QStringLiteral("net.core.rmem_max is %1 bytes, too few for %2 replies "
                                         "at once")
-                                 .arg(cap)
-                                 .arg(deviceCount)));
+                             .arg(cap)
+                             .arg(deviceCount)));
     int replyBuffer = -1;
     for (QUdpSocket *socket : ui.window.findChildren<QUdpSocket *>()) {
         if (socket->localPort() == DeviceProtocol::devicePort)
-            replyBuffer = socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
+            replyBuffer
+                = socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
     }
-    QVERIFY2(replyBuffer >= burstBytes,
-             qPrintable(QStringLiteral("the reply socket has %1 bytes of buffer").arg(replyBuffer)));
+    QVERIFY2(
+        replyBuffer >= burstBytes,
+        qPrintable(QStringLiteral("the reply socket has %1 bytes of buffer").arg(replyBuffer)));
 
     ui.clickScan();
     QVERIFY(ui.waitUntilIdle());
@@ -97,7 +101,8 @@ void tst_ScanBurst::everyDeviceListedOnce()
     // Rows may still be coming in after the last probe; how fast they come is the scan
     // benchmark's business (scripts/bench-scan), so this only waits for them, generously.
     // (QTRY_* would wait three times as long before failing.)
-    const bool allListed = QTest::qWaitFor([&ui] { return ui.list->count() >= deviceCount; }, 60000);
+    const bool allListed
+        = QTest::qWaitFor([&ui] { return ui.list->count() >= deviceCount; }, 60000);
     // Whatever else is waiting is read too, so that a row too many would show.
     QTRY_VERIFY(!ui.repliesPending());
     QVERIFY2(allListed, qPrintable(QStringLiteral("%1 rows").arg(ui.list->count())));

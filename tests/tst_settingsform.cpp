@@ -93,9 +93,11 @@ void tst_SettingsForm::formTree()
 
     // The service grid in add order, each with its cell.
     const QList<std::pair<QObject *, QPoint>> grid = {
-        { ui.mbtcpComboBox, { 1, 1 } }, { ui.label, { 0, 0 } },   { ui.label_2, { 1, 0 } },
-        { ui.label_3, { 2, 0 } },       { ui.melsecComboBox, { 2, 1 } }, { nullptr, { 2, 2 } },
-        { ui.ntpComboBox, { 0, 1 } },   { ui.label_6, { 3, 0 } }, { ui.gpsComboBox, { 3, 1 } },
+        { ui.mbtcpComboBox, { 1, 1 } },  { ui.label, { 0, 0 } },
+        { ui.label_2, { 1, 0 } },        { ui.label_3, { 2, 0 } },
+        { ui.melsecComboBox, { 2, 1 } }, { nullptr, { 2, 2 } },
+        { ui.ntpComboBox, { 0, 1 } },    { ui.label_6, { 3, 0 } },
+        { ui.gpsComboBox, { 3, 1 } },
     };
     QCOMPARE(ui.gridLayout->count(), int(grid.size()));
     for (int i = 0; i < grid.size(); ++i) {
@@ -115,9 +117,9 @@ void tst_SettingsForm::formTree()
     QCOMPARE(ui.horizontalLayout->itemAt(1)->widget(), ui.ipAddressLineEdit);
     QCOMPARE(ui.horizontalLayout->itemAt(2)->spacerItem(), ui.horizontalSpacer);
 
-    const QList<QPushButton *> buttons = { ui.sendPushButton, ui.receivePushButton,
-                                           ui.importPushButton, ui.exportPushButton,
-                                           ui.setTimePushButton };
+    const QList<QPushButton *> buttons
+        = { ui.sendPushButton, ui.receivePushButton, ui.importPushButton, ui.exportPushButton,
+            ui.setTimePushButton };
     QCOMPARE(ui.horizontalLayout_2->count(), int(buttons.size()));
     for (int i = 0; i < buttons.size(); ++i)
         QCOMPARE(ui.horizontalLayout_2->itemAt(i)->widget(), buttons.at(i));
@@ -133,12 +135,28 @@ void tst_SettingsForm::formTree()
     }
 
     // Every widget and layout is named as its member.
-    const QStringList names = { "gridLayout_2", "verticalLayout_2", "gridLayout", "mbtcpComboBox",
-                                "label", "label_2", "label_3", "melsecComboBox", "ntpComboBox",
-                                "label_6", "gpsComboBox", "horizontalLayout", "label_4",
-                                "ipAddressLineEdit", "horizontalLayout_2", "sendPushButton",
-                                "receivePushButton", "importPushButton", "exportPushButton",
-                                "setTimePushButton", "verticalLayout", "label_5",
+    const QStringList names = { "gridLayout_2",
+                                "verticalLayout_2",
+                                "gridLayout",
+                                "mbtcpComboBox",
+                                "label",
+                                "label_2",
+                                "label_3",
+                                "melsecComboBox",
+                                "ntpComboBox",
+                                "label_6",
+                                "gpsComboBox",
+                                "horizontalLayout",
+                                "label_4",
+                                "ipAddressLineEdit",
+                                "horizontalLayout_2",
+                                "sendPushButton",
+                                "receivePushButton",
+                                "importPushButton",
+                                "exportPushButton",
+                                "setTimePushButton",
+                                "verticalLayout",
+                                "label_5",
                                 "generalInfoTextEdit" };
     for (const QString &name : names)
         QVERIFY2(window.findChild<QObject *>(name), qPrintable(name));
@@ -154,8 +172,8 @@ void tst_SettingsForm::formProperties()
     for (QComboBox *box : { ui.ntpComboBox, ui.mbtcpComboBox, ui.melsecComboBox, ui.gpsComboBox })
         QCOMPARE(box->count(), 0);
 
-    const QList<QWidget *> widgets =
-            window.findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    const QList<QWidget *> widgets
+        = window.findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
     QCOMPARE(widgets.size(), 17);
     for (QWidget *widget : widgets) {
         const bool disabled = widget == ui.melsecComboBox || widget == ui.generalInfoTextEdit;
@@ -180,11 +198,16 @@ void tst_SettingsForm::formTexts()
 
     QCOMPARE(window.windowTitle(), QStringLiteral("NTP Server settings"));
     const QList<std::pair<QString, QString>> texts = {
-        { ui.label->text(), "NTP" },           { ui.label_2->text(), "Modbus TCP" },
-        { ui.label_3->text(), "MELSEC" },      { ui.label_6->text(), "GPS" },
-        { ui.label_4->text(), "IP Address  " }, { ui.label_5->text(), "General info" },
-        { ui.sendPushButton->text(), "Send" }, { ui.receivePushButton->text(), "Receive" },
-        { ui.importPushButton->text(), "Import" }, { ui.exportPushButton->text(), "Export" },
+        { ui.label->text(), "NTP" },
+        { ui.label_2->text(), "Modbus TCP" },
+        { ui.label_3->text(), "MELSEC" },
+        { ui.label_6->text(), "GPS" },
+        { ui.label_4->text(), "IP Address  " },
+        { ui.label_5->text(), "General info" },
+        { ui.sendPushButton->text(), "Send" },
+        { ui.receivePushButton->text(), "Receive" },
+        { ui.importPushButton->text(), "Import" },
+        { ui.exportPushButton->text(), "Export" },
         { ui.setTimePushButton->text(), "Set Time" },
     };
     for (const auto &[actual, expected] : texts)
@@ -221,8 +244,10 @@ void tst_SettingsForm::selectionsFollowFlags_data()
     const QString off = QStringLiteral("Disabled");
     QTest::newRow("ntp and gps") << QList<int> { 1, 0, 0, 1 } << QStringList { on, off, off, on };
     QTest::newRow("all off") << QList<int> { 0, 0, 0, 0 } << QStringList { off, off, off, off };
-    QTest::newRow("raw bytes 2 and 255") << QList<int> { 2, 255, 1, 0 } << QStringList { on, on, on, off };
-    QTest::newRow("modbus and melsec") << QList<int> { 0, 1, 1, 0 } << QStringList { off, on, on, off };
+    QTest::newRow("raw bytes 2 and 255")
+        << QList<int> { 2, 255, 1, 0 } << QStringList { on, on, on, off };
+    QTest::newRow("modbus and melsec")
+        << QList<int> { 0, 1, 1, 0 } << QStringList { off, on, on, off };
 }
 
 void tst_SettingsForm::selectionsFollowFlags()
@@ -255,12 +280,12 @@ void tst_SettingsForm::infoLines_data()
     QTest::addColumn<qint32>("uptime");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("ordinary") << 123456 << 48
-                              << "Current IP:192.168.1.20\nEEPROM IP:10.0.0.7\nSerial:123456\nUptime: 48";
-    QTest::newRow("serial of four 0xFF bytes") << -1 << 0
-                                               << "Current IP:192.168.1.20\nEEPROM IP:10.0.0.7\nSerial:-1\nUptime: 0";
-    QTest::newRow("negative uptime") << 7 << -300
-                                     << "Current IP:192.168.1.20\nEEPROM IP:10.0.0.7\nSerial:7\nUptime: -300";
+    QTest::newRow("ordinary")
+        << 123456 << 48 << "Current IP:192.168.1.20\nEEPROM IP:10.0.0.7\nSerial:123456\nUptime: 48";
+    QTest::newRow("serial of four 0xFF bytes")
+        << -1 << 0 << "Current IP:192.168.1.20\nEEPROM IP:10.0.0.7\nSerial:-1\nUptime: 0";
+    QTest::newRow("negative uptime")
+        << 7 << -300 << "Current IP:192.168.1.20\nEEPROM IP:10.0.0.7\nSerial:7\nUptime: -300";
 }
 
 void tst_SettingsForm::infoLines()
@@ -321,16 +346,17 @@ void tst_SettingsForm::tabOrder()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    const QStringList expected = { "mbtcpComboBox", "ntpComboBox", "gpsComboBox",
-                                   "ipAddressLineEdit", "sendPushButton", "receivePushButton",
-                                   "importPushButton", "exportPushButton", "setTimePushButton" };
+    const QStringList expected = { "mbtcpComboBox",     "ntpComboBox",      "gpsComboBox",
+                                   "ipAddressLineEdit", "sendPushButton",   "receivePushButton",
+                                   "importPushButton",  "exportPushButton", "setTimePushButton" };
     QWidget *widget = window.findChild<QWidget *>(expected.first());
     QVERIFY(widget);
     for (const QString &name : expected) {
         QCOMPARE(widget->objectName(), name);
         do {
             widget = widget->nextInFocusChain();
-        } while (!(widget->isEnabled() && widget->focusPolicy() & Qt::TabFocus) || widget == &window);
+        } while (!(widget->isEnabled() && widget->focusPolicy() & Qt::TabFocus)
+                 || widget == &window);
     }
     QCOMPARE(widget->objectName(), expected.first());
 }
@@ -341,7 +367,8 @@ void tst_SettingsForm::setTimeCommand_data()
     QTest::addColumn<QByteArray>("clock");
 
     QTest::newRow("256 s after the epoch") << qint64(256) << QByteArray("\x00\x01\x00\x00", 4);
-    QTest::newRow("2^32 + 5 is cut to 32 bits") << (qint64(1) << 32) + 5 << QByteArray("\x05\x00\x00\x00", 4);
+    QTest::newRow("2^32 + 5 is cut to 32 bits")
+        << (qint64(1) << 32) + 5 << QByteArray("\x05\x00\x00\x00", 4);
     QTest::newRow("a day in 2026") << qint64(1796601600) << QByteArray("\x00\xf7\x15\x6b", 4);
     QTest::newRow("epoch") << qint64(0) << QByteArray(4, '\0');
 }
@@ -368,7 +395,8 @@ void tst_SettingsForm::settingsCommand_data()
     QTest::newRow("empty last part gives 0") << "10.0.0." << QByteArray("\x0a\x00\x00\x00", 4);
     QTest::newRow("missing parts give 0") << "1.2.3" << QByteArray("\x01\x02\x03\x00", 4);
     QTest::newRow("empty text") << "" << QByteArray(4, '\0');
-    QTest::newRow("part that is no number gives 0") << "10.x.0.9" << QByteArray("\x0a\x00\x00\x09", 4);
+    QTest::newRow("part that is no number gives 0")
+        << "10.x.0.9" << QByteArray("\x0a\x00\x00\x09", 4);
     QTest::newRow("extra parts are not read") << "1.2.3.4.5" << QByteArray("\x01\x02\x03\x04", 4);
 }
 

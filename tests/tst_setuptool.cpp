@@ -71,7 +71,8 @@ void tst_SetupTool::startupState()
     QCOMPARE(list->count(), 0);
 
     // Idle: no scan timer runs.
-    const QList<QTimer *> timers = window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    const QList<QTimer *> timers
+        = window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
     QVERIFY(!timers.isEmpty());
     for (const QTimer *timer : timers)
         QVERIFY(!timer->isActive());
@@ -99,10 +100,13 @@ void tst_SetupTool::socketsPerAddress()
         QCOMPARE(reply->localAddress(), QHostAddress(QHostAddress::AnyIPv4));
     }
     std::sort(probeAddresses.begin(), probeAddresses.end(),
-              [](const QHostAddress &a, const QHostAddress &b) { return a.toIPv4Address() < b.toIPv4Address(); });
+              [](const QHostAddress &a, const QHostAddress &b) {
+                  return a.toIPv4Address() < b.toIPv4Address();
+              });
     QList<QHostAddress> expected = addresses;
-    std::sort(expected.begin(), expected.end(),
-              [](const QHostAddress &a, const QHostAddress &b) { return a.toIPv4Address() < b.toIPv4Address(); });
+    std::sort(expected.begin(), expected.end(), [](const QHostAddress &a, const QHostAddress &b) {
+        return a.toIPv4Address() < b.toIPv4Address();
+    });
     QCOMPARE(probeAddresses, expected);
 }
 
@@ -138,7 +142,8 @@ void tst_SetupTool::onlyLastReplySocketWakesReader()
     }
     emit replySockets.last()->readyRead();
     QCOMPARE(list->count(), 1);
-    QCOMPARE(list->item(0)->text(), QStringLiteral("WAKE") + QString(9, QChar(0)) + QStringLiteral("@10.77.1.1"));
+    QCOMPARE(list->item(0)->text(),
+             QStringLiteral("WAKE") + QString(9, QChar(0)) + QStringLiteral("@10.77.1.1"));
     // The one call read one datagram from every reply socket.
     for (QUdpSocket *socket : replySockets)
         QVERIFY(!socket->hasPendingDatagrams());

@@ -25,11 +25,12 @@ void tst_TwoSegments::scanListsBothSegments()
 {
     SimulatorProcess plant;
     SimulatorProcess office;
-    QVERIFY(plant.start({ "--device", "name=PLANT-1,serial=11,uptime=1,ip=" + Segment::deviceAddress(1, 0),
-                          "--device", "name=PLANT-2,serial=12,uptime=1,ip=" + Segment::deviceAddress(1, 1) },
-                        1));
-    QVERIFY(office.start({ "--device", "name=OFFICE-1,serial=21,uptime=1,ip=" + Segment::deviceAddress(2, 0) },
-                         2));
+    QVERIFY(plant.start(
+        { "--device", "name=PLANT-1,serial=11,uptime=1,ip=" + Segment::deviceAddress(1, 0),
+          "--device", "name=PLANT-2,serial=12,uptime=1,ip=" + Segment::deviceAddress(1, 1) },
+        1));
+    QVERIFY(office.start(
+        { "--device", "name=OFFICE-1,serial=21,uptime=1,ip=" + Segment::deviceAddress(2, 0) }, 2));
 
     ScanWindow ui;
     ui.clickScan();
@@ -47,8 +48,8 @@ void tst_TwoSegments::scanListsBothSegments()
 
     // Each network got its five probes, from the workstation's own address on it.
     const QList<QHostAddress> addresses = Segment::workstationAddresses();
-    const std::pair<SimulatorProcess *, QHostAddress> sides[] = { { &plant, addresses.at(0) },
-                                                           { &office, addresses.at(1) } };
+    const std::pair<SimulatorProcess *, QHostAddress> sides[]
+        = { { &plant, addresses.at(0) }, { &office, addresses.at(1) } };
     for (const auto &[simulator, address] : sides) {
         QVERIFY(simulator->sync(address, QHostAddress::Broadcast, DeviceProtocol::probePort));
         const QList<QJsonObject> probes = simulator->events(QStringLiteral("probe"));

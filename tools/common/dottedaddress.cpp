@@ -26,8 +26,8 @@ std::optional<quint32> DottedAddress::parse(const QString &text)
 QString DottedAddress::format(quint32 address)
 {
     return QStringLiteral("%1.%2.%3.%4")
-            .arg(address >> 24)
-            .arg((address >> 16) & 0xFF)
-            .arg((address >> 8) & 0xFF)
-            .arg(address & 0xFF);
+        .arg(address >> 24)
+        .arg((address >> 16) & 0xFF)
+        .arg((address >> 8) & 0xFF)
+        .arg(address & 0xFF);
 }

@@ -5,11 +5,11 @@
 
 namespace {
 
-QString outOfRange(const QCommandLineOption &option, const QString &minimum,
-                   const QString &maximum, const QString &given)
+QString outOfRange(const QCommandLineOption &option, const QString &minimum, const QString &maximum,
+                   const QString &given)
 {
     return QStringLiteral("--%1 must be a number from %2 to %3, got \"%4\"")
-            .arg(option.names().constFirst(), minimum, maximum, given);
+        .arg(option.names().constFirst(), minimum, maximum, given);
 }
 
 } // namespace

@@ -167,7 +167,7 @@ void SimulatedDevices::readCommands(QUdpSocket *socket, quint32 address)
 }
 
 void SimulatedDevices::applyCommand(const WireFormat::Command &command, DeviceRecord &device,
-                             const QNetworkDatagram &datagram)
+                                    const QNetworkDatagram &datagram)
 {
     QJsonObject event { { QStringLiteral("event"), QStringLiteral("command") } };
     if (command.kind == WireFormat::Command::Kind::SetTime) {

@@ -17,11 +17,11 @@ namespace Flood {
 
 namespace {
 
-// Past its time a flood gets this long to finish before it stops, sent or not.
-constexpr qint64 graceMs = 5000;
+    // Past its time a flood gets this long to finish before it stops, sent or not.
+    constexpr qint64 graceMs = 5000;
 
-const std::array<const char *, kindCount> names { "empty", "short", "63", "65", "max", "random",
-                                                  "replay" };
+    const std::array<const char *, kindCount> names { "empty", "short",  "63",    "65",
+                                                      "max",   "random", "replay" };
 
 } // namespace
 
@@ -50,7 +50,7 @@ std::optional<Weights> parseMix(const QString &text, QString *error)
         if (pair.size() != 2 || !kind || !ok || weight < 0 || weight > 1000) {
             *error = QStringLiteral("bad mix entry \"%1\": expected KIND=WEIGHT with KIND one of "
                                     "empty, short, 63, 65, max, random, replay and WEIGHT 0..1000")
-                             .arg(item);
+                         .arg(item);
             return std::nullopt;
         }
         weights.at(std::size_t(*kind)) = weight;
@@ -145,7 +145,8 @@ qint64 Summary::sendErrors() const
 
 qint64 Summary::fullSizeJunk() const
 {
-    return sent.at(std::size_t(Kind::Length65)) + sent.at(std::size_t(Kind::MaxSize)) + randomFullSize;
+    return sent.at(std::size_t(Kind::Length65)) + sent.at(std::size_t(Kind::MaxSize))
+        + randomFullSize;
 }
 
 QJsonObject Summary::toJson(const Settings &settings) const
@@ -180,9 +181,9 @@ Summary run(const Settings &settings, QString *error)
     if (!socket.bind(settings.bindAddress, settings.sourcePort,
                      QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
         *error = QStringLiteral("cannot bind %1 port %2: %3")
-                         .arg(settings.bindAddress.toString())
-                         .arg(settings.sourcePort)
-                         .arg(socket.errorString());
+                     .arg(settings.bindAddress.toString())
+                     .arg(settings.sourcePort)
+                     .arg(socket.errorString());
         return summary;
     }
 

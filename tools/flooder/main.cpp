@@ -31,27 +31,27 @@ int main(int argc, char **argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-            "Floods the set-up tool's reply port from the devices' side of a segment, to check that\n"
-            "nothing that arrives there can harm it. Sends a mix of datagrams, picked at random:\n"
-            "  empty   no payload\n"
-            "  short   1..62 random bytes\n"
-            "  63      63 random bytes, one short of a reply\n"
-            "  65      65 random bytes (the tool reads any 64 or more as a device)\n"
-            "  max     65,507 random bytes, the largest UDP datagram over IPv4\n"
-            "  random  0..--random-max random bytes\n"
-            "  replay  copies of complete, scrambled device replies (--device, --reply)\n"
-            "spread evenly over --duration, and prints one JSON line: datagrams sent per kind,\n"
-            "random ones of 64 bytes or more, send errors by text, retries on a full send buffer.\n"
-            "A flood that cannot keep up stops 5 s after its time with what it has sent.\n"
-            "Run it only inside a private or test network: it broadcasts by default.\n"
-            "Exit status: 0 when all was sent, 3 when some datagrams were not, 1 if the socket\n"
-            "cannot be bound, 2 for bad options."));
+        "Floods the set-up tool's reply port from the devices' side of a segment, to check that\n"
+        "nothing that arrives there can harm it. Sends a mix of datagrams, picked at random:\n"
+        "  empty   no payload\n"
+        "  short   1..62 random bytes\n"
+        "  63      63 random bytes, one short of a reply\n"
+        "  65      65 random bytes (the tool reads any 64 or more as a device)\n"
+        "  max     65,507 random bytes, the largest UDP datagram over IPv4\n"
+        "  random  0..--random-max random bytes\n"
+        "  replay  copies of complete, scrambled device replies (--device, --reply)\n"
+        "spread evenly over --duration, and prints one JSON line: datagrams sent per kind,\n"
+        "random ones of 64 bytes or more, send errors by text, retries on a full send buffer.\n"
+        "A flood that cannot keep up stops 5 s after its time with what it has sent.\n"
+        "Run it only inside a private or test network: it broadcasts by default.\n"
+        "Exit status: 0 when all was sent, 3 when some datagrams were not, 1 if the socket\n"
+        "cannot be bound, 2 for bad options."));
     parser.addHelpOption();
     const QCommandLineOption bindOption(
-            QStringLiteral("bind"),
-            QStringLiteral("Source address to send from (required): an address of the interface "
-                           "the flood should leave through."),
-            QStringLiteral("ADDR"));
+        QStringLiteral("bind"),
+        QStringLiteral("Source address to send from (required): an address of the interface "
+                       "the flood should leave through."),
+        QStringLiteral("ADDR"));
     const QCommandLineOption sourcePortOption(QStringLiteral("source-port"),
                                               QStringLiteral("Source port (default: any)."),
                                               QStringLiteral("PORT"), QStringLiteral("0"));
@@ -62,35 +62,35 @@ int main(int argc, char **argv)
                                         QStringLiteral("Destination port (default 7800)."),
                                         QStringLiteral("PORT"), QStringLiteral("7800"));
     const QCommandLineOption countOption(
-            QStringLiteral("count"),
-            QStringLiteral("Datagrams to send, 1..%1 (default 200000).").arg(maxCount),
-            QStringLiteral("N"), QStringLiteral("200000"));
+        QStringLiteral("count"),
+        QStringLiteral("Datagrams to send, 1..%1 (default 200000).").arg(maxCount),
+        QStringLiteral("N"), QStringLiteral("200000"));
     const QCommandLineOption durationOption(
-            QStringLiteral("duration"),
-            QStringLiteral("Seconds to spread them over, 0.01..%1 (default 5).").arg(maxDurationSec),
-            QStringLiteral("SEC"), QStringLiteral("5"));
+        QStringLiteral("duration"),
+        QStringLiteral("Seconds to spread them over, 0.01..%1 (default 5).").arg(maxDurationSec),
+        QStringLiteral("SEC"), QStringLiteral("5"));
     const QCommandLineOption mixOption(
-            QStringLiteral("mix"),
-            QStringLiteral("Weights of the kinds, KIND=WEIGHT,... with WEIGHT 0..1000; kinds not "
-                           "named are not sent (default %1, plus replay=95 when there are "
-                           "replies to replay).")
-                    .arg(defaultJunkMix),
-            QStringLiteral("MIX"));
+        QStringLiteral("mix"),
+        QStringLiteral("Weights of the kinds, KIND=WEIGHT,... with WEIGHT 0..1000; kinds not "
+                       "named are not sent (default %1, plus replay=95 when there are "
+                       "replies to replay).")
+            .arg(defaultJunkMix),
+        QStringLiteral("MIX"));
     const QCommandLineOption randomMaxOption(
-            QStringLiteral("random-max"),
-            QStringLiteral("Largest size of a 'random' datagram, 0..65507 (default 1472, what one "
-                           "Ethernet frame carries)."),
-            QStringLiteral("BYTES"), QStringLiteral("1472"));
+        QStringLiteral("random-max"),
+        QStringLiteral("Largest size of a 'random' datagram, 0..65507 (default 1472, what one "
+                       "Ethernet frame carries)."),
+        QStringLiteral("BYTES"), QStringLiteral("1472"));
     const QCommandLineOption deviceOption(
-            QStringLiteral("device"),
-            QStringLiteral("A fake device whose reply is replayed: name=...,ip=A.B.C.D,serial=N,"
-                           "uptime=N, optionally eeprom, ntp, mbtcp, melsec, gps. Repeatable."),
-            QStringLiteral("FIELDS"));
+        QStringLiteral("device"),
+        QStringLiteral("A fake device whose reply is replayed: name=...,ip=A.B.C.D,serial=N,"
+                       "uptime=N, optionally eeprom, ntp, mbtcp, melsec, gps. Repeatable."),
+        QStringLiteral("FIELDS"));
     const QCommandLineOption replyOption(
-            QStringLiteral("reply"),
-            QStringLiteral("A datagram to replay exactly as given, in hex (e.g. a reply captured "
-                           "from a device, still scrambled). Repeatable."),
-            QStringLiteral("HEX"));
+        QStringLiteral("reply"),
+        QStringLiteral("A datagram to replay exactly as given, in hex (e.g. a reply captured "
+                       "from a device, still scrambled). Repeatable."),
+        QStringLiteral("HEX"));
     const QCommandLineOption seedOption(QStringLiteral("seed"),
                                         QStringLiteral("Seed of the random choices (default 1)."),
                                         QStringLiteral("N"), QStringLiteral("1"));
@@ -103,13 +103,17 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()), 2);
+        return fail(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()),
+            2);
 
     Flood::Settings settings;
     QString error;
 
     if (!parser.isSet(bindOption))
-        return fail(QStringLiteral("--bind is required: the flood must leave through a chosen interface"), 2);
+        return fail(
+            QStringLiteral("--bind is required: the flood must leave through a chosen interface"),
+            2);
     settings.bindAddress = QHostAddress(parser.value(bindOption));
     if (settings.bindAddress.protocol() != QAbstractSocket::IPv4Protocol)
         return fail(QStringLiteral("--bind must be an IPv4 address"), 2);
@@ -120,8 +124,10 @@ int main(int argc, char **argv)
     const auto sourcePort = OptionValue::integer(parser, sourcePortOption, 0, 65535, &error);
     const auto port = OptionValue::integer(parser, portOption, 1, 65535, &error);
     const auto count = OptionValue::integer(parser, countOption, 1, maxCount, &error);
-    const auto duration = OptionValue::decimal(parser, durationOption, 0.01, maxDurationSec, &error);
-    const auto randomMax = OptionValue::integer(parser, randomMaxOption, 0, Flood::maxDatagram, &error);
+    const auto duration
+        = OptionValue::decimal(parser, durationOption, 0.01, maxDurationSec, &error);
+    const auto randomMax
+        = OptionValue::integer(parser, randomMaxOption, 0, Flood::maxDatagram, &error);
     const auto seed = OptionValue::integer(parser, seedOption, 0, 0xFFFFFFFFLL, &error);
     if (!sourcePort || !port || !count || !duration || !randomMax || !seed)
         return fail(error, 2);
@@ -140,25 +146,29 @@ int main(int argc, char **argv)
     }
     for (const QString &hex : parser.values(replyOption)) {
         const QByteArray bytes = QByteArray::fromHex(hex.toLatin1());
-        if (bytes.isEmpty() || bytes.size() > Flood::maxDatagram || bytes.toHex() != hex.toLower().toLatin1())
-            return fail(QStringLiteral("--reply must be 1..%1 bytes in hex").arg(Flood::maxDatagram), 2);
+        if (bytes.isEmpty() || bytes.size() > Flood::maxDatagram
+            || bytes.toHex() != hex.toLower().toLatin1())
+            return fail(
+                QStringLiteral("--reply must be 1..%1 bytes in hex").arg(Flood::maxDatagram), 2);
         settings.replies.append(bytes);
     }
 
     const QString mix = parser.isSet(mixOption)
-            ? parser.value(mixOption)
-            : defaultJunkMix + (settings.replies.isEmpty() ? QString() : defaultReplayWeight);
+        ? parser.value(mixOption)
+        : defaultJunkMix + (settings.replies.isEmpty() ? QString() : defaultReplayWeight);
     const std::optional<Flood::Weights> weights = Flood::parseMix(mix, &error);
     if (!weights)
         return fail(error, 2);
     settings.weights = *weights;
     if (settings.weights.at(std::size_t(Flood::Kind::Replay)) > 0 && settings.replies.isEmpty())
-        return fail(QStringLiteral("the mix replays replies, but none were given (--device, --reply)"), 2);
+        return fail(
+            QStringLiteral("the mix replays replies, but none were given (--device, --reply)"), 2);
 
     const Flood::Summary summary = Flood::run(settings, &error);
     if (!error.isEmpty())
         return fail(error, 1);
-    std::fputs(QJsonDocument(summary.toJson(settings)).toJson(QJsonDocument::Compact).constData(), stdout);
+    std::fputs(QJsonDocument(summary.toJson(settings)).toJson(QJsonDocument::Compact).constData(),
+               stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
     return summary.total() == settings.count ? 0 : 3;

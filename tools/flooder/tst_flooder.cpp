@@ -47,9 +47,9 @@ public:
 
     QStringList target() const
     {
-        return { QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--to"),
-                 QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                 QString::number(socket.localPort()) };
+        return { QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+                 QStringLiteral("--to"),   QStringLiteral("127.0.0.1"),
+                 QStringLiteral("--port"), QString::number(socket.localPort()) };
     }
 
     QUdpSocket socket;
@@ -114,7 +114,8 @@ void tst_Flooder::sendsWhatItCounts()
     QTRY_COMPARE_WITH_TIMEOUT(receiver.datagrams.size(), 600, 5000);
 
     const QByteArray reply = fakeReply();
-    qint64 empty = 0, shortOnes = 0, length63 = 0, length64 = 0, length65 = 0, maxSize = 0, other = 0;
+    qint64 empty = 0, shortOnes = 0, length63 = 0, length64 = 0, length65 = 0, maxSize = 0,
+           other = 0;
     qint64 replays = 0;
     for (const QByteArray &datagram : std::as_const(receiver.datagrams)) {
         const qsizetype size = datagram.size();
@@ -141,7 +142,7 @@ void tst_Flooder::sendsWhatItCounts()
              summary.value(QLatin1String("random_64_or_more")).toInteger());
     QCOMPARE(summary.value(QLatin1String("full_size_junk")).toInteger(),
              sent(summary, "65") + sent(summary, "max")
-                     + summary.value(QLatin1String("random_64_or_more")).toInteger());
+                 + summary.value(QLatin1String("random_64_or_more")).toInteger());
 }
 
 void tst_Flooder::refusesBadOrUnboundedFloods_data()

@@ -75,7 +75,8 @@ void saveScreenshots(QWidget *window, const QDir &directory)
     for (QWidget *widget : windows) {
         if (!qobject_cast<SettingsForm *>(widget) || !widget->isVisible())
             continue;
-        const QString settingsPath = directory.filePath(QStringLiteral("settings-%1.png").arg(++shown));
+        const QString settingsPath
+            = directory.filePath(QStringLiteral("settings-%1.png").arg(++shown));
         widget->grab().save(settingsPath);
         printLine({ { QStringLiteral("screenshot"), settingsPath } });
     }
@@ -90,49 +91,49 @@ int main(int argc, char **argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-            "Runs the set-up tool's main window and scans with it from outside, without a user.\n"
-            "Prints one JSON line of figures per scan: rows listed, duplicate rows, ms from the\n"
-            "first probe to the last new row, CPU ms of the scan, resident and peak memory (KiB),\n"
-            "and the receive buffer the kernel gives the reply sockets (bytes)."));
+        "Runs the set-up tool's main window and scans with it from outside, without a user.\n"
+        "Prints one JSON line of figures per scan: rows listed, duplicate rows, ms from the\n"
+        "first probe to the last new row, CPU ms of the scan, resident and peak memory (KiB),\n"
+        "and the receive buffer the kernel gives the reply sockets (bytes)."));
     parser.addHelpOption();
     const QCommandLineOption scansOption(QStringLiteral("scans"),
                                          QStringLiteral("Scans to run in a row (default 1)."),
                                          QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption settingsOption(
-            QStringLiteral("open-settings"),
-            QStringLiteral("Settings windows to open after each scan, one per row from the top."),
-            QStringLiteral("K"), QStringLiteral("0"));
+        QStringLiteral("open-settings"),
+        QStringLiteral("Settings windows to open after each scan, one per row from the top."),
+        QStringLiteral("K"), QStringLiteral("0"));
     const QCommandLineOption screenshotOption(
-            QStringLiteral("screenshot"),
-            QStringLiteral("Write PNG screenshots of the main window and the open settings\n"
-                           "windows into DIR after the last scan."),
-            QStringLiteral("DIR"));
+        QStringLiteral("screenshot"),
+        QStringLiteral("Write PNG screenshots of the main window and the open settings\n"
+                       "windows into DIR after the last scan."),
+        QStringLiteral("DIR"));
     const QCommandLineOption stayOption(QStringLiteral("stay"),
                                         QStringLiteral("Keep the window open after the scans."));
     const QCommandLineOption replyBufferOption(
-            QStringLiteral("reply-buffer"),
-            QStringLiteral("Before scanning, set the receive buffer of the window's reply sockets "
-                           "to BYTES (as setsockopt(SO_RCVBUF) takes it), or to the system's "
-                           "default with 'os-default', to compare with what the tool asks for."),
-            QStringLiteral("BYTES"));
+        QStringLiteral("reply-buffer"),
+        QStringLiteral("Before scanning, set the receive buffer of the window's reply sockets "
+                       "to BYTES (as setsockopt(SO_RCVBUF) takes it), or to the system's "
+                       "default with 'os-default', to compare with what the tool asks for."),
+        QStringLiteral("BYTES"));
     const QCommandLineOption rowTimesOption(
-            QStringLiteral("row-times"),
-            QStringLiteral("Write one JSON line per listed row into FILE: scan, row, wall-clock "
-                           "time of its insertion (at_us, microseconds since the epoch), text."),
-            QStringLiteral("FILE"));
+        QStringLiteral("row-times"),
+        QStringLiteral("Write one JSON line per listed row into FILE: scan, row, wall-clock "
+                       "time of its insertion (at_us, microseconds since the epoch), text."),
+        QStringLiteral("FILE"));
     const QCommandLineOption settleOption(
-            QStringLiteral("settle"),
-            QStringLiteral("After each scan, keep the window reading until its reply sockets are "
-                           "empty (at most 60 s) and print a second line of figures "
-                           "(\"settled\": true) counted from the scan's start; --row-times then "
-                           "also has the rows listed after the scan."));
+        QStringLiteral("settle"),
+        QStringLiteral("After each scan, keep the window reading until its reply sockets are "
+                       "empty (at most 60 s) and print a second line of figures "
+                       "(\"settled\": true) counted from the scan's start; --row-times then "
+                       "also has the rows listed after the scan."));
     const QCommandLineOption latencyOption(
-            QStringLiteral("latency-probe"),
-            QStringLiteral("Run a 10 ms timer on the window's thread during each scan and add the "
-                           "worst delay of its ticks beyond 10 ms (worst_timer_delay_ms) and their "
-                           "count (timer_ticks) to the figures."));
-    parser.addOptions({ scansOption, settingsOption, screenshotOption, stayOption, replyBufferOption,
-                        rowTimesOption, settleOption, latencyOption });
+        QStringLiteral("latency-probe"),
+        QStringLiteral("Run a 10 ms timer on the window's thread during each scan and add the "
+                       "worst delay of its ticks beyond 10 ms (worst_timer_delay_ms) and their "
+                       "count (timer_ticks) to the figures."));
+    parser.addOptions({ scansOption, settingsOption, screenshotOption, stayOption,
+                        replyBufferOption, rowTimesOption, settleOption, latencyOption });
     parser.process(app);
 
     setuptool window;
@@ -142,8 +143,8 @@ int main(int argc, char **argv)
     if (parser.isSet(replyBufferOption)) {
         const QString value = parser.value(replyBufferOption);
         bool ok = true;
-        const int bytes = value == QLatin1String("os-default") ? osDefaultReplyBuffer()
-                                                               : value.toInt(&ok);
+        const int bytes
+            = value == QLatin1String("os-default") ? osDefaultReplyBuffer() : value.toInt(&ok);
         if (!ok || bytes <= 0 || driver.setReplyBufferSize(bytes) == 0) {
             std::fprintf(stderr, "scandriver: cannot set the reply buffer to '%s'\n",
                          qPrintable(value));

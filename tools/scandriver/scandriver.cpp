@@ -40,8 +40,7 @@ QList<QUdpSocket *> replySockets(const setuptool *window)
 }
 
 // Serves the window's events until `done` holds or `maxMs` have passed.
-template<typename Predicate>
-void serveUntil(Predicate done, int maxMs)
+template<typename Predicate> void serveUntil(Predicate done, int maxMs)
 {
     QElapsedTimer waited;
     waited.start();
