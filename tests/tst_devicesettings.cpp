@@ -39,6 +39,14 @@ void typeAddress(SettingsForm *window, const QString &text)
     QTest::keyClicks(field, text);
 }
 
+// Commands leave through the reply socket the device's reply came in on: from the
+// workstation's address on that network, device port.
+void verifySentFromReplySocket(const QJsonObject &command)
+{
+    QCOMPARE(command.value("from").toString(), Segment::workstationAddresses().first().toString());
+    QCOMPARE(command.value("from_port").toInt(), int(DeviceProtocol::devicePort));
+}
+
 bool scanFor(ScanWindow &ui, int rows)
 {
     ui.clickScan();
@@ -98,6 +106,7 @@ void tst_DeviceSettings::setTimeReachesDevice()
     QCOMPARE(command.value("device").toString(), QStringLiteral("OTHER"));
     QCOMPARE(command.value("at").toString(), Segment::deviceAddress(1, 1));
     QVERIFY(qAbs(qint64(command.value("seconds").toDouble()) - now) <= 2);
+    verifySentFromReplySocket(command);
 }
 
 void tst_DeviceSettings::sendStoresAddress()
@@ -119,6 +128,7 @@ void tst_DeviceSettings::sendStoresAddress()
     QCOMPARE(command.value("address").toString(), QStringLiteral("10.0.0.7"));
     // It goes to the address the device replied from, not to the new one.
     QCOMPARE(command.value("at").toString(), Segment::deviceAddress(1, 0));
+    verifySentFromReplySocket(command);
 
     // The device now reports the stored address.
     QVERIFY(scanFor(ui, 1));

@@ -4,10 +4,13 @@
 #include "segment.h"
 #include "simulatorprocess.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QUdpSocket>
+
+#include <functional>
 
 namespace {
 
@@ -30,10 +33,47 @@ QStringList threeDevices()
              device(QStringLiteral("C"), 2, 3003) };
 }
 
+// The probes leave one scan tick (1000 ms) apart and the scan ends on the sixth tick. The bounds
+// take in what a loaded two-core machine does to timers (docs/reliability.md has the spread
+// measured), and are far from what a wrong cadence gives.
+constexpr qint64 minProbeGapMs = 850;
+constexpr qint64 maxProbeGapMs = 1400;
+constexpr qint64 minScanMs = 5700;
+constexpr qint64 maxScanMs = 7500;
+
+// The same clock the simulator stamps its events with.
+qint64 monotonicMs()
+{
+    QElapsedTimer clock;
+    clock.start();
+    return clock.msecsSinceReference();
+}
+
 QHostAddress workstation()
 {
     return Segment::workstationAddresses().value(0);
 }
+
+// Calls `painted` whenever `widget` has been painted.
+class PaintWatch : public QObject
+{
+public:
+    PaintWatch(QWidget *widget, std::function<void()> painted) : painted(std::move(painted))
+    {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> painted;
+};
 
 QStringList probeTexts(const SimulatorProcess &simulator)
 {
@@ -71,6 +111,7 @@ private slots:
     void duplicates_data();
     void duplicates();
     void replyWhileIdle();
+    void rowsArePaintedWhileRepliesArrive();
     void shortDatagramAddsNoRow_data();
     void shortDatagramAddsNoRow();
 };
@@ -92,6 +133,7 @@ void tst_Scan::fullScan()
     QObject::connect(ui.progress, &QProgressBar::valueChanged, ui.progress,
                      [&progress](int value) { progress.append(value); });
 
+    const qint64 clickedAt = monotonicMs();
     ui.clickScan();
     QCOMPARE(ui.scanButton->text(), QStringLiteral("Stop"));
     QCOMPARE(ui.stateLabel->text(), QStringLiteral("Scanning"));
@@ -101,6 +143,7 @@ void tst_Scan::fullScan()
     QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 3, 3000);
     QVERIFY(ui.scanning());
     QVERIFY(ui.waitUntilIdle());
+    const qint64 idleAt = monotonicMs();
 
     QCOMPARE(ui.scanButton->text(), QStringLiteral("Start"));
     QCOMPARE(ui.stateLabel->text(), QStringLiteral("Ready to scan"));
@@ -116,6 +159,19 @@ void tst_Scan::fullScan()
         QCOMPARE(probe.value(QLatin1String("from")).toString(), workstation().toString());
         QCOMPARE(probe.value(QLatin1String("from_port")).toInt(), 4800);
     }
+
+    // One probe a second from the first tick on, and the sixth tick ends the scan.
+    const QList<QJsonObject> probes = simulator.events(QStringLiteral("probe"));
+    QList<qint64> gaps { probes.first().value(QLatin1String("monotonic_ms")).toInteger() - clickedAt };
+    for (int i = 1; i < probes.size(); ++i)
+        gaps.append(probes.at(i).value(QLatin1String("monotonic_ms")).toInteger()
+                    - probes.at(i - 1).value(QLatin1String("monotonic_ms")).toInteger());
+    qInfo() << "ms from the click to the first probe, then between probes:" << gaps
+            << "; scan length:" << idleAt - clickedAt;
+    for (const qint64 gap : std::as_const(gaps))
+        QVERIFY2(gap >= minProbeGapMs && gap <= maxProbeGapMs, qPrintable(QString::number(gap)));
+    QVERIFY2(idleAt - clickedAt >= minScanMs && idleAt - clickedAt <= maxScanMs,
+             qPrintable(QString::number(idleAt - clickedAt)));
 
     QCOMPARE(ui.rows(), firstReplies(simulator));
     QCOMPARE(ui.rows(),
@@ -230,6 +286,32 @@ void tst_Scan::replyWhileIdle()
     QCOMPARE(ui.rows().first(), deviceTitle("IDLE", Segment::deviceAddress(1, 0)));
     QCOMPARE(ui.receiveLabel->text(), QStringLiteral("Receive: 1"));
     QCOMPARE(ui.stateLabel->text(), QStringLiteral("Ready to scan"));
+}
+
+// What the technician sees: the list is painted again and again while replies come in, and
+// once more after the last one, however fast they come.
+void tst_Scan::rowsArePaintedWhileRepliesArrive()
+{
+    constexpr int devices = 200;
+    SimulatorProcess simulator;
+    // Replies spread over 400 ms after each probe: many paint frames long.
+    QVERIFY(simulator.start({ "--count", QString::number(devices), "--max-delay", "400", "--seed", "3" }));
+    ScanWindow ui;
+    QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
+
+    // The rows the list held each time its viewport was painted.
+    QList<int> paintedRows;
+    PaintWatch watch(ui.list->viewport(), [&] { paintedRows.append(ui.list->count()); });
+
+    ui.clickScan();
+    QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), devices, 5000);
+    QTRY_VERIFY(!paintedRows.isEmpty() && paintedRows.last() == devices);
+    ui.clickScan();
+
+    const int partial = int(std::count_if(paintedRows.cbegin(), paintedRows.cend(),
+                                          [](int rows) { return rows > 0 && rows < devices; }));
+    qInfo("%d paints with some of the %d rows, %d in all", partial, devices, int(paintedRows.size()));
+    QVERIFY2(partial >= 2, "the list was not painted while the rows came in");
 }
 
 void tst_Scan::shortDatagramAddsNoRow_data()

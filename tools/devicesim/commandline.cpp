@@ -14,7 +14,8 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
         "Simulates network time server devices on the local IPv4 segment.\n"
         "Every device answers discovery probes and accepts the set-time and settings\n"
         "commands, the way the real devices do.  Device addresses must already be\n"
-        "configured on a local interface.  Events go to stdout, one JSON object a line.\n"
+        "configured on a local interface.  Events go to stdout, one JSON object a line,\n"
+        "each stamped with the monotonic clock in ms (monotonic_ms).\n"
         "Exit status: 0 after SIGTERM or SIGINT, 1 if a socket cannot be bound,\n"
         "2 for bad options."));
     parser.addHelpOption();
