@@ -58,7 +58,8 @@ QHostAddress workstation()
 class PaintWatch : public QObject
 {
 public:
-    PaintWatch(QWidget *widget, std::function<void()> painted) : painted(std::move(painted))
+    PaintWatch(QWidget *widget, std::function<void()> painted)
+        : painted(std::move(painted))
     {
         widget->installEventFilter(this);
     }
@@ -162,7 +163,8 @@ void tst_Scan::fullScan()
 
     // One probe a second from the first tick on, and the sixth tick ends the scan.
     const QList<QJsonObject> probes = simulator.events(QStringLiteral("probe"));
-    QList<qint64> gaps { probes.first().value(QLatin1String("monotonic_ms")).toInteger() - clickedAt };
+    QList<qint64> gaps { probes.first().value(QLatin1String("monotonic_ms")).toInteger()
+                         - clickedAt };
     for (int i = 1; i < probes.size(); ++i)
         gaps.append(probes.at(i).value(QLatin1String("monotonic_ms")).toInteger()
                     - probes.at(i - 1).value(QLatin1String("monotonic_ms")).toInteger());
@@ -295,7 +297,8 @@ void tst_Scan::rowsArePaintedWhileRepliesArrive()
     constexpr int devices = 200;
     SimulatorProcess simulator;
     // Replies spread over 400 ms after each probe: many paint frames long.
-    QVERIFY(simulator.start({ "--count", QString::number(devices), "--max-delay", "400", "--seed", "3" }));
+    QVERIFY(simulator.start(
+        { "--count", QString::number(devices), "--max-delay", "400", "--seed", "3" }));
     ScanWindow ui;
     QVERIFY(QTest::qWaitForWindowExposed(&ui.window));
 
@@ -310,7 +313,8 @@ void tst_Scan::rowsArePaintedWhileRepliesArrive()
 
     const int partial = int(std::count_if(paintedRows.cbegin(), paintedRows.cend(),
                                           [](int rows) { return rows > 0 && rows < devices; }));
-    qInfo("%d paints with some of the %d rows, %d in all", partial, devices, int(paintedRows.size()));
+    qInfo("%d paints with some of the %d rows, %d in all", partial, devices,
+          int(paintedRows.size()));
     QVERIFY2(partial >= 2, "the list was not painted while the rows came in");
 }
 

@@ -41,14 +41,16 @@ void tst_SetTime::initTestCase()
     // A run in UTC could not tell epoch seconds from local ones.
     QVERIFY2(offsetNow() != 0 || qEnvironmentVariableIsSet("FAKETIME"),
              qPrintable(QStringLiteral("the zone %1 is UTC now; run with TZ set to another")
-                                .arg(QString::fromLocal8Bit(qgetenv("TZ")))));
+                            .arg(QString::fromLocal8Bit(qgetenv("TZ")))));
     QVERIFY2(QTimeZone::systemTimeZone().isValid(), qgetenv("TZ").constData());
     // A fake clock that did not take would test the real date instead.
     if (qEnvironmentVariableIsSet("SETTIME_FAKE_START")) {
         const qint64 start = qgetenv("SETTIME_FAKE_START").toLongLong();
         const qint64 now = QDateTime::currentSecsSinceEpoch();
-        QVERIFY2(now >= start && now < start + 60,
-                 qPrintable(QStringLiteral("the clock reads %1, not shortly after %2").arg(now).arg(start)));
+        QVERIFY2(
+            now >= start && now < start + 60,
+            qPrintable(
+                QStringLiteral("the clock reads %1, not shortly after %2").arg(now).arg(start)));
     }
 }
 
@@ -70,14 +72,17 @@ void tst_SetTime::setTimeOnce(SimulatorProcess &simulator, SettingsForm *window,
     const qint64 seconds = command.value(QLatin1String("seconds")).toInteger();
     qInfo("local time %s (UTC%+lld s): the device got %lld",
           qPrintable(QDateTime::currentDateTime().toString(Qt::ISODate)), offsetNow(), seconds);
-    QVERIFY2(seconds >= quint32(before) && seconds <= quint32(after),
-             qPrintable(QStringLiteral("%1 is not between %2 and %3").arg(seconds).arg(before).arg(after)));
+    QVERIFY2(
+        seconds >= quint32(before) && seconds <= quint32(after),
+        qPrintable(
+            QStringLiteral("%1 is not between %2 and %3").arg(seconds).arg(before).arg(after)));
 }
 
 void tst_SetTime::setTimeCarriesEpochSeconds()
 {
     SimulatorProcess simulator;
-    QVERIFY(simulator.start({ "--device", "name=CLOCK,serial=42,uptime=1,ip=" + Segment::deviceAddress(1, 0) }));
+    QVERIFY(simulator.start(
+        { "--device", "name=CLOCK,serial=42,uptime=1,ip=" + Segment::deviceAddress(1, 0) }));
     ScanWindow ui;
     ui.clickScan();
     QTRY_COMPARE_WITH_TIMEOUT(ui.list->count(), 1, 3000);
