@@ -19,6 +19,7 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
         "Exit status: 0 after SIGTERM or SIGINT, 1 if a socket cannot be bound,\n"
         "2 for bad options."));
     parser.addHelpOption();
+    parser.addVersionOption();
 
     const QCommandLineOption deviceOption(
         QStringLiteral("device"),
@@ -80,6 +81,8 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
     }
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty()) {
         *error = QStringLiteral("unexpected argument \"%1\"")
                      .arg(parser.positionalArguments().constFirst());

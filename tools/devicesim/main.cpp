@@ -9,6 +9,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("devicesim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SETUPTOOL_VERSION));
 
     QString error;
     const auto settings = CommandLine::parse(QCoreApplication::arguments(), &error);

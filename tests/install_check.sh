@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Installs the Debian packages made from a build the way a user's system would hold them, and
+# runs the installed programs: the packages are built with cpack from BUILD_DIR, checked
+# (scripts/check-packages), unpacked into a scratch root with dpkg-deb -x, and the programs run
+# from there. Whatever sends does so inside a private virtual network (scripts/vsegment).
+# Usage: install_check.sh BUILD_DIR SOURCE_DIR
+# Prints one line per check and "N passed, M failed"; exits 77 with a SKIP line without root.
+set -u
+
+build=$1
+source_tree=$2
+passed=0
+failed=0
+pass() { echo "ok   - $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL - $*"; failed=$((failed + 1)); }
+check() {
+    local desc=$1
+    shift
+    if "$@" >"$work/out" 2>&1; then pass "$desc"; else fail "$desc"; sed 's/^/    | /' "$work/out"; fi
+}
+
+[ "$(id -u)" = 0 ] || { echo "SKIP: the scan check needs network namespaces (root)"; exit 77; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+
+check "cpack makes the packages" cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/packages"
+mapfile -t packages < <(ls "$work"/packages/*.deb 2>/dev/null)
+check "two packages: setuptool and setuptool-devicesim" \
+    test "$(printf '%s\n' "${packages[@]##*/}" | sed 's/_.*//' | sort | tr '\n' ' ')" = "setuptool setuptool-devicesim "
+check "lintian, desktop-file-validate, appstreamcli and the manual pages find no error" \
+    "$source_tree/scripts/check-packages" "${packages[@]}"
+for package in "${packages[@]}"; do
+    check "dpkg-deb -x ${package##*/}" dpkg-deb -x "$package" "$root"
+done
+check "runtime dependencies come from dpkg-shlibdeps (libqt6network6 among them)" \
+    bash -c 'dpkg-deb -f "$1" Depends | grep -q "libqt6network6"' _ "$work"/packages/setuptool_*.deb
+
+bin=$root/usr/bin
+for program in setuptool devicesim; do
+    check "$program is installed and finds all its libraries" \
+        bash -c '! ldd "$1" | grep -q "not found"' _ "$bin/$program"
+done
+check "devicesim --help" bash -c '"$1" --help | grep -q "^Usage: .*devicesim"' _ "$bin/devicesim"
+check "devicesim --version" bash -c '[ "$("$1" --version)" = "devicesim $2" ]' _ "$bin/devicesim" \
+    "$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")"
+# The window takes no options: it must come up and keep running until it is closed. On a
+# workstation without a network, so that its sockets are bound to nothing real.
+check "the installed window program starts (offscreen) and keeps running" \
+    "$source_tree/scripts/vsegment" --loopback-only -- \
+    bash -c 'QT_QPA_PLATFORM=offscreen timeout 3 "$1"; [ $? = 124 ]' _ "$bin/setuptool"
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
