@@ -6,7 +6,7 @@
 --                       14 bytes; every byte XORed with 0xA7
 --
 -- Install: copy to Wireshark's Lua plugin folder (`cmake --install` does), or load it for one
--- run with `tshark -X lua_script:setuptool.lua`. Works with Wireshark 4.0 and later (Lua 5.2+).
+-- run with `tshark -X lua_script:setuptool.lua`. Tested with Wireshark 4.0 (Debian 12, Lua 5.2).
 --
 -- Anything else that arrives on these ports is shown as malformed with an expert note; the
 -- dissector reads only bytes the capture holds, so short, long, empty and snap-length-cut
@@ -27,7 +27,8 @@ local enabled = { "Enabled", "Disabled" }
 
 local f = {
     type = ProtoField.string("setuptool.type", "Message",
-                             "probe, reply, set-time, settings or malformed"),
+                             "probe, reply, set-time, settings, malformed, or unknown (cut before its "
+                             .. "command word)"),
     length = ProtoField.uint32("setuptool.length", "Datagram length", base.DEC),
 
     probe_text = ProtoField.string("setuptool.probe.text", "Probe text"),
