@@ -34,7 +34,9 @@ folders=$("${run[@]}" -G folders 2>/dev/null)
 grep -qx "Global Lua Plugins:[[:space:]]*$stage$lua_dir" <<<"$folders" ||
     fail "tshark did not take the staged folder: $folders"
 protocols=$("${run[@]}" -G protocols 2>&1)
-grep -q $'\tsetuptool$' <<<"$protocols" || fail "tshark did not load the installed dissector: $protocols"
+grep -q $'\tsetuptool$' <<<"$protocols" ||
+    fail "tshark did not load the installed dissector: $protocols"
 fields=$("${run[@]}" -G fields 2>/dev/null)
 grep -q $'\tsetuptool.serial\t' <<<"$fields" || fail "no field setuptool.serial"
-echo "tshark loads it from there: protocol setuptool, $(grep -c $'\tsetuptool\.' <<<"$fields") fields"
+count=$(grep -c $'\tsetuptool\.' <<<"$fields")
+echo "tshark loads it from there: protocol setuptool, $count fields"

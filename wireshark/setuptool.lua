@@ -27,8 +27,8 @@ local enabled = { "Enabled", "Disabled" }
 
 local f = {
     type = ProtoField.string("setuptool.type", "Message",
-                             "probe, reply, set-time, settings, malformed, or unknown (cut before its "
-                             .. "command word)"),
+                             "probe, reply, set-time, settings, malformed, or unknown (cut "
+                             .. "before its command word)"),
     length = ProtoField.uint32("setuptool.length", "Datagram length", base.DEC),
 
     probe_text = ProtoField.string("setuptool.probe.text", "Probe text"),
