@@ -8,10 +8,11 @@ build=$1 lua_dir=$2 source=$3
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-command -v tshark >/dev/null || fail "tshark is missing: scripts/setup-deps installs it"
+tshark -v >/dev/null 2>&1 ||
+    fail "tshark is missing or does not run: scripts/setup-deps installs it"
 
 # The configured folder is the one this tshark reads.
-global=$(tshark -G folders 2>/dev/null | sed -n 's/^Global Lua Plugins:[[:space:]]*//p')
+global=$(tshark -G folders 2>/dev/null | sed -n 's/^Global Lua Plugins:[[:space:]]*//p') || true
 [ "$global" = "$lua_dir" ] ||
     fail "SETUPTOOL_WIRESHARK_LUA_DIR is $lua_dir, tshark loads Lua plugins from '$global'"
 
