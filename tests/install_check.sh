@@ -37,6 +37,12 @@ done
 check "runtime dependencies come from dpkg-shlibdeps (libqt6network6 among them)" \
     bash -c 'dpkg-deb -f "$1" Depends | grep -q "libqt6network6"' _ "$work"/packages/setuptool_*.deb
 
+lua=$(cd "$root" && find . -path '*/wireshark/plugins/setuptool.lua' | head -n 1)
+check "the Wireshark dissector is in Wireshark's global Lua plugin folder" \
+    bash -c 'tshark -G folders | grep -q "^Global Lua Plugins:[[:space:]]*${1#.}$"' _ "$(dirname "$lua")"
+check "tshark loads the installed dissector" \
+    bash -c 'tshark -G protocols -X lua_script:"$1" | grep -q "	setuptool$"' _ "$root/${lua#./}"
+
 bin=$root/usr/bin
 for program in setuptool devicesim; do
     check "$program is installed and finds all its libraries" \
