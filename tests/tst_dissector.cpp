@@ -1,6 +1,7 @@
 #include "settingsform.h"
 
 #include "devicereply.h"
+#include "flooderprocess.h"
 #include "scanwindow.h"
 #include "segment.h"
 #include "simulatorprocess.h"
@@ -357,42 +358,6 @@ const QStringList fakeDevices {
     "name=FAKE-1,ip=10.77.200.1,serial=900001,uptime=3,ntp=1",
     "name=FAKE-2,ip=10.77.200.2,eeprom=10.77.200.9,serial=-900002,uptime=5,gps=7"
 };
-
-// tools/flooder in the device namespace of segment 1, sending from the namespace's own address
-// as a rogue device would.
-class Flooder
-{
-public:
-    static QString source() { return Segment::words("VSEG_DEVICE_HOSTS").value(0); }
-
-    std::optional<QJsonObject> run(const QStringList &arguments)
-    {
-        const QString program = qEnvironmentVariable("FLOODER");
-        const QString ns = Segment::deviceNamespaces().value(0);
-        if (program.isEmpty() || ns.isEmpty())
-            return std::nullopt;
-        process.start(QStringLiteral("ip"),
-                      QStringList { "netns", "exec", ns, program, "--bind", source() } + arguments);
-        if (!process.waitForStarted(5000)
-            || !QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; }, 30000))
-            return std::nullopt;
-        const QJsonDocument document = QJsonDocument::fromJson(process.readAllStandardOutput());
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0
-            || !document.isObject())
-            return std::nullopt;
-        return document.object();
-    }
-
-    QByteArray errors() { return process.readAllStandardError(); }
-
-private:
-    QProcess process;
-};
-
-qint64 sent(const QJsonObject &summary, const char *kind)
-{
-    return summary.value("sent").toObject().value(QLatin1String(kind)).toInteger();
-}
 
 // A datagram the test sends itself, and what the capture must show of it.
 struct Datagram
@@ -764,9 +729,10 @@ void tst_Dissector::oddDatagramsAreMalformed()
 
     std::optional<QJsonObject> summary;
     if (!flood.isEmpty()) {
-        Flooder flooder;
-        summary = flooder.run(flood << "--seed"
-                                    << "7");
+        FlooderProcess flooder;
+        if (flooder.start(flood << "--seed"
+                                << "7"))
+            summary = flooder.summary();
         QVERIFY2(summary, flooder.errors().constData());
         QCOMPARE(summary->value("send_errors").toInteger(), 0);
     }
@@ -828,7 +794,7 @@ void tst_Dissector::oddDatagramsAreMalformed()
     if (summary) {
         QList<Frame> flood;
         for (const Frame &frame : frames) {
-            if (value(frame, "ip.src") == Flooder::source())
+            if (value(frame, "ip.src") == FlooderProcess::source())
                 flood.append(frame);
         }
         QCOMPARE(flood.size(), flooded);
@@ -836,12 +802,12 @@ void tst_Dissector::oddDatagramsAreMalformed()
             return qint64(std::count_if(flood.cbegin(), flood.cend(), predicate));
         };
         QCOMPARE(count([](const Frame &f) { return value(f, "setuptool.length") == "65507"; }),
-                 sent(*summary, "max"));
+                 FlooderProcess::sent(*summary, "max"));
         QVERIFY(count([](const Frame &f) { return value(f, "setuptool.length") == "0"; })
-                >= sent(*summary, "empty"));
+                >= FlooderProcess::sent(*summary, "empty"));
         QCOMPARE(
             count([](const Frame &f) { return value(f, "setuptool.name").startsWith("FAKE-"); }),
-            sent(*summary, "replay"));
+            FlooderProcess::sent(*summary, "replay"));
         for (const Frame &frame : flood) {
             const int length = value(frame, "setuptool.length").toInt();
             // Random bytes of a command's length are not a command: their word is wrong.

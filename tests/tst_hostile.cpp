@@ -1,3 +1,4 @@
+#include "flooderprocess.h"
 #include "netcounters.h"
 #include "scanwindow.h"
 #include "segment.h"
@@ -7,60 +8,12 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTimer>
 
 #include <optional>
 
 namespace {
-
-// The device namespace's own address: floods leave from there, as from a rogue device.
-QString floodSource()
-{
-    return Segment::words("VSEG_DEVICE_HOSTS").value(0);
-}
-
-// tools/flooder, run in the device namespace of the segment.
-class Flooder
-{
-public:
-    bool start(const QStringList &arguments)
-    {
-        const QString program = QString::fromLocal8Bit(qgetenv("FLOODER"));
-        const QString ns = Segment::deviceNamespaces().value(0);
-        if (program.isEmpty() || ns.isEmpty())
-            return false;
-        process.start(QStringLiteral("ip"),
-                      QStringList { QStringLiteral("netns"), QStringLiteral("exec"), ns, program,
-                                    QStringLiteral("--bind"), floodSource() }
-                          + arguments);
-        return process.waitForStarted(5000);
-    }
-
-    // Waits, serving events, for the flood to end and returns its summary.
-    std::optional<QJsonObject> summary(int timeout = 30000)
-    {
-        if (!QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; }, timeout))
-            return std::nullopt;
-        const QJsonDocument document = QJsonDocument::fromJson(process.readAllStandardOutput());
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0
-            || !document.isObject())
-            return std::nullopt;
-        return document.object();
-    }
-
-    QByteArray errors() { return process.readAllStandardError(); }
-    int exitCode() const { return process.exitCode(); }
-
-private:
-    QProcess process;
-};
-
-qint64 sent(const QJsonObject &summary, const char *kind)
-{
-    return summary.value(QLatin1String("sent")).toObject().value(QLatin1String(kind)).toInteger();
-}
 
 // Datagrams that reached the workstation but never its sockets: dropped for a full receive
 // buffer, or max-size ones whose fragments could not all be put together.
@@ -165,7 +118,7 @@ void tst_Hostile::initTestCase()
 {
     REQUIRE_SEGMENT();
     QVERIFY2(!qEnvironmentVariableIsEmpty("FLOODER"), "FLOODER must name the flooder program");
-    QVERIFY(!floodSource().isEmpty());
+    QVERIFY(!FlooderProcess::source().isEmpty());
 }
 
 void tst_Hostile::scanDuringFlood_data()
@@ -208,7 +161,7 @@ void tst_Hostile::scanDuringFlood()
 
     TickWatch ticks;
     ui.clickScan();
-    Flooder flooder;
+    FlooderProcess flooder;
     QVERIFY(flooder.start(flood << "--seed"
                                 << "7"));
     QVERIFY(ui.waitUntilIdle(20000));
@@ -237,7 +190,7 @@ void tst_Hostile::scanDuringFlood()
         junkRows.removeAll(title);
     }
     if (fakes) {
-        QVERIFY(sent(*summary, "replay") > 0);
+        QVERIFY(FlooderProcess::sent(*summary, "replay") > 0);
         for (const QString &title : fakeTitles()) {
             QCOMPARE(rows.count(title), 1);
             junkRows.removeAll(title);
