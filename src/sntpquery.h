@@ -3,17 +3,20 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
+
+#include <optional>
 
 class QTimer;
 class QUdpSocket;
 
 // One SNTP (RFC 4330) query: client mode 3, 48 bytes, with a timeout and a number of retries.
-// Every answer is treated as untrusted: an answer that does not carry our transmit time in its
-// originate field, or that comes from another address or port than the one asked, is ignored
-// (it may be stale or forged) and the query keeps waiting; any other malformed answer ends the
-// query with a result that says what was wrong, never with a success.
+// Every answer is treated as untrusted: an answer that does not carry one of our transmit times
+// in its originate field, or that comes from another address or port than the one asked, is
+// ignored (it may be stale or forged) and the query keeps waiting; any other malformed answer
+// ends the query with a result that says what was wrong, never with a success.
 class SntpQuery : public QObject
 {
     Q_OBJECT
@@ -35,6 +38,7 @@ public:
     explicit SntpQuery(QObject *parent = nullptr);
 
     // Sends from `from` (any address when null) to server:port; finished() follows exactly once.
+    // A start() while a query runs ends that one first (finished() with an error).
     void start(const QHostAddress &server, quint16 port = 123,
                const QHostAddress &from = QHostAddress(), int timeoutMs = 1500, int retries = 1);
 
@@ -42,10 +46,20 @@ signals:
     void finished(const SntpQuery::Result &result);
 
 private:
+    // One request sent: our transmit timestamp as it went out, and our clock then.
+    struct Sent
+    {
+        quint64 stamp = 0;
+        quint64 sentAt = 0; // NTP format
+    };
+
     void sendRequest();
     void readAnswers();
     void onTimeout();
+    void failLater(const QString &error);
     void finish(Result result);
+    // What an answer from the server says, or nothing when it answers none of our requests.
+    std::optional<Result> judge(const QByteArray &answer, quint64 arrivedAt) const;
 
     QUdpSocket *m_socket = nullptr;
     QTimer *m_timer = nullptr;
@@ -53,10 +67,11 @@ private:
     quint16 m_port = 123;
     int m_timeoutMs = 1500;
     int m_retries = 1;
-    int m_attempts = 0;
     bool m_running = false;
-    QByteArray m_transmitStamp; // the 8 bytes of our last transmit timestamp, as sent
-    qint64 m_sentAtNs = 0; // our clock when that request left, in ns since the Unix epoch
+    quint64 m_generation = 0; // tells a stale deferred failure from the current query's
+    QList<Sent> m_sent;
+    QString m_sendError; // why the last request could not be sent
+    int m_ignored = 0; // answers from the server to none of our requests
 };
 
 Q_DECLARE_METATYPE(SntpQuery::Result)
