@@ -1,0 +1,33 @@
+#ifndef DEVICECOMMAND_H
+#define DEVICECOMMAND_H
+
+#include "commandline.h"
+#include "exitstatus.h"
+#include "inventory.h"
+#include "verification.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+
+// set-time and set-address: find the device with a scan, check what is asked, send the
+// window's command from where the device was heard, verify it if asked, and leave a trace.
+class DeviceCommand
+{
+public:
+    explicit DeviceCommand(const Invocation &invocation);
+
+    ExitStatus run();
+
+private:
+    QByteArray command(qint64 secondsNow) const; // scrambled, as sent
+    Verification verify(const DeviceEntry &device, const QList<LocalAddress> &from);
+    Verification verifyAddress(const DeviceEntry &device, const QList<LocalAddress> &from);
+    Verification verifyTime(const DeviceEntry &device);
+    QJsonObject record(const DeviceEntry &device, const QByteArray &sent, qint64 seconds) const;
+    QString sentText(const DeviceEntry &device, qint64 seconds) const;
+    QString name() const;
+
+    Invocation m_invocation;
+};
+
+#endif // DEVICECOMMAND_H
