@@ -10,6 +10,7 @@
 #include <QJsonValue>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -99,6 +100,54 @@ bool DeviceListBuilder::setField(DeviceRecord &device, const QString &key, const
         (key == QLatin1String("serial") ? device.serial : device.uptime) = qint32(*number);
         return true;
     }
+    if (key == QLatin1String("offset")) {
+        // Seconds, fractions allowed; kept within the 68 years either side that SNTP clients
+        // can tell apart from the other NTP eras.
+        bool ok = false;
+        const double seconds = value.trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || std::abs(seconds) > 2e9)
+            return badValue(key, value, "seconds from -2000000000 to 2000000000", error);
+        device.clockOffsetNs = std::llround(seconds * 1e9);
+        return true;
+    }
+    if (key == QLatin1String("sntp_delay")) {
+        const auto delay = parseInteger(value, 0, 600000);
+        if (!delay)
+            return badValue(key, value, "milliseconds from 0 to 600000", error);
+        device.sntpDelayMs = int(*delay);
+        return true;
+    }
+    if (key == QLatin1String("kiss")) {
+        // Kiss codes are four ASCII characters at most (RATE, DENY, RSTR, ...).
+        const bool ascii = std::all_of(value.cbegin(), value.cend(), [](QChar c) {
+            return c.unicode() > 0x20 && c.unicode() < 0x7F;
+        });
+        if (value.isEmpty() || value.size() > 4 || !ascii)
+            return badValue(key, value, "1 to 4 printable ASCII characters", error);
+        device.kissCode = value.toLatin1();
+        return true;
+    }
+    if (key == QLatin1String("sntp")) {
+        const auto on = parseInteger(value, 0, 1);
+        if (!on)
+            return badValue(key, value, "0 or 1", error);
+        device.sntp = *on != 0;
+        return true;
+    }
+    if (key == QLatin1String("stratum")) {
+        const auto stratum = parseInteger(value, 0, 255);
+        if (!stratum)
+            return badValue(key, value, "a byte value 0..255", error);
+        device.stratum = quint8(*stratum);
+        return true;
+    }
+    if (key == QLatin1String("leap")) {
+        const auto leap = parseInteger(value, 0, 3);
+        if (!leap)
+            return badValue(key, value, "a leap indicator 0..3", error);
+        device.leap = quint8(*leap);
+        return true;
+    }
     quint8 *flag = key == QLatin1String("ntp") ? &device.ntp
         : key == QLatin1String("mbtcp")        ? &device.mbtcp
         : key == QLatin1String("melsec")       ? &device.melsec
@@ -106,7 +155,8 @@ bool DeviceListBuilder::setField(DeviceRecord &device, const QString &key, const
                                                : nullptr;
     if (!flag) {
         *error = QStringLiteral("unknown device key \"%1\" (known: name, ip, eeprom, serial, "
-                                "uptime, ntp, mbtcp, melsec, gps)")
+                                "uptime, ntp, mbtcp, melsec, gps, offset, stratum, leap, kiss, "
+                                "sntp, sntp_delay)")
                      .arg(key);
         return false;
     }
@@ -164,6 +214,9 @@ bool DeviceListBuilder::addObject(const QJsonObject &object, QString *error)
         } else if (value.isDouble() && std::trunc(value.toDouble()) == value.toDouble()
                    && std::abs(value.toDouble()) < 1e15) {
             text = QString::number(qint64(value.toDouble()));
+        } else if (value.isDouble() && it.key() == QLatin1String("offset")) {
+            // The one key that takes fractions.
+            text = QString::number(value.toDouble(), 'g', 17);
         } else {
             *error
                 = QStringLiteral("device key \"%1\" has a value of the wrong type").arg(it.key());

@@ -18,8 +18,14 @@ struct DeviceRecord
     quint8 mbtcp = 0;
     quint8 melsec = 0;
     quint8 gps = 0;
-    // The device keeps its own clock; only the difference to ours is stored.
-    qint64 clockOffset = 0;
+    // The device keeps its own clock; only the difference to ours is stored, in nanoseconds.
+    qint64 clockOffsetNs = 0;
+    // How its time service answers SNTP requests (only while the ntp flag is on).
+    bool sntp = true; // off: it never answers
+    quint8 stratum = 1; // 16: not synchronised
+    quint8 leap = 0; // the leap indicator, 3: not synchronised
+    QByteArray kissCode; // when set, every answer is a kiss-of-death (stratum 0) with this code
+    int sntpDelayMs = 0; // how long it takes to answer
 };
 
 #endif // DEVICERECORD_H

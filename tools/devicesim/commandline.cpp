@@ -13,9 +13,11 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
     parser.setApplicationDescription(QStringLiteral(
         "Simulates network time server devices on the local IPv4 segment.\n"
         "Every device answers discovery probes and accepts the set-time and settings\n"
-        "commands, the way the real devices do.  Device addresses must already be\n"
-        "configured on a local interface.  Events go to stdout, one JSON object a line,\n"
-        "each stamped with the monotonic clock in ms (monotonic_ms).\n"
+        "commands, the way the real devices do.  Devices with the ntp flag on also answer\n"
+        "SNTP requests (RFC 4330) on their address, from their own clock: this machine's\n"
+        "clock plus the device's offset, which a set-time command moves.  Device addresses\n"
+        "must already be configured on a local interface.  Events go to stdout, one JSON\n"
+        "object a line, each stamped with the monotonic clock in ms (monotonic_ms).\n"
         "Exit status: 0 after SIGTERM or SIGINT, 1 if a socket cannot be bound,\n"
         "2 for bad options."));
     parser.addHelpOption();
@@ -25,7 +27,13 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
         QStringLiteral(
             "Adds a device described by comma-separated key=value pairs: name, ip (required), "
             "eeprom (default: ip), serial, uptime (hours), ntp, mbtcp, melsec, gps "
-            "(flag bytes 0..255; a flag not given is 0). Repeatable."),
+            "(flag bytes 0..255; a flag not given is 0). Its time service (with ntp on): "
+            "offset (seconds its clock starts ahead of this machine's, fractions and "
+            "negative values allowed; default 0), stratum (0..255, default 1; 16 = not "
+            "synchronised), leap (leap indicator 0..3, default 0; 3 = not synchronised), "
+            "kiss (a kiss code such as RATE: every answer is a kiss-of-death, stratum 0), "
+            "sntp_delay (ms before it answers, default 0), sntp (0: never answers SNTP; "
+            "default 1). Repeatable."),
         QStringLiteral("KEY=VALUE,..."));
     const QCommandLineOption configOption(
         QStringLiteral("config"),
@@ -49,6 +57,11 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
         QStringLiteral("UDP port replies go to and commands arrive on "
                        "(default 7800)."),
         QStringLiteral("PORT"), QStringLiteral("7800"));
+    const QCommandLineOption sntpPortOption(
+        QStringLiteral("sntp-port"),
+        QStringLiteral("UDP port SNTP requests arrive on (default 123; 0: no device serves "
+                       "SNTP)."),
+        QStringLiteral("PORT"), QStringLiteral("123"));
     const QCommandLineOption replyAddressOption(
         QStringLiteral("reply-address"),
         QStringLiteral("Where replies are sent (default 255.255.255.255)."), QStringLiteral("ADDR"),
@@ -71,8 +84,8 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
                                                        "watch uptime advance (default 3600000)."),
                                         QStringLiteral("MS"), QStringLiteral("3600000"));
     parser.addOptions({ deviceOption, configOption, countOption, firstIpOption, probePortOption,
-                        devicePortOption, replyAddressOption, maxDelayOption, repeatOption,
-                        seedOption, hourOption });
+                        devicePortOption, sntpPortOption, replyAddressOption, maxDelayOption,
+                        repeatOption, seedOption, hourOption });
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -89,13 +102,15 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
     SimulatorSettings settings;
     const auto probePort = OptionValue::integer(parser, probePortOption, 1, 65535, error);
     const auto devicePort = OptionValue::integer(parser, devicePortOption, 1, 65535, error);
+    const auto sntpPort = OptionValue::integer(parser, sntpPortOption, 0, 65535, error);
     const auto maxDelay = OptionValue::integer(parser, maxDelayOption, 0, 600000, error);
     const auto repeat = OptionValue::integer(parser, repeatOption, 1, 100, error);
     const auto hour = OptionValue::integer(parser, hourOption, 1, 1000LL * 3600 * 24 * 24, error);
-    if (!probePort || !devicePort || !maxDelay || !repeat || !hour)
+    if (!probePort || !devicePort || !sntpPort || !maxDelay || !repeat || !hour)
         return std::nullopt;
     settings.probePort = quint16(*probePort);
     settings.devicePort = quint16(*devicePort);
+    settings.sntpPort = quint16(*sntpPort);
     settings.maxDelayMs = int(*maxDelay);
     settings.repeat = int(*repeat);
     settings.hourMs = int(*hour);

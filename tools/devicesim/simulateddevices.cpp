@@ -3,11 +3,12 @@
 #include "dottedaddress.h"
 #include "wireformat.h"
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 #include <sys/resource.h>
 
@@ -18,7 +19,15 @@ QString nameText(const DeviceRecord &device)
     return QString::fromLatin1(device.name);
 }
 
-// 2,000 devices need 2,000 sockets, more than the usual soft limit.
+// The devices' clocks run on ours: wall-clock time in ns since the Unix epoch.
+qint64 wallClockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// 2,000 devices need 4,000 sockets, more than the usual soft limit.
 void raiseDescriptorLimit()
 {
     rlimit limit {};
@@ -80,15 +89,40 @@ bool SimulatedDevices::bindDeviceSockets()
     return true;
 }
 
+bool SimulatedDevices::bindSntpSockets()
+{
+    if (m_settings.sntpPort == 0)
+        return true;
+    // Only where a device has a time service: elsewhere a request meets a closed port, as it
+    // would on a device without one.
+    for (const quint32 address : m_byAddress.uniqueKeys()) {
+        const QList<int> devices = m_byAddress.values(address);
+        if (std::none_of(devices.cbegin(), devices.cend(),
+                         [this](int device) { return m_devices.at(device).ntp != 0; }))
+            continue;
+        auto socket = std::make_unique<QUdpSocket>();
+        if (!bindSocket(*socket, address, m_settings.sntpPort))
+            return false;
+        QUdpSocket *raw = socket.get();
+        connect(raw, &QUdpSocket::readyRead, this,
+                [this, raw, address] { readSntp(raw, address); });
+        m_sntpSockets.emplace(address, std::move(socket));
+    }
+    return true;
+}
+
 bool SimulatedDevices::start()
 {
-    if (!bindSocket(m_probeSocket, 0, m_settings.probePort) || !bindDeviceSockets())
+    if (!bindSocket(m_probeSocket, 0, m_settings.probePort) || !bindDeviceSockets()
+        || !bindSntpSockets())
         return false;
     m_running.start();
     m_log.write({ { QStringLiteral("event"), QStringLiteral("ready") },
                   { QStringLiteral("devices"), int(m_devices.size()) },
                   { QStringLiteral("probe_port"), m_settings.probePort },
-                  { QStringLiteral("device_port"), m_settings.devicePort } });
+                  { QStringLiteral("device_port"), m_settings.devicePort },
+                  { QStringLiteral("sntp_port"), m_settings.sntpPort },
+                  { QStringLiteral("sntp_addresses"), int(m_sntpSockets.size()) } });
     return true;
 }
 
@@ -171,9 +205,11 @@ void SimulatedDevices::applyCommand(const WireFormat::Command &command, DeviceRe
 {
     QJsonObject event { { QStringLiteral("event"), QStringLiteral("command") } };
     if (command.kind == WireFormat::Command::Kind::SetTime) {
-        device.clockOffset = qint64(command.seconds) - QDateTime::currentSecsSinceEpoch();
+        // The device's clock reads the commanded second, .000, the moment the command arrives.
+        device.clockOffsetNs = qint64(command.seconds) * 1000000000LL - wallClockNs();
         event.insert(QStringLiteral("kind"), QStringLiteral("set-time"));
         event.insert(QStringLiteral("seconds"), qint64(command.seconds));
+        event.insert(QStringLiteral("clock_offset"), double(device.clockOffsetNs) / 1e9);
     } else {
         // The new address is only stored; the device keeps answering on its
         // current one until it restarts.
@@ -201,4 +237,73 @@ void SimulatedDevices::reject(const QNetworkDatagram &datagram, const QString &r
                   { QStringLiteral("from"), datagram.senderAddress().toString() },
                   { QStringLiteral("port"), port },
                   { QStringLiteral("from_port"), datagram.senderPort() } });
+}
+
+void SimulatedDevices::readSntp(QUdpSocket *socket, quint32 address)
+{
+    while (socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket->receiveDatagram();
+        const qint64 receivedNs = wallClockNs();
+        const SntpAnswer::Request request = SntpAnswer::readRequest(datagram.data());
+        if (!request.valid) {
+            reject(datagram, request.reason, m_settings.sntpPort);
+            continue;
+        }
+        // Like a command, a request to a shared address reaches every device on it.
+        QList<int> targets = m_byAddress.values(address);
+        std::sort(targets.begin(), targets.end());
+        for (const int target : std::as_const(targets)) {
+            const DeviceRecord &device = m_devices.at(target);
+            if (device.ntp == 0)
+                continue;
+            if (!device.sntp) {
+                logSntp(device, datagram, false, QStringLiteral("SNTP off"));
+            } else if (device.sntpDelayMs > 0) {
+                QTimer::singleShot(device.sntpDelayMs, this,
+                                   [this, target, request, datagram, receivedNs] {
+                                       answerSntp(target, request, datagram, receivedNs);
+                                   });
+            } else {
+                answerSntp(target, request, datagram, receivedNs);
+            }
+        }
+    }
+}
+
+void SimulatedDevices::answerSntp(int target, const SntpAnswer::Request &request,
+                                  const QNetworkDatagram &datagram, qint64 receivedNs)
+{
+    const DeviceRecord &device = m_devices.at(target);
+    QUdpSocket &socket = *m_sntpSockets.at(device.address);
+    // Both times on the device's clock; a set-time between them moves the second.
+    const QByteArray answer = SntpAnswer::answer(request, device, receivedNs + device.clockOffsetNs,
+                                                 wallClockNs() + device.clockOffsetNs);
+    if (socket.writeDatagram(answer, datagram.senderAddress(), quint16(datagram.senderPort()))
+        != answer.size()) {
+        logSntp(device, datagram, false,
+                QStringLiteral("send failed: %1").arg(socket.errorString()));
+        return;
+    }
+    logSntp(device, datagram, true);
+}
+
+void SimulatedDevices::logSntp(const DeviceRecord &device, const QNetworkDatagram &datagram,
+                               bool answered, const QString &reason)
+{
+    QJsonObject event { { QStringLiteral("event"), QStringLiteral("sntp") },
+                        { QStringLiteral("device"), nameText(device) },
+                        { QStringLiteral("at"), DottedAddress::format(device.address) },
+                        { QStringLiteral("from"), datagram.senderAddress().toString() },
+                        { QStringLiteral("from_port"), datagram.senderPort() },
+                        { QStringLiteral("answered"), answered } };
+    if (answered) {
+        event.insert(QStringLiteral("stratum"), SntpAnswer::stratumOf(device));
+        event.insert(QStringLiteral("leap"), int(device.leap));
+        event.insert(QStringLiteral("clock_offset"), double(device.clockOffsetNs) / 1e9);
+        if (device.sntpDelayMs > 0)
+            event.insert(QStringLiteral("delay_ms"), device.sntpDelayMs);
+    } else {
+        event.insert(QStringLiteral("reason"), reason);
+    }
+    m_log.write(event);
 }

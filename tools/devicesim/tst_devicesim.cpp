@@ -3,6 +3,8 @@
 // to 127.0.0.1 instead of the broadcast address.
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,6 +17,7 @@
 #include <QTemporaryFile>
 #include <QTest>
 #include <QUdpSocket>
+#include <QtEndian>
 
 #include <algorithm>
 #include <csignal>
@@ -47,6 +50,34 @@ quint16 freePort(const QHostAddress &address)
     return probe.localPort();
 }
 
+// A client's SNTP request: the first byte (leap, version, mode), a poll exponent of 6 and
+// `transmit` as the client's transmit timestamp; the rest zero.
+QByteArray sntpRequest(quint8 first, const QByteArray &transmit = QByteArray(8, '\x5a'),
+                       int size = 48)
+{
+    QByteArray request(size, '\0');
+    request[0] = char(first);
+    if (size > 2)
+        request[2] = 6;
+    if (size >= 48)
+        request.replace(40, 8, transmit);
+    return request;
+}
+
+// Seconds since the Unix epoch of an NTP timestamp (seconds since 1900 and a binary fraction),
+// taken in the era around now.
+double unixSecondsOf(const QByteArray &timestamp)
+{
+    const qint64 seconds = qint64(qFromBigEndian<quint32>(timestamp.constData())) - 2208988800LL;
+    const double fraction = qFromBigEndian<quint32>(timestamp.constData() + 4) / 4294967296.0;
+    return double(seconds < 0 ? seconds + (1LL << 32) : seconds) + fraction;
+}
+
+double nowSeconds()
+{
+    return QDateTime::currentMSecsSinceEpoch() / 1000.0;
+}
+
 qint32 uptimeOf(const QByteArray &plainReply)
 {
     return qint32(quint32(quint8(plainReply.at(23))) | quint32(quint8(plainReply.at(24))) << 8
@@ -63,9 +94,17 @@ public:
         listener.bind(QHostAddress::LocalHost, 0);
         devicePort = listener.localPort();
         probePort = freePort(QHostAddress::AnyIPv4);
+        // Never the real port 123, which another run or a time service may hold.
+        sntpPort = freePort(QHostAddress::AnyIPv4);
         QObject::connect(&listener, &QUdpSocket::readyRead, &listener, [this] {
             while (listener.hasPendingDatagrams())
                 replies.append(listener.receiveDatagram());
+        });
+        // Only SNTP answers come back to the sending socket.
+        sender.bind(QHostAddress::LocalHost, 0);
+        QObject::connect(&sender, &QUdpSocket::readyRead, &sender, [this] {
+            while (sender.hasPendingDatagrams())
+                sntpAnswers.append(sender.receiveDatagram());
         });
         QObject::connect(&process, &QProcess::readyReadStandardOutput, &process, [this] {
             while (process.canReadLine())
@@ -86,6 +125,7 @@ public:
         process.start(QStringLiteral(DEVICESIM_PATH),
                       QStringList { QStringLiteral("--probe-port"), QString::number(probePort),
                                     QStringLiteral("--device-port"), QString::number(devicePort),
+                                    QStringLiteral("--sntp-port"), QString::number(sntpPort),
                                     QStringLiteral("--reply-address"), QStringLiteral("127.0.0.1") }
                           + arguments);
     }
@@ -112,6 +152,11 @@ public:
         sender.writeDatagram(bytes, QHostAddress(address), devicePort);
     }
 
+    void sntp(const QString &address, const QByteArray &bytes)
+    {
+        sender.writeDatagram(bytes, QHostAddress(address), sntpPort);
+    }
+
     QList<QByteArray> plainRepliesFrom(const QString &address) const
     {
         QList<QByteArray> found;
@@ -128,7 +173,9 @@ public:
     QUdpSocket sender;
     quint16 devicePort = 0;
     quint16 probePort = 0;
+    quint16 sntpPort = 0;
     QList<QNetworkDatagram> replies;
+    QList<QNetworkDatagram> sntpAnswers;
     QList<QJsonObject> events;
 };
 
@@ -158,6 +205,12 @@ private slots:
     void invalidOptionsExitWithTwo_data();
     void invalidOptionsExitWithTwo();
     void unconfiguredAddressFailsToBind();
+    void sntpAnswers_data();
+    void sntpAnswers();
+    void sntpJunkIsRejected_data();
+    void sntpJunkIsRejected();
+    void sntpOnlyWhereServed();
+    void sntpFollowsSetTimeAndDelay();
 };
 
 void TestDeviceSim::replyBytes_data()
@@ -548,6 +601,12 @@ void TestDeviceSim::invalidOptionsExitWithTwo_data()
     QTest::newRow("no ip") << device("name=A");
     QTest::newRow("flag above a byte") << device("ip=127.0.0.2,gps=256");
     QTest::newRow("unknown key") << device("ip=127.0.0.2,colour=red");
+    QTest::newRow("offset not a number") << device("ip=127.0.0.2,offset=soon");
+    QTest::newRow("offset past the era") << device("ip=127.0.0.2,offset=3e9");
+    QTest::newRow("leap above 3") << device("ip=127.0.0.2,leap=4");
+    QTest::newRow("kiss code of five") << device("ip=127.0.0.2,kiss=RATES");
+    QTest::newRow("SNTP port past 65535") << device("ip=127.0.0.2")
+            + QStringList { QStringLiteral("--sntp-port"), QStringLiteral("65536") };
     QTest::newRow("count past the address space")
         << QStringList { QStringLiteral("--count"), QStringLiteral("3"),
                          QStringLiteral("--first-ip"), QStringLiteral("255.255.255.253") };
@@ -585,6 +644,191 @@ void TestDeviceSim::unconfiguredAddressFailsToBind()
     QCOMPARE(sim.eventsOf("bind-failed").constFirst().value(QLatin1String("address")).toString(),
              QStringLiteral("192.0.2.1"));
     QVERIFY(!sim.isReady());
+}
+
+void TestDeviceSim::sntpAnswers_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<quint8>("requestFirst");
+    QTest::addColumn<quint8>("answerFirst");
+    QTest::addColumn<int>("stratum");
+    QTest::addColumn<QByteArray>("referenceId");
+    QTest::addColumn<double>("clockOffset");
+
+    // First bytes: leap (2 bits), version (3), mode (3); 0x23 is a version 4 client request.
+    QTest::newRow("synchronised, stratum 1") << QStringLiteral("ntp=1") << quint8(0x23)
+                                             << quint8(0x24) << 1 << QByteArray("SIM\0", 4) << 0.0;
+    QTest::newRow("version 3 answered in kind, clock ahead")
+        << QStringLiteral("ntp=1,offset=30.5") << quint8(0x1b) << quint8(0x1c) << 1
+        << QByteArray("SIM\0", 4) << 30.5;
+    QTest::newRow("stratum 2 names its source, clock behind")
+        << QStringLiteral("ntp=1,stratum=2,offset=-3600.25") << quint8(0x23) << quint8(0x24) << 2
+        << QByteArray::fromHex("c0000201") << -3600.25;
+    QTest::newRow("not synchronised") << QStringLiteral("ntp=1,stratum=16,leap=3") << quint8(0x23)
+                                      << quint8(0xe4) << 16 << QByteArray("INIT") << 0.0;
+    QTest::newRow("leap second announced") << QStringLiteral("ntp=1,leap=1") << quint8(0x23)
+                                           << quint8(0x64) << 1 << QByteArray("SIM\0", 4) << 0.0;
+    QTest::newRow("kiss-of-death") << QStringLiteral("ntp=1,kiss=RATE") << quint8(0x23)
+                                   << quint8(0x24) << 0 << QByteArray("RATE") << 0.0;
+}
+
+void TestDeviceSim::sntpAnswers()
+{
+    QFETCH(QString, keys);
+    QFETCH(quint8, requestFirst);
+    QFETCH(quint8, answerFirst);
+    QFETCH(int, stratum);
+    QFETCH(QByteArray, referenceId);
+    QFETCH(double, clockOffset);
+
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2,") + keys });
+    QTRY_VERIFY(sim.isReady());
+    const QByteArray transmit = QByteArray::fromHex("e5a1b2c3d4e5f607");
+    const double sentAt = nowSeconds();
+    sim.sntp(DeviceA, sntpRequest(requestFirst, transmit));
+    QTRY_COMPARE(sim.sntpAnswers.size(), 1);
+    const double receivedAt = nowSeconds();
+
+    const QNetworkDatagram datagram = sim.sntpAnswers.constFirst();
+    QCOMPARE(datagram.senderAddress(), QHostAddress(DeviceA));
+    QCOMPARE(datagram.senderPort(), sim.sntpPort);
+    const QByteArray answer = datagram.data();
+    QCOMPARE(answer.size(), 48);
+    QCOMPARE(quint8(answer.at(0)), answerFirst);
+    QCOMPARE(int(quint8(answer.at(1))), stratum);
+    QCOMPARE(int(answer.at(2)), 6); // poll, copied
+    QCOMPARE(answer.mid(12, 4), referenceId);
+    QCOMPARE(answer.mid(24, 8).toHex(), transmit.toHex()); // originate
+    // Receive and transmit on the device's clock, in order; the reference time only when
+    // synchronised.
+    const double receive = unixSecondsOf(answer.mid(32, 8));
+    const double transmitted = unixSecondsOf(answer.mid(40, 8));
+    QVERIFY2(receive >= sentAt + clockOffset - 0.01
+                 && transmitted <= receivedAt + clockOffset + 0.01,
+             qPrintable(QStringLiteral("%1 .. %2 not within %3 .. %4")
+                            .arg(receive, 0, 'f', 3)
+                            .arg(transmitted, 0, 'f', 3)
+                            .arg(sentAt + clockOffset, 0, 'f', 3)
+                            .arg(receivedAt + clockOffset, 0, 'f', 3)));
+    QVERIFY(receive <= transmitted);
+    const bool synchronised = stratum >= 1 && stratum <= 15 && (answerFirst >> 6) != 3;
+    QCOMPARE(answer.mid(16, 8) == QByteArray(8, '\0'), !synchronised);
+
+    QTRY_COMPARE(sim.eventsOf("sntp").size(), 1);
+    const QJsonObject event = sim.eventsOf("sntp").constFirst();
+    QCOMPARE(event.value(QLatin1String("answered")).toBool(), true);
+    QCOMPARE(event.value(QLatin1String("device")).toString(), QStringLiteral("A"));
+    QCOMPARE(event.value(QLatin1String("at")).toString(), DeviceA);
+    QCOMPARE(event.value(QLatin1String("from_port")).toInt(), sim.sender.localPort());
+    QCOMPARE(event.value(QLatin1String("stratum")).toInt(), stratum);
+    QCOMPARE(event.value(QLatin1String("clock_offset")).toDouble(), clockOffset);
+}
+
+void TestDeviceSim::sntpJunkIsRejected_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("47 bytes") << sntpRequest(0x23, {}, 47) << QStringLiteral("too short");
+    QTest::newRow("empty") << QByteArray() << QStringLiteral("too short");
+    QTest::newRow("a server's answer") << sntpRequest(0x24) << QStringLiteral("mode 4");
+    QTest::newRow("symmetric active") << sntpRequest(0x21) << QStringLiteral("mode 1");
+    QTest::newRow("broadcast") << sntpRequest(0x25) << QStringLiteral("mode 5");
+    QTest::newRow("version 0") << sntpRequest(0x03) << QStringLiteral("version 0");
+    QTest::newRow("version 7") << sntpRequest(0x3b) << QStringLiteral("version 7");
+}
+
+void TestDeviceSim::sntpJunkIsRejected()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(QString, reason);
+
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2,ntp=1") });
+    QTRY_VERIFY(sim.isReady());
+    sim.sntp(DeviceA, datagram);
+    QTRY_COMPARE(sim.eventsOf("rejected").size(), 1);
+    const QJsonObject rejected = sim.eventsOf("rejected").constFirst();
+    QVERIFY2(rejected.value(QLatin1String("reason")).toString().contains(reason),
+             qPrintable(rejected.value(QLatin1String("reason")).toString()));
+    QCOMPARE(rejected.value(QLatin1String("port")).toInt(), sim.sntpPort);
+    QCOMPARE(rejected.value(QLatin1String("length")).toInt(), datagram.size());
+
+    // Nothing answered it, and a real request after it is answered.
+    sim.sntp(DeviceA, sntpRequest(0x23));
+    QTRY_COMPARE(sim.sntpAnswers.size(), 1);
+    QCOMPARE(quint8(sim.sntpAnswers.constFirst().data().at(0)), quint8(0x24));
+    QCOMPARE(sim.eventsOf("sntp").size(), 1);
+}
+
+void TestDeviceSim::sntpOnlyWhereServed()
+{
+    // A has NTP on but its SNTP answers switched off; B has NTP off; C shares B's address
+    // with NTP on, so that address is served, by C alone.
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2,ntp=1,sntp=0"),
+                QStringLiteral("--device"), QStringLiteral("name=B,ip=127.0.0.3,ntp=0"),
+                QStringLiteral("--device"), QStringLiteral("name=D,ip=127.0.0.4,ntp=0"),
+                QStringLiteral("--device"), QStringLiteral("name=C,ip=127.0.0.3,ntp=1") });
+    QTRY_VERIFY(sim.isReady());
+    QCOMPARE(sim.eventsOf("ready").constFirst().value(QLatin1String("sntp_addresses")).toInt(), 2);
+
+    sim.sntp(QStringLiteral("127.0.0.4"), sntpRequest(0x23)); // no socket: nothing logged
+    sim.sntp(DeviceA, sntpRequest(0x23));
+    sim.sntp(DeviceB, sntpRequest(0x23));
+    QTRY_COMPARE(sim.eventsOf("sntp").size(), 2);
+    QTRY_COMPARE(sim.sntpAnswers.size(), 1);
+    QCOMPARE(sim.sntpAnswers.constFirst().senderAddress(), QHostAddress(DeviceB));
+
+    QSet<QString> logged;
+    for (const QJsonObject &event : sim.eventsOf("sntp")) {
+        logged.insert(event.value(QLatin1String("device")).toString() + QLatin1Char(':')
+                      + (event.value(QLatin1String("answered")).toBool()
+                             ? QStringLiteral("answered")
+                             : event.value(QLatin1String("reason")).toString()));
+    }
+    QCOMPARE(logged,
+             (QSet<QString> { QStringLiteral("A:SNTP off"), QStringLiteral("C:answered") }));
+
+    // --sntp-port 0 serves no SNTP at all.
+    SimulatorRun unserved;
+    unserved.start({ QStringLiteral("--sntp-port"), QStringLiteral("0"), QStringLiteral("--device"),
+                     QStringLiteral("name=A,ip=127.0.0.2,ntp=1") });
+    QTRY_VERIFY(unserved.isReady());
+    QCOMPARE(unserved.eventsOf("ready").constFirst().value(QLatin1String("sntp_addresses")).toInt(),
+             0);
+}
+
+void TestDeviceSim::sntpFollowsSetTimeAndDelay()
+{
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"),
+                QStringLiteral("name=A,ip=127.0.0.2,ntp=1,offset=100,sntp_delay=300") });
+    QTRY_VERIFY(sim.isReady());
+
+    // Set to 1000 s ago: the clock reads that second, .000, when the command arrives.
+    const qint64 setTo = QDateTime::currentSecsSinceEpoch() - 1000;
+    QByteArray seconds(4, '\0');
+    qToLittleEndian(quint32(setTo), seconds.data());
+    sim.command(DeviceA, masked(QByteArrayLiteral("sttime") + seconds));
+    QTRY_COMPARE(sim.eventsOf("command").size(), 1);
+
+    QElapsedTimer waited;
+    waited.start();
+    const double sentAt = nowSeconds();
+    sim.sntp(DeviceA, sntpRequest(0x23));
+    QTRY_COMPARE(sim.sntpAnswers.size(), 1);
+    QVERIFY2(waited.elapsed() >= 300, qPrintable(QString::number(waited.elapsed())));
+    const QByteArray answer = sim.sntpAnswers.constFirst().data();
+    const double receive = unixSecondsOf(answer.mid(32, 8));
+    const double transmit = unixSecondsOf(answer.mid(40, 8));
+    // The device held the request for its delay, and its clock is 1000 s (and under a second
+    // more, the part of the second the command left out) behind.
+    QVERIFY2(transmit - receive >= 0.3, qPrintable(QString::number(transmit - receive)));
+    const double offset = receive - sentAt;
+    QVERIFY2(offset > -1001.05 && offset < -999.95, qPrintable(QString::number(offset, 'f', 3)));
+    QCOMPARE(sim.eventsOf("sntp").constFirst().value(QLatin1String("delay_ms")).toInt(), 300);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceSim)

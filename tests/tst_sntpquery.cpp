@@ -1,0 +1,471 @@
+// The product's SNTP client against three servers: chronyd, a real NTP server run in a device
+// namespace of the virtual segment with a configuration of the test's own (local clock, no
+// upstream servers, never touching the clock); the simulated devices; and a hostile server in
+// this test that answers every way an answer can be wrong.
+
+#include "deviceprotocol.h"
+#include "segment.h"
+#include "simulatorprocess.h"
+#include "sntpquery.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtEndian>
+
+namespace {
+
+// Runs one query to its end and checks that it ends once, never from inside start().
+SntpQuery::Result query(const QHostAddress &server, quint16 port, int timeoutMs, int retries,
+                        const QHostAddress &from = QHostAddress())
+{
+    SntpQuery query;
+    QSignalSpy finished(&query, &SntpQuery::finished);
+    query.start(server, port, from, timeoutMs, retries);
+    if (!finished.isEmpty()) {
+        qWarning("finished() came from inside start()");
+        return {};
+    }
+    if (!finished.wait(timeoutMs * (retries + 1) + 5000)) {
+        qWarning("finished() never came");
+        return {};
+    }
+    return finished.constFirst().constFirst().value<SntpQuery::Result>();
+}
+
+QString describe(const SntpQuery::Result &result)
+{
+    return QStringLiteral("answered %1, error \"%2\", offset %3 s, delay %4 s, stratum %5, "
+                          "leap %6, version %7, reference %8, attempts %9")
+        .arg(result.answered)
+        .arg(result.error)
+        .arg(result.offsetSeconds, 0, 'f', 6)
+        .arg(result.delaySeconds, 0, 'f', 6)
+        .arg(result.stratum)
+        .arg(result.leap)
+        .arg(result.version)
+        .arg(result.referenceId)
+        .arg(result.attempts);
+}
+
+// Our clock as an NTP timestamp (seconds since 1900 . binary fraction), to the millisecond.
+quint64 ntpNow()
+{
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    return quint64(ms / 1000 + 2208988800LL) << 32 | (quint64(ms % 1000) << 32) / 1000;
+}
+
+// What a hostile server does with each request it gets.
+enum class Hostile {
+    Honest,
+    Short,
+    Empty,
+    Long,
+    ClientMode,
+    VersionZero,
+    ZeroTransmit,
+    KissRate,
+    WrongOriginate,
+    FromAnotherPort,
+    Noise,
+    Silent,
+    StaleThenHonest,
+    SilentFirst,
+    Stratum16,
+    Leap3,
+};
+
+// A server on the workstation's loopback that answers as told.
+class HostileServer : public QObject
+{
+public:
+    explicit HostileServer(Hostile behaviour)
+        : behaviour(behaviour)
+    {
+        socket.bind(QHostAddress::LocalHost, 0);
+        other.bind(QHostAddress::LocalHost, 0);
+        connect(&socket, &QUdpSocket::readyRead, this, &HostileServer::answer);
+    }
+
+    quint16 port() const { return socket.localPort(); }
+
+    int requests = 0;
+
+private:
+    // An honest answer: version 4 server, stratum 2 with its source's address, our time.
+    static QByteArray honest(const QByteArray &request)
+    {
+        QByteArray answer(48, '\0');
+        answer[0] = char(0x24);
+        answer[1] = 2;
+        answer[2] = request.at(2);
+        answer[3] = char(-20);
+        answer.replace(12, 4, QByteArray::fromHex("0a4d00fe")); // 10.77.0.254
+        QByteArray now(8, '\0');
+        qToBigEndian(ntpNow(), now.data());
+        answer.replace(16, 8, now);
+        answer.replace(24, 8, request.mid(40, 8));
+        answer.replace(32, 8, now);
+        answer.replace(40, 8, now);
+        return answer;
+    }
+
+    void answer()
+    {
+        while (socket.hasPendingDatagrams()) {
+            const QNetworkDatagram request = socket.receiveDatagram();
+            ++requests;
+            if (request.data().size() != 48)
+                continue;
+            QByteArray reply = honest(request.data());
+            QUdpSocket *from = &socket;
+            switch (behaviour) {
+            case Hostile::Honest:
+                break;
+            case Hostile::Short:
+                reply.truncate(20);
+                break;
+            case Hostile::Empty:
+                reply.clear();
+                break;
+            case Hostile::Long:
+                reply.append(12, '\0');
+                break;
+            case Hostile::ClientMode:
+                reply[0] = char(0x23);
+                break;
+            case Hostile::VersionZero:
+                reply[0] = char(0x04);
+                break;
+            case Hostile::ZeroTransmit:
+                reply.replace(40, 8, QByteArray(8, '\0'));
+                break;
+            case Hostile::KissRate:
+                reply[1] = 0;
+                reply.replace(12, 4, "RATE");
+                break;
+            case Hostile::WrongOriginate:
+                reply[31] = char(reply.at(31) ^ 1);
+                break;
+            case Hostile::FromAnotherPort:
+                from = &other;
+                break;
+            case Hostile::Noise:
+                reply.fill('\xff');
+                break;
+            case Hostile::Silent:
+                continue;
+            case Hostile::StaleThenHonest: {
+                QByteArray stale = reply;
+                stale.replace(24, 8, QByteArray::fromHex("e000000012345678"));
+                socket.writeDatagram(stale, request.senderAddress(), request.senderPort());
+                break;
+            }
+            case Hostile::SilentFirst:
+                if (requests == 1)
+                    continue;
+                break;
+            case Hostile::Stratum16:
+                reply[1] = 16;
+                break;
+            case Hostile::Leap3:
+                reply[0] = char(0xe4);
+                break;
+            }
+            from->writeDatagram(reply, request.senderAddress(), request.senderPort());
+        }
+    }
+
+    Hostile behaviour;
+    QUdpSocket socket;
+    QUdpSocket other;
+};
+
+QString findProgram(const QString &name)
+{
+    return QStandardPaths::findExecutable(
+        name, { QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin") });
+}
+
+// Device i of the simulated segment, for the rows of againstSimulator().
+const char *const simulatedDevices[] = {
+    "name=ON-TIME,ntp=1",
+    "name=AHEAD,ntp=1,offset=30.5",
+    "name=BEHIND,ntp=1,offset=-3600",
+    "name=UNSYNCED,ntp=1,stratum=16,leap=3",
+    "name=LEAP3,ntp=1,leap=3",
+    "name=KISSING,ntp=1,kiss=RATE",
+    "name=NO-NTP,ntp=0",
+    "name=NO-SNTP,ntp=1,sntp=0",
+    "name=SLOW,ntp=1,sntp_delay=450",
+    "name=TOO-SLOW,ntp=1,sntp_delay=1000",
+    "name=SET-ME,ntp=1,offset=5",
+};
+constexpr int setMeDevice = 10;
+
+} // namespace
+
+class tst_SntpQuery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void hostileServer_data();
+    void hostileServer();
+    void refusedStarts_data();
+    void refusedStarts();
+    void againstChrony();
+    void againstSimulator_data();
+    void againstSimulator();
+    void setTimeMovesTheDeviceClock();
+
+private:
+    SimulatorProcess simulator;
+};
+
+void tst_SntpQuery::initTestCase()
+{
+    REQUIRE_SEGMENT();
+    QStringList arguments;
+    for (int i = 0; i < int(std::size(simulatedDevices)); ++i)
+        arguments << QStringLiteral("--device")
+                  << QStringLiteral("%1,ip=%2")
+                         .arg(QLatin1String(simulatedDevices[i]), Segment::deviceAddress(1, i));
+    QVERIFY2(simulator.start(arguments), simulator.errors().constData());
+}
+
+void tst_SntpQuery::hostileServer_data()
+{
+    QTest::addColumn<Hostile>("behaviour");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<bool>("synchronised");
+    QTest::addColumn<int>("attempts");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("honest") << Hostile::Honest << true << true << 1 << QString();
+    QTest::newRow("20 bytes") << Hostile::Short << false << false << 1
+                              << QStringLiteral("answer of 20 bytes");
+    QTest::newRow("empty") << Hostile::Empty << false << false << 1
+                           << QStringLiteral("answer of 0 bytes");
+    QTest::newRow("60 bytes") << Hostile::Long << false << false << 1
+                              << QStringLiteral("answer of 60 bytes");
+    QTest::newRow("client mode") << Hostile::ClientMode << false << false << 1
+                                 << QStringLiteral("not a server answer (mode 3)");
+    QTest::newRow("version 0") << Hostile::VersionZero << false << false << 1
+                               << QStringLiteral("answer of NTP version 0");
+    QTest::newRow("zero transmit time")
+        << Hostile::ZeroTransmit << false << false << 1 << QStringLiteral("zero transmit time");
+    QTest::newRow("kiss-of-death")
+        << Hostile::KissRate << false << false << 1 << QStringLiteral("kiss-of-death RATE");
+    // Answers that answer none of our requests are ignored; the query waits on and retries.
+    QTest::newRow("wrong originate") << Hostile::WrongOriginate << false << false << 2
+                                     << QStringLiteral("no answer after 2 tries");
+    QTest::newRow("from another port") << Hostile::FromAnotherPort << false << false << 2
+                                       << QStringLiteral("no answer after 2 tries");
+    QTest::newRow("48 bytes of noise")
+        << Hostile::Noise << false << false << 2 << QStringLiteral("no answer after 2 tries");
+    QTest::newRow("silence") << Hostile::Silent << false << false << 2
+                             << QStringLiteral("no answer after 2 tries");
+    QTest::newRow("stale answer, then ours")
+        << Hostile::StaleThenHonest << true << true << 1 << QString();
+    QTest::newRow("answers the second try")
+        << Hostile::SilentFirst << true << true << 2 << QString();
+    // Answered, but the server says its time is not to be trusted.
+    QTest::newRow("stratum 16") << Hostile::Stratum16 << true << false << 1
+                                << QStringLiteral("stratum 16: not synchronised");
+    QTest::newRow("leap indicator 3") << Hostile::Leap3 << true << false << 1
+                                      << QStringLiteral("leap indicator 3: not synchronised");
+}
+
+void tst_SntpQuery::hostileServer()
+{
+    QFETCH(Hostile, behaviour);
+    QFETCH(bool, answered);
+    QFETCH(bool, synchronised);
+    QFETCH(int, attempts);
+    QFETCH(QString, error);
+
+    HostileServer server(behaviour);
+    const SntpQuery::Result result = query(QHostAddress::LocalHost, server.port(), 300, 1);
+    QVERIFY2(result.answered == answered && result.synchronised() == synchronised
+                 && result.attempts == attempts && result.error.startsWith(error)
+                 && (!error.isEmpty() || result.error.isEmpty()),
+             qPrintable(describe(result)));
+    QCOMPARE(server.requests, attempts);
+    if (answered) {
+        // The honest part of every answer: our own clock, from the server's source.
+        QVERIFY2(qAbs(result.offsetSeconds) < 0.05, qPrintable(describe(result)));
+        QCOMPARE(result.referenceId, QStringLiteral("10.77.0.254"));
+        QCOMPARE(result.version, 4);
+    }
+    if (behaviour == Hostile::KissRate) {
+        QCOMPARE(result.stratum, 0);
+        QCOMPARE(result.referenceId, QStringLiteral("RATE"));
+    }
+}
+
+void tst_SntpQuery::refusedStarts_data()
+{
+    QTest::addColumn<QHostAddress>("server");
+    QTest::addColumn<QHostAddress>("from");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("no server") << QHostAddress() << QHostAddress()
+                               << QStringLiteral("no server address");
+    // Reserved for documentation, never an address of this machine.
+    QTest::newRow("from an address not ours")
+        << QHostAddress(QHostAddress::LocalHost) << QHostAddress(QStringLiteral("192.0.2.1"))
+        << QStringLiteral("cannot send from 192.0.2.1");
+}
+
+void tst_SntpQuery::refusedStarts()
+{
+    QFETCH(QHostAddress, server);
+    QFETCH(QHostAddress, from);
+    QFETCH(QString, error);
+
+    const SntpQuery::Result result = query(server, 123, 300, 1, from);
+    QVERIFY2(!result.answered && result.error.startsWith(error) && result.attempts == 0,
+             qPrintable(describe(result)));
+}
+
+void tst_SntpQuery::againstChrony()
+{
+    const QString chronyd = findProgram(QStringLiteral("chronyd"));
+    QVERIFY2(!chronyd.isEmpty(), "chronyd is missing; scripts/setup-deps installs it (chrony)");
+    // The device namespace's own address, where no simulated device answers.
+    const QString address = Segment::words("VSEG_DEVICE_HOSTS").constFirst();
+
+    // Its own clock only (local), no upstream server, no command sockets, every file in the
+    // temporary folder: nothing it does leaves the namespace or meets another chronyd.
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QFile config(folder.filePath(QStringLiteral("chrony.conf")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral("local stratum 8\n"
+                                "allow\n"
+                                "bindaddress %1\n"
+                                "port 123\n"
+                                "cmdport 0\n"
+                                "bindcmdaddress /\n"
+                                "pidfile %2\n")
+                     .arg(address, folder.filePath(QStringLiteral("chronyd.pid")))
+                     .toUtf8());
+    config.close();
+    QProcess chrony;
+    chrony.setProcessChannelMode(QProcess::MergedChannels);
+    // -x: it never sets the clock, which the namespaces share with the machine.
+    chrony.start(QStringLiteral("ip"),
+                 { QStringLiteral("netns"), QStringLiteral("exec"),
+                   Segment::deviceNamespaces().constFirst(), chronyd, QStringLiteral("-f"),
+                   config.fileName(), QStringLiteral("-d"), QStringLiteral("-x") });
+    QVERIFY(chrony.waitForStarted());
+
+    // It answers once it has read its configuration and bound its socket.
+    SntpQuery::Result result;
+    const bool answered = QTest::qWaitFor(
+        [&] {
+            result = query(QHostAddress(address), 123, 300, 0);
+            return result.answered || chrony.state() != QProcess::Running;
+        },
+        15000);
+    chrony.terminate();
+    chrony.waitForFinished(5000);
+    const QByteArray log = chrony.readAll();
+    QVERIFY2(answered && result.answered, qPrintable(describe(result) + "\n" + log));
+
+    qInfo("chronyd: %s", qPrintable(describe(result)));
+    QVERIFY2(result.synchronised() && result.error.isEmpty(), qPrintable(describe(result)));
+    QCOMPARE(result.stratum, 8);
+    QCOMPARE(result.version, 4);
+    QCOMPARE(result.leap, 0);
+    QCOMPARE(result.attempts, 1);
+    // Same clock on both sides, a virtual link between them.
+    QVERIFY2(qAbs(result.offsetSeconds) < 0.05, qPrintable(describe(result)));
+    QVERIFY2(result.delaySeconds >= 0 && result.delaySeconds < 0.1, qPrintable(describe(result)));
+}
+
+void tst_SntpQuery::againstSimulator_data()
+{
+    QTest::addColumn<int>("device");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<bool>("synchronised");
+    QTest::addColumn<double>("offset");
+    QTest::addColumn<int>("attempts");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("on time") << 0 << 500 << true << true << 0.0 << 1 << QString();
+    QTest::newRow("30.5 s ahead") << 1 << 500 << true << true << 30.5 << 1 << QString();
+    QTest::newRow("an hour behind") << 2 << 500 << true << true << -3600.0 << 1 << QString();
+    QTest::newRow("stratum 16, leap 3")
+        << 3 << 500 << true << false << 0.0 << 1 << QStringLiteral("stratum 16: not synchronised");
+    QTest::newRow("leap 3") << 4 << 500 << true << false << 0.0 << 1
+                            << QStringLiteral("leap indicator 3: not synchronised");
+    QTest::newRow("kiss-of-death")
+        << 5 << 500 << false << false << 0.0 << 1 << QStringLiteral("kiss-of-death RATE");
+    QTest::newRow("NTP off") << 6 << 300 << false << false << 0.0 << 2
+                             << QStringLiteral("no answer after 2 tries");
+    QTest::newRow("SNTP off") << 7 << 300 << false << false << 0.0 << 2
+                              << QStringLiteral("no answer after 2 tries");
+    // The answer to the first try arrives after the second went out, and still counts.
+    QTest::newRow("late answer to the first try")
+        << 8 << 300 << true << true << 0.0 << 2 << QString();
+    QTest::newRow("too late for both tries")
+        << 9 << 300 << false << false << 0.0 << 2 << QStringLiteral("no answer after 2 tries");
+}
+
+void tst_SntpQuery::againstSimulator()
+{
+    QFETCH(int, device);
+    QFETCH(int, timeoutMs);
+    QFETCH(bool, answered);
+    QFETCH(bool, synchronised);
+    QFETCH(double, offset);
+    QFETCH(int, attempts);
+    QFETCH(QString, error);
+
+    const QHostAddress workstation = Segment::workstationAddresses().constFirst();
+    const SntpQuery::Result result
+        = query(QHostAddress(Segment::deviceAddress(1, device)), 123, timeoutMs, 1, workstation);
+    QVERIFY2(result.answered == answered && result.synchronised() == synchronised
+                 && result.attempts == attempts && result.error.startsWith(error)
+                 && (!error.isEmpty() || result.error.isEmpty()),
+             qPrintable(describe(result)));
+    if (answered) {
+        QVERIFY2(qAbs(result.offsetSeconds - offset) < 0.05, qPrintable(describe(result)));
+        QVERIFY2(result.delaySeconds >= 0 && result.delaySeconds < 0.1,
+                 qPrintable(describe(result)));
+    }
+}
+
+void tst_SntpQuery::setTimeMovesTheDeviceClock()
+{
+    // What a technician's check after Set Time sees: the device two hours behind, as told.
+    const QHostAddress device(Segment::deviceAddress(1, setMeDevice));
+    QUdpSocket sender;
+    QVERIFY(sender.bind(Segment::workstationAddresses().constFirst(), 0));
+    const qint64 setTo = QDateTime::currentSecsSinceEpoch() - 7200;
+    const QByteArray command = DeviceProtocol::setTimeCommand(setTo);
+    QCOMPARE(sender.writeDatagram(command, device, DeviceProtocol::devicePort), command.size());
+    QVERIFY(simulator.waitFor([](const QJsonObject &event) {
+        return SimulatorProcess::kind(event) == QLatin1String("command")
+            && event.value(QLatin1String("device")).toString() == QLatin1String("SET-ME");
+    }));
+
+    const SntpQuery::Result result = query(device, 123, 500, 1);
+    // The command carries whole seconds: the device's clock lost the fraction of the second
+    // the command was sent in.
+    QVERIFY2(result.synchronised() && result.offsetSeconds > -7201.05
+                 && result.offsetSeconds < -7199.95,
+             qPrintable(describe(result)));
+}
+
+QTEST_GUILESS_MAIN(tst_SntpQuery)
+#include "tst_sntpquery.moc"
