@@ -1,5 +1,6 @@
 #include "devicecommand.h"
 
+#include "clockcheck.h"
 #include "commandlog.h"
 #include "commandsender.h"
 #include "console.h"
@@ -227,5 +228,5 @@ Verification DeviceCommand::verifyTime(const DeviceEntry &device)
         return Verification::cannotVerify(
             QStringLiteral("the device's NTP service is off, so its clock cannot be read; "
                            "switch NTP on to check set-time"));
-    return Verification::cannotVerify(QStringLiteral("the clock check is not built in yet"));
+    return ClockCheck::run(device, m_invocation.toleranceSeconds);
 }
