@@ -188,23 +188,20 @@ Verification DeviceCommand::verifyAddress(const DeviceEntry &device,
                                           const QList<LocalAddress> &from)
 {
     const quint32 wanted = m_invocation.newAddress;
-    const auto sameDevice = [&](const DeviceEntry &entry) {
-        return entry.reply.serial == device.reply.serial
-            && entry.reply.currentAddress == device.reply.currentAddress;
+    const auto sameDevice = [&](const DeviceProtocol::Reply &reply) {
+        return reply.serial == device.reply.serial
+            && reply.currentAddress == device.reply.currentAddress;
     };
     ScanReport rescan;
     QString error;
     const bool scanned
-        = ScanRun::run(from, m_invocation, &rescan, &error, [&](const Inventory &inventory) {
-              const QList<DeviceEntry> devices = inventory.devices();
-              return std::any_of(devices.cbegin(), devices.cend(), [&](const DeviceEntry &entry) {
-                  return sameDevice(entry) && entry.reply.storedAddress == wanted;
-              });
+        = ScanRun::run(from, m_invocation, &rescan, &error, [&](const Sighting &sighting) {
+              return sameDevice(sighting.reply) && sighting.reply.storedAddress == wanted;
           });
     if (!scanned)
         return Verification::cannotVerify(QStringLiteral("the scan to check it failed: ") + error);
     for (const DeviceEntry &entry : std::as_const(rescan.devices)) {
-        if (!sameDevice(entry))
+        if (!sameDevice(entry.reply))
             continue;
         const QJsonObject figures { { QStringLiteral("stored_address"), entry.storedAddress() } };
         if (entry.reply.storedAddress == wanted)

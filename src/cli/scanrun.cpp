@@ -54,7 +54,7 @@ std::optional<QList<LocalAddress>> addresses(const Invocation &invocation, QStri
 }
 
 bool run(const QList<LocalAddress> &from, const Invocation &invocation, ScanReport *report,
-         QString *error, const std::function<bool(const Inventory &)> &enough)
+         QString *error, const std::function<bool(const Sighting &)> &enough)
 {
     Scanner scanner(from, invocation.scan);
     QStringList warnings;
@@ -94,7 +94,7 @@ bool run(const QList<LocalAddress> &from, const Invocation &invocation, ScanRepo
             report->lastNewDeviceMs = sighting.atMs;
         if (Console::stderrIsTerminal() && lastProgress.elapsed() >= 100)
             showProgress();
-        if (enough && enough(inventory))
+        if (enough && enough(sighting))
             scanner.stop();
     });
     QObject::connect(&scanner, &Scanner::finished, &loop, &QEventLoop::quit);

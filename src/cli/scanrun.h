@@ -21,9 +21,9 @@ std::optional<QList<LocalAddress>> addresses(const Invocation &invocation, QStri
                                              ExitStatus *status);
 
 // Scans from `from`; false, with *error, when the network is unusable. `enough`, when given,
-// ends the scan early once it holds for the devices heard so far.
+// is asked about every reply heard and ends the scan early once it holds.
 bool run(const QList<LocalAddress> &from, const Invocation &invocation, ScanReport *report,
-         QString *error, const std::function<bool(const Inventory &)> &enough = {});
+         QString *error, const std::function<bool(const Sighting &)> &enough = {});
 
 } // namespace ScanRun
 
