@@ -89,11 +89,12 @@ void noteOutsideSubnet(DeviceEntry &device)
         return;
     device.notes.append(
         { QStringLiteral("outside-subnet"),
-          QStringLiteral("current address %1 is outside %2, the subnet of %3 where the device "
-                         "was heard: this workstation has no route to it, so other programs' "
-                         "commands will not reach it (setuptool-cli sends through %4 all the "
-                         "same). Give it an address in %2 with set-address and restart it, or "
-                         "reach it through a route: ip route add %1/32 dev %4")
+          QStringLiteral("current address %1 is outside %2, the subnet of %3 where the "
+                         "device was heard: traffic for it follows the routing table, not "
+                         "that interface, so commands sent the usual way (the window's too) "
+                         "may miss it; setuptool-cli sends its commands out through %4 all "
+                         "the same. Give it an address in %2 with set-address and restart it, "
+                         "or add a route to it: ip route add %1/32 dev %4")
               .arg(device.address(), subnet.text(), device.heardOn.describe(),
                    device.heardOn.interfaceName) });
 }
