@@ -178,7 +178,8 @@ private slots:
     void dryRunSendsNothing();
     void refusals_data();
     void refusals();
-    void replyPortTaken();
+    void portsTaken_data();
+    void portsTaken();
     void twoSegments();
     void noAddress();
 
@@ -403,18 +404,42 @@ void tst_Cli::refusals()
     QVERIFY(simulator->events("command").isEmpty());
 }
 
-void tst_Cli::replyPortTaken()
+void tst_Cli::portsTaken_data()
 {
-    // A program that binds the device port without sharing it.
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("shared");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("device port held alone") << 7800 << false << 5 << "port 7800";
+    // As the window holds it: both programs hear every reply.
+    QTest::newRow("device port shared") << 7800 << true << 0 << "";
+    QTest::newRow("probe port held alone") << 4800 << false << 0 << "probing from another port";
+}
+
+void tst_Cli::portsTaken()
+{
+    QFETCH(int, port);
+    QFETCH(bool, shared);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    // Another program's socket on the wildcard address, with or without SO_REUSEADDR.
     const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int reuse = shared ? 1 : 0;
+    QCOMPARE(::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse), 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;
-    address.sin_port = htons(7800);
+    address.sin_port = htons(quint16(port));
     QCOMPARE(::bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    const Run run = cli({ "scan" });
+    const Run run = cli({ "scan", "--format", "csv" });
+    char buffer[128];
+    const bool otherHeard = ::recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT) > 0;
     ::close(descriptor);
-    QVERIFY2(run.exitCode == 5, qPrintable(runText(run)));
-    QVERIFY(run.err.contains("port 7800"));
+    QVERIFY2(run.exitCode == exitCode, qPrintable(runText(run)));
+    QVERIFY2(run.err.contains(says.toUtf8()), qPrintable(runText(run)));
+    if (exitCode == 0)
+        QCOMPARE(run.out.count("\r\n"), 1 + int(fleetNotes.size()));
+    if (shared)
+        QVERIFY(otherHeard);
 }
 
 void tst_Cli::twoSegments()
