@@ -4,10 +4,13 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTimer>
 
 namespace ScanRun {
 
 namespace {
+
+    constexpr int progressIntervalMs = 200;
 
     QString kib(qint64 bytes)
     {
@@ -86,18 +89,25 @@ bool run(const QList<LocalAddress> &from, const Invocation &invocation, ScanRepo
         Console::progress(progressText(from, scanner.figures(), invocation, inventory.size()));
         lastProgress.restart();
     };
+    // A burst is read in one go, so the count is also refreshed while nothing is heard.
+    QTimer progressTimer;
+    progressTimer.setInterval(progressIntervalMs);
+    QObject::connect(&progressTimer, &QTimer::timeout, &loop, showProgress);
+    if (Console::stderrIsTerminal())
+        progressTimer.start();
     QObject::connect(&scanner, &Scanner::probeSent, &loop, showProgress);
     QObject::connect(&scanner, &Scanner::heard, &loop, [&](const Sighting &sighting) {
         const int before = inventory.size();
         inventory.add(sighting);
         if (inventory.size() > before)
             report->lastNewDeviceMs = sighting.atMs;
-        if (Console::stderrIsTerminal() && lastProgress.elapsed() >= 100)
+        if (Console::stderrIsTerminal() && lastProgress.elapsed() >= progressIntervalMs)
             showProgress();
         if (enough && enough(sighting))
             scanner.stop();
     });
     QObject::connect(&scanner, &Scanner::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&scanner, &Scanner::finished, &progressTimer, &QTimer::stop);
     scanner.start();
     loop.exec();
     Console::progressDone();
