@@ -189,8 +189,8 @@ void tst_CliUnits::addressRefusal_data()
     QTest::addColumn<QString>("refusedAs");
     QTest::newRow("ordinary") << "10.77.1.20"
                               << "";
-    QTest::newRow("unspecified") << "0.0.0.0"
-                                 << "0.0.0.0";
+    QTest::newRow("all zeros") << "0.0.0.0"
+                               << "0.0.0.0";
     QTest::newRow("limited broadcast") << "255.255.255.255"
                                        << "broadcast";
     QTest::newRow("multicast") << "224.0.0.251"
