@@ -61,27 +61,73 @@ ExitStatus DeviceCommand::run()
         Console::error(error);
         return ExitStatus::Usage;
     }
+    const std::optional<DeviceEntry> device = findDevice(*from, &status);
+    if (!device || !mayBeSent(*device, &status))
+        return status;
 
-    ScanReport scan;
-    if (!ScanRun::run(*from, m_invocation, &scan, &error)) {
+    const qint64 seconds = QDateTime::currentSecsSinceEpoch();
+    const QByteArray sent = command(seconds);
+    QJsonObject trace = record(*device, sent, seconds);
+    if (m_invocation.dryRun) {
+        trace.insert(QStringLiteral("dry_run"), true);
+        if (m_invocation.json)
+            printJson(trace);
+        else
+            Console::result(QStringLiteral("%1 (dry run, nothing sent)\nplain:     %2\n"
+                                           "scrambled: %3\n")
+                                .arg(sentText(*device, seconds),
+                                     TextEscape::hex(DeviceProtocol::scrambled(sent)),
+                                     TextEscape::hex(sent)));
+        return ExitStatus::Success;
+    }
+
+    if (!CommandSender::send(sent, device->heardOn, device->reply.currentAddress, &error)) {
         Console::error(error);
         return ExitStatus::NetworkUnusable;
     }
+    if (!m_invocation.json)
+        Console::result(sentText(*device, seconds) + QLatin1Char('\n'));
+
+    const Verification verification = m_invocation.verify ? verify(*device, *from) : Verification();
+    trace.insert(QStringLiteral("verify"), verification.toJson());
+    if (log.isOpen() && !log.append(trace, &error))
+        Console::error(error + QStringLiteral(" (the command was sent)"));
+    report(trace, verification);
+    return verification.exitStatus();
+}
+
+// The scan, and the one device it heard that DEVICE names; nothing, with *status, otherwise.
+std::optional<DeviceEntry> DeviceCommand::findDevice(const QList<LocalAddress> &from,
+                                                     ExitStatus *status) const
+{
+    ScanReport scan;
+    QString error;
+    if (!ScanRun::run(from, m_invocation, &scan, &error)) {
+        Console::error(error);
+        *status = ExitStatus::NetworkUnusable;
+        return std::nullopt;
+    }
     const QList<DeviceEntry> candidates
         = DeviceSelector(scan.devices).candidates(m_invocation.device);
-    if (const QString problem
-        = DeviceSelector::problem(m_invocation.device, candidates, scan.devices);
-        !problem.isEmpty()) {
+    const QString problem = DeviceSelector::problem(m_invocation.device, candidates, scan.devices);
+    if (!problem.isEmpty()) {
         Console::error(problem);
-        return ExitStatus::DeviceNotFound;
+        *status = ExitStatus::DeviceNotFound;
+        return std::nullopt;
     }
-    const DeviceEntry device = candidates.first();
+    return candidates.first();
+}
 
+// Whether the command may go to `device`: it must have an address, and a new address must not
+// be one the device should never be given (unless forced). Warns about what the scan noted on
+// the way there.
+bool DeviceCommand::mayBeSent(const DeviceEntry &device, ExitStatus *status) const
+{
     if (device.reply.currentAddress == 0) {
-        Console::error(QStringLiteral("%1 reports 0.0.0.0 as its address: no command can reach "
-                                      "it")
+        Console::error(QStringLiteral("%1 reports 0.0.0.0 as its address: no command can reach it")
                            .arg(device.describe()));
-        return ExitStatus::NetworkUnusable;
+        *status = ExitStatus::NetworkUnusable;
+        return false;
     }
     if (m_invocation.command == Command::SetAddress) {
         const QString refusal
@@ -89,7 +135,8 @@ ExitStatus DeviceCommand::run()
         if (!refusal.isEmpty() && !m_invocation.force) {
             Console::error(
                 QStringLiteral("refused: %1 (--force sends it all the same)").arg(refusal));
-            return ExitStatus::Usage;
+            *status = ExitStatus::Usage;
+            return false;
         }
         if (!refusal.isEmpty())
             Console::warning(QStringLiteral("sending as forced: %1").arg(refusal));
@@ -99,52 +146,28 @@ ExitStatus DeviceCommand::run()
             || note.code == QLatin1String("outside-subnet"))
             Console::warning(note.text);
     }
+    return true;
+}
 
-    const qint64 seconds = QDateTime::currentSecsSinceEpoch();
-    const QByteArray sent = command(seconds);
-    QJsonObject trace = record(device, sent, seconds);
+void DeviceCommand::printJson(QJsonObject trace) const
+{
+    trace.insert(QStringLiteral("format"), QStringLiteral("setuptool-cli/command"));
+    trace.insert(QStringLiteral("version"), 1);
+    Console::result(TextEscape::jsonWithoutControls(QJsonDocument(trace).toJson()));
+}
 
-    if (m_invocation.dryRun) {
-        trace.insert(QStringLiteral("dry_run"), true);
-        if (m_invocation.json) {
-            trace.insert(QStringLiteral("format"), QStringLiteral("setuptool-cli/command"));
-            trace.insert(QStringLiteral("version"), 1);
-            Console::result(TextEscape::jsonWithoutControls(QJsonDocument(trace).toJson()));
-        } else {
-            Console::result(QStringLiteral("%1 (dry run, nothing sent)\nplain:     %2\n"
-                                           "scrambled: %3\n")
-                                .arg(sentText(device, seconds),
-                                     TextEscape::hex(DeviceProtocol::scrambled(sent)),
-                                     TextEscape::hex(sent)));
-        }
-        return ExitStatus::Success;
-    }
-
-    if (!CommandSender::send(sent, device.heardOn, device.reply.currentAddress, &error)) {
-        Console::error(error);
-        return ExitStatus::NetworkUnusable;
-    }
-    if (!m_invocation.json)
-        Console::result(sentText(device, seconds) + QLatin1Char('\n'));
-
-    const Verification verification = m_invocation.verify ? verify(device, *from) : Verification();
-    trace.insert(QStringLiteral("verify"), verification.toJson());
-    if (log.isOpen() && !log.append(trace, &error))
-        Console::error(error + QStringLiteral(" (the command was sent)"));
-
-    if (m_invocation.json) {
-        trace.insert(QStringLiteral("format"), QStringLiteral("setuptool-cli/command"));
-        trace.insert(QStringLiteral("version"), 1);
-        Console::result(TextEscape::jsonWithoutControls(QJsonDocument(trace).toJson()));
-    } else if (m_invocation.verify) {
+// The verification's result on stdout; a failed or impossible check also on stderr.
+void DeviceCommand::report(const QJsonObject &trace, const Verification &verification) const
+{
+    if (m_invocation.json)
+        printJson(trace);
+    else if (m_invocation.verify)
         Console::result(
             QStringLiteral("verify: %1: %2\n").arg(verification.resultName(), verification.detail));
-    }
     if (verification.result == Verification::Result::Failed)
         Console::error(QStringLiteral("verify failed: ") + verification.detail);
     else if (verification.result == Verification::Result::CannotVerify)
         Console::error(QStringLiteral("cannot verify: ") + verification.detail);
-    return verification.exitStatus();
 }
 
 QString DeviceCommand::sentText(const DeviceEntry &device, qint64 seconds) const
