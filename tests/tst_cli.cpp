@@ -256,37 +256,50 @@ void tst_Cli::commands_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("at"); // where the command must arrive
-    QTest::addColumn<QString>("verify"); // the log's verify result
+    QTest::addColumn<QString>("verify"); // the log's verify result ...
+    QTest::addColumn<QString>("saw"); // ... and part of what it says it saw
     QTest::newRow("set-time by serial") << QStringList { "set-time", "100" } << 0 << "10.77.1.1"
-                                        << "not-requested";
-    QTest::newRow("set-time outside the subnet")
+                                        << "not-requested"
+                                        << "";
+    // The workstation has no route to it: the command leaves through the interface it was heard
+    // on all the same.
+    QTest::newRow("set-time outside the subnet, no route")
         << QStringList { "set-time", "FAR" } << 0 << "192.168.5.5"
-        << "not-requested";
+        << "not-requested"
+        << "";
     QTest::newRow("set-time, NTP off, verify")
         << QStringList { "set-time", "QUIET", "--verify" } << 4 << "10.77.1.9"
-        << "cannot-verify";
+        << "cannot-verify"
+        << "NTP service is off";
     QTest::newRow("set-time an hour late, verified")
         << QStringList { "set-time", "LATE", "--verify" } << 0 << "10.77.1.10"
-        << "passed";
+        << "passed"
+        << "s from ours";
     // A device set to the second runs a fraction of a second behind: no tolerance fails.
     QTest::newRow("set-time, verify without tolerance")
         << QStringList { "set-time", "LATE", "--verify", "--tolerance", "0" } << 1 << "10.77.1.10"
-        << "failed";
+        << "failed"
+        << "s from ours (tolerance 0 s";
     QTest::newRow("set-time, SNTP silent, verify")
         << QStringList { "set-time", "MUTE", "--verify" } << 4 << "10.77.1.11"
-        << "cannot-verify";
+        << "cannot-verify"
+        << "no usable SNTP answer";
     QTest::newRow("set-address by name")
         << QStringList { "set-address", "CLOCK-A", "10.77.1.20" } << 0 << "10.77.1.1"
-        << "not-requested";
+        << "not-requested"
+        << "";
     QTest::newRow("set-address of one twin, verified")
         << QStringList { "set-address", "10.77.1.3", "10.77.1.21", "--verify" } << 0 << "10.77.1.3"
-        << "passed";
+        << "passed"
+        << "stored address 10.77.1.21";
     QTest::newRow("set-address in a conflict, by serial, as JSON")
         << QStringList { "set-address", "8", "10.77.1.22", "--format", "json" } << 0 << "10.77.1.4"
-        << "not-requested";
+        << "not-requested"
+        << "";
     QTest::newRow("set-address forced")
         << QStringList { "set-address", "9", "10.77.255.255", "--force" } << 0 << "10.77.1.5"
-        << "not-requested";
+        << "not-requested"
+        << "";
 }
 
 void tst_Cli::commands()
@@ -295,9 +308,15 @@ void tst_Cli::commands()
     QFETCH(int, exitCode);
     QFETCH(QString, at);
     QFETCH(QString, verify);
+    QFETCH(QString, saw);
     const QString logPath = scratch.filePath("commands.jsonl");
+    const bool noRoute = QByteArray(QTest::currentDataTag()).contains("no route");
+    if (noRoute)
+        QCOMPARE(QProcess::execute("ip", { "route", "del", "default" }), 0);
     const qint64 before = QDateTime::currentSecsSinceEpoch();
     const Run run = cli(arguments + QStringList { "--log", logPath });
+    if (noRoute)
+        QCOMPARE(QProcess::execute("ip", { "route", "add", "default", "dev", "ws1" }), 0);
     QVERIFY2(run.exitCode == exitCode, qPrintable(runText(run)));
 
     QVERIFY(simulator->waitForCount("command", 1));
@@ -321,6 +340,7 @@ void tst_Cli::commands()
     QCOMPARE(entry["local_address"].toString(), workstation1.toString());
     QCOMPARE(entry["device"]["address"].toString(), at);
     QCOMPARE(entry["verify"]["result"].toString(), verify);
+    QVERIFY2(entry["verify"]["detail"].toString().contains(saw), lines.first().constData());
     // The very bytes the window sends for the same command.
     const QByteArray windowBytes = setTime
         ? SettingsForm::setTimeCommand(command["seconds"].toInteger())
