@@ -6,6 +6,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <utility>
+
 namespace ScanRun {
 
 namespace {
@@ -78,7 +80,10 @@ bool run(const QList<LocalAddress> &from, const Invocation &invocation, ScanRepo
                   .arg(kib(granted), kib(2 * invocation.scan.replyBufferBytes))
                   .arg(invocation.scan.replyBufferBytes);
         report->notes.append({ QStringLiteral("reply-buffer-capped"), text });
-        Console::warning(text);
+        // Said once, also when a command scans twice (--verify).
+        static bool warned = false;
+        if (!std::exchange(warned, true))
+            Console::warning(text);
     }
 
     Inventory inventory;
