@@ -44,13 +44,31 @@ check "tshark loads the installed dissector" \
     bash -c 'tshark -G protocols -X lua_script:"$1" | grep -q "	setuptool$"' _ "$root/${lua#./}"
 
 bin=$root/usr/bin
-for program in setuptool devicesim; do
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+for program in setuptool setuptool-cli devicesim; do
     check "$program is installed and finds all its libraries" \
         bash -c '! ldd "$1" | grep -q "not found"' _ "$bin/$program"
 done
 check "devicesim --help" bash -c '"$1" --help | grep -q "^Usage: .*devicesim"' _ "$bin/devicesim"
-check "devicesim --version" bash -c '[ "$("$1" --version)" = "devicesim $2" ]' _ "$bin/devicesim" \
-    "$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")"
+check "devicesim --version" bash -c '[ "$("$1" --version)" = "devicesim $2" ]' _ "$bin/devicesim" "$version"
+check "setuptool-cli --help" bash -c '"$1" --help | grep -q "^Usage: .*setuptool-cli"' _ "$bin/setuptool-cli"
+check "setuptool-cli --version" bash -c '[ "$("$1" --version)" = "setuptool-cli $2" ]' _ "$bin/setuptool-cli" "$version"
+check "manual pages for the three programs" \
+    test -e "$root/usr/share/man/man1/setuptool.1.gz" -a -e "$root/usr/share/man/man1/setuptool-cli.1.gz" \
+    -a -e "$root/usr/share/man/man1/devicesim.1.gz"
+check "bash completes setuptool-cli's commands" bash -c '
+    source /usr/share/bash-completion/bash_completion && source "$1" &&
+    COMP_WORDS=(setuptool-cli set-a) COMP_CWORD=1 COMP_LINE="setuptool-cli set-a" COMP_POINT=19 &&
+    _setuptool_cli && [ "${COMPREPLY[*]}" = set-address ]' _ \
+    "$root/usr/share/bash-completion/completions/setuptool-cli"
+# The installed companion scans two devices of the installed simulator.
+devices="exec $(printf %q "$bin/devicesim") --device name=INSTALLED-1,ip=10.77.1.1,serial=101"
+devices+=" --device name=INSTALLED-2,ip=10.77.1.2,serial=102"
+check "the installed setuptool-cli lists the installed simulator's devices" \
+    "$source_tree/scripts/vsegment" --device-log /dev/null --wait-udp 4800 --device "$devices" -- \
+    bash -c 'out=$("$1" scan --format csv --wait 500) && grep -q "^INSTALLED-1," <<<"$out" &&
+             grep -q "^INSTALLED-2," <<<"$out"' _ "$bin/setuptool-cli"
+
 # The window takes no options: it must come up and keep running until it is closed. On a
 # workstation without a network, so that its sockets are bound to nothing real.
 check "the installed window program starts (offscreen) and keeps running" \

@@ -1,0 +1,310 @@
+#include "commandline.h"
+
+#include "addressrules.h"
+#include "exitstatus.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace CommandLine {
+
+namespace {
+
+    const QString program = QStringLiteral("setuptool-cli");
+
+    const char exitStatuses[]
+        = "\nExit status:\n"
+          "  0  success (with --verify: the check passed)\n"
+          "  1  verify failed: the device showed the command did not take "
+          "effect\n"
+          "  2  bad usage, or a new address refused without --force\n"
+          "  3  no device, or more than one, matches DEVICE\n"
+          "  4  cannot verify: NTP off on the device, or no answer to the "
+          "check\n"
+          "  5  network unusable: no IPv4 address, port 7800 held by another\n"
+          "     program, a datagram that could not be sent\n";
+
+    const char overview[]
+        = "Finds and sets up network time server devices on the local IPv4 segments.\n"
+          "\n"
+          "Commands:\n"
+          "  scan                        list the devices that answer a probe\n"
+          "  set-time DEVICE             set the device's clock to this workstation's time\n"
+          "  set-address DEVICE A.B.C.D  store a new address; the device takes it at its\n"
+          "                              next restart\n"
+          "  help [COMMAND]              this text, or a command's options\n"
+          "\n"
+          "DEVICE is a serial, a current address, SERIAL@ADDRESS or a name.\n"
+          "'setuptool-cli COMMAND --help' lists the command's options. Results go to stdout,\n"
+          "messages to stderr.";
+
+    Parsed usageError(const QString &message, const QString &command = QString())
+    {
+        const QString help = command.isEmpty()
+            ? program + QStringLiteral(" --help")
+            : program + QLatin1Char(' ') + command + QStringLiteral(" --help");
+        return { std::nullopt, exitCode(ExitStatus::Usage),
+                 QStringLiteral("%1: %2\nTry '%3'.\n").arg(program, message, help), false };
+    }
+
+    Parsed shown(const QString &text)
+    {
+        return { std::nullopt, exitCode(ExitStatus::Success), text, true };
+    }
+
+    std::optional<qint64> integer(const QCommandLineParser &parser, const QString &name,
+                                  qint64 minimum, qint64 maximum, QString *error)
+    {
+        bool ok = false;
+        const QString text = parser.value(name);
+        const qint64 value = text.toLongLong(&ok);
+        if (!ok || value < minimum || value > maximum || text.trimmed() != text) {
+            *error = QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
+                         .arg(name)
+                         .arg(minimum)
+                         .arg(maximum)
+                         .arg(text);
+            return std::nullopt;
+        }
+        return value;
+    }
+
+    struct CommandInfo
+    {
+        Invocation::Command command;
+        int positionals; // DEVICE, ADDRESS
+        QString description;
+    };
+
+    std::optional<CommandInfo> commandNamed(const QString &name)
+    {
+        if (name == QLatin1String("scan"))
+            return CommandInfo { Invocation::Command::Scan, 0,
+                                 QStringLiteral("Probes the segments of every IPv4 address of "
+                                                "this machine (or only --from) and\nlists every "
+                                                "device that answers, with its health notes.") };
+        if (name == QLatin1String("set-time"))
+            return CommandInfo {
+                Invocation::Command::SetTime, 1,
+                QStringLiteral("Finds DEVICE with a scan and sets its clock to this "
+                               "workstation's (UTC seconds)\nwith the command the window's Set "
+                               "Time sends. --verify then reads the device's\nclock over SNTP "
+                               "(its port 123).")
+            };
+        if (name == QLatin1String("set-address"))
+            return CommandInfo {
+                Invocation::Command::SetAddress, 2,
+                QStringLiteral("Finds DEVICE with a scan and stores ADDRESS in it with the "
+                               "command the window's\nSend sends. The device keeps its current "
+                               "address until its next restart.\n--verify then scans again for "
+                               "the stored address.")
+            };
+        return std::nullopt;
+    }
+
+    void addCommandOptions(QCommandLineParser &parser, const CommandInfo &info)
+    {
+        parser.setApplicationDescription(info.description);
+        if (info.positionals >= 1)
+            parser.addPositionalArgument(QStringLiteral("DEVICE"),
+                                         QStringLiteral("A serial, a current address, "
+                                                        "SERIAL@ADDRESS or a name."));
+        if (info.positionals >= 2)
+            parser.addPositionalArgument(QStringLiteral("ADDRESS"),
+                                         QStringLiteral("The new address, four decimal octets."));
+        parser.addOptions({
+            { QStringLiteral("from"),
+              QStringLiteral("Probe only from ADDRESS, one of this machine's IPv4 addresses."),
+              QStringLiteral("ADDRESS") },
+            { QStringLiteral("probes"), QStringLiteral("Probes to send (default 1)."),
+              QStringLiteral("N"), QStringLiteral("1") },
+            { QStringLiteral("interval"), QStringLiteral("Between probes, ms (default 1000)."),
+              QStringLiteral("MS"), QStringLiteral("1000") },
+            { QStringLiteral("wait"),
+              QStringLiteral("After the last probe, wait this long for replies, ms (default "
+                             "1000)."),
+              QStringLiteral("MS"), QStringLiteral("1000") },
+            { QStringLiteral("reply-buffer"),
+              QStringLiteral("Receive buffer to ask for on the reply port, bytes as "
+                             "setsockopt(SO_RCVBUF) takes them (default 4194304; the kernel "
+                             "grants at most twice net.core.rmem_max)."),
+              QStringLiteral("BYTES") },
+            { QStringLiteral("format"),
+              info.command == Invocation::Command::Scan
+                  ? QStringLiteral("table (default), json or csv.")
+                  : QStringLiteral("text (default) or json."),
+              QStringLiteral("FORMAT") },
+        });
+        if (info.positionals >= 1)
+            parser.addOptions({
+                { QStringLiteral("dry-run"),
+                  QStringLiteral("Print the command's bytes, plain and as sent, and send nothing "
+                                 "(the scan that finds DEVICE still probes).") },
+                { QStringLiteral("verify"),
+                  QStringLiteral("Check afterwards that the command took effect.") },
+                { QStringLiteral("log"),
+                  QStringLiteral("Append one JSON line per command sent to FILE."),
+                  QStringLiteral("FILE") },
+            });
+        if (info.command == Invocation::Command::SetTime)
+            parser.addOption({ QStringLiteral("tolerance"),
+                               QStringLiteral("--verify passes when the device's clock is within "
+                                              "this many seconds of ours (default 2)."),
+                               QStringLiteral("SECONDS"), QStringLiteral("2") });
+        if (info.command == Invocation::Command::SetAddress)
+            parser.addOption({ QStringLiteral("force"),
+                               QStringLiteral("Send an address that would otherwise be refused: "
+                                              "0.0.0.0, broadcast, multicast, loopback, "
+                                              "reserved, the subnet's network or broadcast "
+                                              "address, or one outside the subnet.") });
+    }
+
+    // The options every command has: how to scan, and the output format.
+    bool readScanOptions(const QCommandLineParser &parser, Invocation *invocation, QString *error)
+    {
+        const auto probes = integer(parser, QStringLiteral("probes"), 1, 100, error);
+        const auto interval
+            = probes ? integer(parser, QStringLiteral("interval"), 10, 60000, error) : std::nullopt;
+        const auto wait
+            = interval ? integer(parser, QStringLiteral("wait"), 0, 600000, error) : std::nullopt;
+        if (!wait)
+            return false;
+        invocation->scan.probes = int(*probes);
+        invocation->scan.intervalMs = int(*interval);
+        invocation->scan.waitMs = int(*wait);
+        if (parser.isSet(QStringLiteral("reply-buffer"))) {
+            const auto bytes
+                = integer(parser, QStringLiteral("reply-buffer"), 1024, 1 << 30, error);
+            if (!bytes)
+                return false;
+            invocation->scan.replyBufferBytes = int(*bytes);
+            invocation->replyBufferGiven = true;
+        }
+        if (parser.isSet(QStringLiteral("from")))
+            invocation->from = parser.value(QStringLiteral("from"));
+
+        if (!parser.isSet(QStringLiteral("format")))
+            return true;
+        const QString format = parser.value(QStringLiteral("format"));
+        if (invocation->command == Invocation::Command::Scan) {
+            const auto known = OutputWriter::formatNamed(format);
+            if (known)
+                invocation->format = *known;
+            else
+                *error
+                    = QStringLiteral("--format wants table, json or csv, not \"%1\"").arg(format);
+            return known.has_value();
+        }
+        invocation->json = format == QLatin1String("json");
+        if (!invocation->json && format != QLatin1String("text")) {
+            *error = QStringLiteral("--format wants text or json, not \"%1\"").arg(format);
+            return false;
+        }
+        return true;
+    }
+
+    // What set-time and set-address take beside the scan options.
+    bool readDeviceOptions(const QCommandLineParser &parser, const QStringList &values,
+                           Invocation *invocation, QString *error)
+    {
+        invocation->device = values.at(0);
+        invocation->dryRun = parser.isSet(QStringLiteral("dry-run"));
+        invocation->verify = parser.isSet(QStringLiteral("verify"));
+        invocation->logPath = parser.value(QStringLiteral("log"));
+        if (invocation->dryRun && invocation->verify) {
+            *error = QStringLiteral("--dry-run sends nothing, so there is nothing to --verify");
+            return false;
+        }
+        if (invocation->command == Invocation::Command::SetTime) {
+            bool ok = false;
+            const QString text = parser.value(QStringLiteral("tolerance"));
+            invocation->toleranceSeconds = text.toDouble(&ok);
+            if (!ok || invocation->toleranceSeconds < 0 || invocation->toleranceSeconds > 86400) {
+                *error = QStringLiteral("--tolerance wants seconds from 0 to 86400, not \"%1\"")
+                             .arg(text);
+                return false;
+            }
+            return true;
+        }
+        const auto address = AddressRules::parse(values.at(1));
+        if (!address) {
+            *error = QStringLiteral("\"%1\" is not an IPv4 address: four decimal numbers 0 to "
+                                    "255 separated by dots, without leading zeros, such as "
+                                    "10.77.1.20")
+                         .arg(values.at(1));
+            return false;
+        }
+        invocation->newAddress = *address;
+        invocation->force = parser.isSet(QStringLiteral("force"));
+        return true;
+    }
+
+} // namespace
+
+Parsed parse(const QStringList &arguments)
+{
+    QCommandLineParser global;
+    global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption helpOption({ QStringLiteral("h"), QStringLiteral("help") },
+                                        QStringLiteral("Show this help."));
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+                                           QStringLiteral("Show the version."));
+    global.addOption(helpOption);
+    global.addOption(versionOption);
+    global.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("scan, set-time, set-address or help"),
+                                 QStringLiteral("COMMAND [OPTIONS]"));
+    global.setApplicationDescription(QString::fromLatin1(overview));
+    if (!global.parse(arguments))
+        return usageError(global.errorText());
+    if (global.isSet(versionOption))
+        return shown(program + QStringLiteral(" " SETUPTOOL_VERSION "\n"));
+    QStringList rest = global.positionalArguments();
+    if (global.isSet(helpOption) || (!rest.isEmpty() && rest.first() == QLatin1String("help"))) {
+        if (rest.size() < 2)
+            return shown(global.helpText() + QLatin1String(exitStatuses));
+        rest = { rest.at(1), QStringLiteral("--help") };
+    }
+    if (rest.isEmpty())
+        return usageError(QStringLiteral("no command given (scan, set-time, set-address)"));
+
+    const QString name = rest.takeFirst();
+    const std::optional<CommandInfo> info = commandNamed(name);
+    if (!info)
+        return usageError(
+            QStringLiteral("unknown command \"%1\" (scan, set-time, set-address, help)").arg(name));
+
+    QCommandLineParser parser;
+    parser.addOption(helpOption);
+    addCommandOptions(parser, *info);
+    if (!parser.parse(QStringList { arguments.value(0, program) } + rest))
+        return usageError(parser.errorText(), name);
+    if (parser.isSet(helpOption)) {
+        // The command is not among this parser's arguments; its usage line names it.
+        QString help = parser.helpText();
+        help.replace(QStringLiteral(" [options]"),
+                     QLatin1Char(' ') + name + QStringLiteral(" [options]"));
+        return shown(help + QLatin1String(exitStatuses));
+    }
+    const QStringList values = parser.positionalArguments();
+    if (values.size() != info->positionals)
+        return usageError(info->positionals == 0
+                              ? QStringLiteral("unexpected argument \"%1\"").arg(values.value(0))
+                              : QStringLiteral("%1 wants %2, got %3 argument(s)")
+                                    .arg(name,
+                                         info->positionals == 1
+                                             ? QStringLiteral("DEVICE")
+                                             : QStringLiteral("DEVICE and ADDRESS"))
+                                    .arg(values.size()),
+                          name);
+
+    Invocation invocation;
+    invocation.command = info->command;
+    QString error;
+    if (!readScanOptions(parser, &invocation, &error)
+        || (info->positionals > 0 && !readDeviceOptions(parser, values, &invocation, &error)))
+        return usageError(error, name);
+    return { invocation, 0, QString(), true };
+}
+
+} // namespace CommandLine

@@ -1,0 +1,50 @@
+#ifndef COMMANDLINE_H
+#define COMMANDLINE_H
+
+#include "outputwriter.h"
+#include "scanner.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// setuptool-cli's command line: a command (scan, set-time, set-address, help) and its options.
+// QCommandLineParser reads the global options up to the command and then the command's own.
+struct Invocation
+{
+    enum class Command { Scan, SetTime, SetAddress };
+
+    Command command = Command::Scan;
+    std::optional<QString> from; // --from, as typed
+    Scanner::Settings scan;
+    bool replyBufferGiven = false;
+    OutputWriter::Format format = OutputWriter::Format::Table;
+    bool json = false; // set-time and set-address: --format json
+    QString device;
+    quint32 newAddress = 0;
+    bool dryRun = false;
+    bool verify = false;
+    bool force = false;
+    double toleranceSeconds = 2.0;
+    QString logPath;
+};
+
+namespace CommandLine {
+
+// What the command line asks for. When it asks for no run (help, version, or a mistake),
+// `exitCode` is set and `text` is what to print: on stdout for help and version, on stderr
+// (already prefixed with the program's name) for a mistake.
+struct Parsed
+{
+    std::optional<Invocation> invocation;
+    int exitCode = 0;
+    QString text;
+    bool toStdout = true;
+};
+
+Parsed parse(const QStringList &arguments);
+
+} // namespace CommandLine
+
+#endif // COMMANDLINE_H

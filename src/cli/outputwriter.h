@@ -1,0 +1,59 @@
+#ifndef OUTPUTWRITER_H
+#define OUTPUTWRITER_H
+
+#include "inventory.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// Everything a scan's output shows.
+struct ScanReport
+{
+    QList<DeviceEntry> devices;
+    QList<LocalAddress> scannedFrom;
+    Scanner::Figures figures;
+    qint64 lastNewDeviceMs = -1; // after the first probe; -1 when nobody answered
+    QList<HealthNote> notes; // about the scan itself
+};
+
+// Writes a scan's result in one format. Names from the wire never reach the output raw.
+class OutputWriter
+{
+public:
+    enum class Format { Table, Json, Csv };
+
+    virtual ~OutputWriter() = default;
+    virtual QByteArray write(const ScanReport &report) const = 0;
+
+    static std::unique_ptr<OutputWriter> create(Format format);
+    // "table", "json", "csv"; nothing for anything else.
+    static std::optional<Format> formatNamed(const QString &name);
+};
+
+// Aligned columns for a person, then the health notes in full.
+class TableWriter : public OutputWriter
+{
+public:
+    QByteArray write(const ScanReport &report) const override;
+};
+
+// The versioned document described in docs/cli.md.
+class JsonWriter : public OutputWriter
+{
+public:
+    static constexpr int version = 1;
+    QByteArray write(const ScanReport &report) const override;
+};
+
+// A header line and one line per device, RFC 4180, CRLF line ends.
+class CsvWriter : public OutputWriter
+{
+public:
+    QByteArray write(const ScanReport &report) const override;
+};
+
+#endif // OUTPUTWRITER_H

@@ -1,0 +1,498 @@
+#include "settingsform.h"
+
+#include "segment.h"
+#include "simulatorprocess.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// The built program, run as a user runs it. Scans wait half a second for replies; the
+// simulated devices answer within milliseconds.
+Run cli(QStringList arguments)
+{
+    if (!arguments.isEmpty() && !arguments.contains(QStringLiteral("--help")))
+        arguments << QStringLiteral("--wait") << QStringLiteral("500");
+    QProcess process;
+    process.start(QString::fromLocal8Bit(qgetenv("SETUPTOOL_CLI")), arguments);
+    if (!process.waitForFinished(30000))
+        process.kill();
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+             process.readAllStandardOutput(), process.readAllStandardError() };
+}
+
+QString runText(const Run &run)
+{
+    return QStringLiteral("exit %1\nstdout:\n%2\nstderr:\n%3")
+        .arg(run.exitCode)
+        .arg(QString::fromUtf8(run.out), QString::fromUtf8(run.err));
+}
+
+const QByteArray hostileName("=\x1b[2J\"a\",\x9b", 10);
+
+QJsonObject device(const QByteArray &name, const char *ip, int serial, const QJsonObject &more = {})
+{
+    // Uptimes that make the TWINs' serial XOR uptime equal: 6 ^ 3 == 5 ^ 0.
+    QJsonObject object { { "name", QString::fromLatin1(name) },
+                         { "ip", ip },
+                         { "serial", serial },
+                         { "uptime",
+                           serial == 6       ? 3
+                               : serial == 5 ? 0
+                                             : 1 },
+                         { "ntp", 1 } };
+    for (auto it = more.begin(); it != more.end(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
+// Serial -> note codes, the way every output format lists them.
+using Notes = QMap<int, QString>;
+
+// The fleet: two devices whose serial XOR uptime (the window's signature) collide, an address
+// conflict, a restart pending, a device outside the subnet, a hostile name, one with NTP off.
+const Notes fleetNotes { { 100, "" },
+                         { 6, "" },
+                         { 5, "" },
+                         { 7, "address-conflict" },
+                         { 8, "address-conflict" },
+                         { 9, "pending-restart" },
+                         { 10, "outside-subnet" },
+                         { 12, "" },
+                         { 13, "" },
+                         { 14, "" },
+                         { 15, "" } };
+
+QJsonArray fleet()
+{
+    return { device("CLOCK-A", "10.77.1.1", 100),
+             device("TWIN", "10.77.1.2", 6),
+             device("TWIN", "10.77.1.3", 5),
+             device("CONFLICT", "10.77.1.4", 7),
+             device("CONFLICT", "10.77.1.4", 8),
+             device("MOVED", "10.77.1.5", 9, { { "eeprom", "10.77.1.50" } }),
+             device("FAR", "192.168.5.5", 10),
+             device(hostileName, "10.77.1.8", 12),
+             device("QUIET", "10.77.1.9", 13, { { "ntp", 0 } }),
+             device("LATE", "10.77.1.10", 14, { { "offset", 3600 } }),
+             device("MUTE", "10.77.1.11", 15, { { "sntp", 0 } }) };
+}
+
+QStringList csvCells(const QString &line)
+{
+    QStringList cells { QString() };
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (quoted && c == u'"' && line.mid(i + 1, 1) == QLatin1String("\""))
+            cells.last() += line.at(++i);
+        else if (c == u'"')
+            quoted = !quoted;
+        else if (c == u',' && !quoted)
+            cells.append(QString());
+        else
+            cells.last() += c;
+    }
+    return cells;
+}
+
+// What the output says: the note codes of every device, and how the hostile name was shown.
+Notes notesOf(const QString &format, const QByteArray &out, QString *shownName)
+{
+    Notes notes;
+    if (format == "json") {
+        const QJsonObject document = QJsonDocument::fromJson(out).object();
+        if (document.value("format") != "setuptool-cli/scan" || document.value("version") != 1)
+            return {};
+        for (const QJsonValue value : document.value("devices").toArray()) {
+            QStringList codes;
+            for (const QJsonValue note : value["notes"].toArray())
+                codes.append(note["code"].toString());
+            notes.insert(value["serial"].toInt(), codes.join(' '));
+            if (value["serial"].toInt() == 12)
+                *shownName = value["name"].toString();
+        }
+        return notes;
+    }
+    const QStringList lines = QString::fromUtf8(out).split(format == "csv" ? "\r\n" : "\n");
+    for (const QString &line : lines.mid(1)) {
+        if (line.isEmpty())
+            break;
+        const QStringList cells
+            = format == "csv" ? csvCells(line) : line.split(' ', Qt::SkipEmptyParts);
+        const int serial = cells.value(3).toInt();
+        const QString table = cells.value(7) == "-" ? QString() : cells.value(7);
+        notes.insert(serial, format == "csv" ? cells.value(11) : QString(table).replace(',', ' '));
+        if (serial == 12)
+            *shownName = cells.value(0);
+    }
+    return notes;
+}
+
+bool holdsControls(const QByteArray &out)
+{
+    for (int i = 0; i < out.size(); ++i) {
+        const uchar byte = uchar(out.at(i));
+        if ((byte < 0x20 && byte != '\n' && byte != '\r') || byte == 0x7f
+            || (byte == 0xc2 && i + 1 < out.size() && uchar(out.at(i + 1)) < 0xa0))
+            return true;
+    }
+    return false;
+}
+
+const QHostAddress workstation1(QStringLiteral("10.77.0.1"));
+
+} // namespace
+
+// setuptool-cli driven as a user drives it, against simulated devices in the virtual segment.
+class tst_Cli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void scanFormats_data();
+    void scanFormats();
+    void commands_data();
+    void commands();
+    void dryRunSendsNothing_data();
+    void dryRunSendsNothing();
+    void refusals_data();
+    void refusals();
+    void portsTaken_data();
+    void portsTaken();
+    void twoSegments();
+    void noAddress();
+
+private:
+    QTemporaryDir scratch;
+    std::unique_ptr<SimulatorProcess> simulator;
+};
+
+void tst_Cli::initTestCase()
+{
+    REQUIRE_SEGMENT();
+    QVERIFY(!qEnvironmentVariableIsEmpty("SETUPTOOL_CLI"));
+    QVERIFY(scratch.isValid());
+    QFile config(scratch.filePath("fleet.json"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QJsonDocument(QJsonObject { { "devices", fleet() } }).toJson());
+    // The device outside the subnet answers from an address its namespace has on the segment.
+    if (Segment::deviceNamespaces().size() == 1)
+        QCOMPARE(QProcess::execute("ip",
+                                   { "-n", Segment::deviceNamespaces().first(), "addr", "add",
+                                     "192.168.5.5/32", "dev", "dev1" }),
+                 0);
+}
+
+void tst_Cli::init()
+{
+    // Each registration of this test has its own network: one segment (all functions), two
+    // (twoSegments only) or none (noAddress only).
+    const QByteArray function = QTest::currentTestFunction();
+    const int wanted = function == "twoSegments" ? 2 : function == "noAddress" ? 0 : 1;
+    if (qEnvironmentVariableIntValue("VSEG_SEGMENTS") != wanted)
+        QSKIP("runs in the registration with another number of segments");
+    simulator = std::make_unique<SimulatorProcess>();
+    if (wanted == 1)
+        QVERIFY(simulator->start({ "--config", scratch.filePath("fleet.json") }));
+}
+
+void tst_Cli::cleanup()
+{
+    simulator.reset();
+    QFile::remove(scratch.filePath("commands.jsonl"));
+}
+
+void tst_Cli::scanFormats_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("shownName");
+    QTest::newRow("table") << "table"
+                           << "=\\x1b[2J\"a\",\\x9b";
+    QTest::newRow("json") << "json" << QString::fromLatin1(hostileName);
+    QTest::newRow("csv") << "csv"
+                         << "'=\\x1b[2J\"a\",\\x9b";
+}
+
+void tst_Cli::scanFormats()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, shownName);
+    const Run run = cli({ "scan", "--format", format });
+    QVERIFY2(run.exitCode == 0, qPrintable(runText(run)));
+    QString name;
+    QCOMPARE(notesOf(format, run.out, &name), fleetNotes);
+    QCOMPARE(name, shownName);
+    QVERIFY2(!holdsControls(run.out), run.out.toHex(' ').constData());
+    // The formula guard: the cell starts with a quote, not with '='.
+    if (format == "csv")
+        QVERIFY(run.out.contains("\r\n\"'="));
+    // Progress only goes to a terminal; what stderr holds is messages.
+    QVERIFY2(!run.err.contains("scanning"), run.err.constData());
+}
+
+void tst_Cli::commands_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("at"); // where the command must arrive
+    QTest::addColumn<QString>("verify"); // the log's verify result ...
+    QTest::addColumn<QString>("saw"); // ... and part of what it says it saw
+    QTest::newRow("set-time by serial") << QStringList { "set-time", "100" } << 0 << "10.77.1.1"
+                                        << "not-requested"
+                                        << "";
+    // The workstation has no route to it: the command leaves through the interface it was heard
+    // on all the same.
+    QTest::newRow("set-time outside the subnet, no route")
+        << QStringList { "set-time", "FAR" } << 0 << "192.168.5.5"
+        << "not-requested"
+        << "";
+    QTest::newRow("set-time, NTP off, verify")
+        << QStringList { "set-time", "QUIET", "--verify" } << 4 << "10.77.1.9"
+        << "cannot-verify"
+        << "NTP service is off";
+    QTest::newRow("set-time an hour late, verified")
+        << QStringList { "set-time", "LATE", "--verify" } << 0 << "10.77.1.10"
+        << "passed"
+        << "s from ours";
+    // A device set to the second runs a fraction of a second behind: no tolerance fails.
+    QTest::newRow("set-time, verify without tolerance")
+        << QStringList { "set-time", "LATE", "--verify", "--tolerance", "0" } << 1 << "10.77.1.10"
+        << "failed"
+        << "s from ours (tolerance 0 s";
+    QTest::newRow("set-time, SNTP silent, verify")
+        << QStringList { "set-time", "MUTE", "--verify" } << 4 << "10.77.1.11"
+        << "cannot-verify"
+        << "no usable SNTP answer";
+    QTest::newRow("set-address by name")
+        << QStringList { "set-address", "CLOCK-A", "10.77.1.20" } << 0 << "10.77.1.1"
+        << "not-requested"
+        << "";
+    QTest::newRow("set-address of one twin, verified")
+        << QStringList { "set-address", "10.77.1.3", "10.77.1.21", "--verify" } << 0 << "10.77.1.3"
+        << "passed"
+        << "stored address 10.77.1.21";
+    QTest::newRow("set-address in a conflict, by serial, as JSON")
+        << QStringList { "set-address", "8", "10.77.1.22", "--format", "json" } << 0 << "10.77.1.4"
+        << "not-requested"
+        << "";
+    QTest::newRow("set-address forced")
+        << QStringList { "set-address", "9", "10.77.255.255", "--force" } << 0 << "10.77.1.5"
+        << "not-requested"
+        << "";
+}
+
+void tst_Cli::commands()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, at);
+    QFETCH(QString, verify);
+    QFETCH(QString, saw);
+    const QString logPath = scratch.filePath("commands.jsonl");
+    const bool noRoute = QByteArray(QTest::currentDataTag()).contains("no route");
+    if (noRoute)
+        QCOMPARE(QProcess::execute("ip", { "route", "del", "default" }), 0);
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const Run run = cli(arguments + QStringList { "--log", logPath });
+    if (noRoute)
+        QCOMPARE(QProcess::execute("ip", { "route", "add", "default", "dev", "ws1" }), 0);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(runText(run)));
+
+    QVERIFY(simulator->waitForCount("command", 1));
+    const QJsonObject command = simulator->events("command").first();
+    const bool setTime = arguments.first() == "set-time";
+    QCOMPARE(command["kind"].toString(), setTime ? "set-time" : "settings");
+    QCOMPARE(command["at"].toString(), at);
+    QCOMPARE(command["from"].toString(), workstation1.toString());
+    QCOMPARE(command["from_port"].toInt(), 7800);
+    if (setTime)
+        QVERIFY(command["seconds"].toInteger() >= before
+                && command["seconds"].toInteger() <= QDateTime::currentSecsSinceEpoch());
+    else
+        QCOMPARE(command["address"].toString(), arguments.at(2));
+
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    QCOMPARE(lines.size(), 2);
+    const QJsonObject entry = QJsonDocument::fromJson(lines.first()).object();
+    QCOMPARE(entry["local_address"].toString(), workstation1.toString());
+    QCOMPARE(entry["device"]["address"].toString(), at);
+    QCOMPARE(entry["verify"]["result"].toString(), verify);
+    QVERIFY2(entry["verify"]["detail"].toString().contains(saw), lines.first().constData());
+    // The very bytes the window sends for the same command.
+    const QByteArray windowBytes = setTime
+        ? SettingsForm::setTimeCommand(command["seconds"].toInteger())
+        : SettingsForm::settingsCommand(arguments.at(2));
+    QCOMPARE(entry["bytes_hex"].toString().toLatin1(), windowBytes.toHex());
+    if (arguments.contains("json"))
+        QCOMPARE(QJsonDocument::fromJson(run.out)["bytes_hex"], entry["bytes_hex"]);
+    else
+        QVERIFY2(run.out.contains("from 10.77.0.1 (ws1)"), run.out.constData());
+}
+
+void tst_Cli::dryRunSendsNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("scrambled");
+    QTest::newRow("set-time") << QStringList { "set-time", "100", "--dry-run" } << QByteArray();
+    QTest::newRow("set-address") << QStringList { "set-address", "100", "10.77.1.30", "--dry-run" }
+                                 << SettingsForm::settingsCommand("10.77.1.30").toHex(' ');
+}
+
+void tst_Cli::dryRunSendsNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, scrambled);
+    const QString logPath = scratch.filePath("commands.jsonl");
+    const Run run = cli(arguments + QStringList { "--log", logPath });
+    QVERIFY2(run.exitCode == 0, qPrintable(runText(run)));
+    const QList<QByteArray> lines = run.out.split('\n');
+    QVERIFY2(lines.size() == 4 && lines.at(1).startsWith("plain:     73 74"), run.out.constData());
+    if (!scrambled.isEmpty())
+        QCOMPARE(lines.at(2), "scrambled: " + scrambled);
+    QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
+    QVERIFY(simulator->events("command").isEmpty());
+    QVERIFY(!QFile::exists(logPath) || QFileInfo(logPath).size() == 0);
+}
+
+void tst_Cli::refusals_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+    const auto address = [](const QString &text) {
+        return QStringList { "set-address", "100", text };
+    };
+    QTest::newRow("no command") << QStringList {} << 2 << "no command";
+    QTest::newRow("unknown command") << QStringList { "frobnicate" } << 2 << "unknown command";
+    QTest::newRow("unknown option") << QStringList { "scan", "--bogus" } << 2 << "'bogus'";
+    QTest::newRow("bad format") << QStringList { "scan", "--format", "xml" } << 2 << "table, json";
+    QTest::newRow("no probes") << QStringList { "scan", "--probes", "0" } << 2 << "--probes";
+    QTest::newRow("foreign --from")
+        << QStringList { "scan", "--from", "10.99.0.1" } << 2 << "10.77.0.1 (ws1)";
+    QTest::newRow("missing address") << QStringList { "set-address", "100" } << 2 << "ADDRESS";
+    QTest::newRow("dry run and verify")
+        << QStringList { "set-time", "100", "--dry-run", "--verify" } << 2 << "--verify";
+    QTest::newRow("bad tolerance")
+        << QStringList { "set-time", "100", "--tolerance", "x" } << 2 << "--tolerance";
+    for (const char *text : { "10.77.1", "10.77.1.256", "10.077.1.2", "0x0a.77.1.2", " 10.77.1.2",
+                              "10.77.1.2/16", "" })
+        QTest::addRow("address \"%s\"", text) << address(text) << 2 << "not an IPv4 address";
+    for (const char *text : { "0.0.0.0", "255.255.255.255", "224.0.0.5", "127.0.0.1", "10.77.0.0",
+                              "10.77.255.255", "10.78.1.1" })
+        QTest::addRow("refused %s", text) << address(text) << 2 << "refused";
+    QTest::newRow("unknown device")
+        << QStringList { "set-time", "4242" } << 3 << "CLOCK-A, serial 100, 10.77.1.1";
+    QTest::newRow("ambiguous name")
+        << QStringList { "set-time", "TWIN" } << 3 << "TWIN, serial 5, 10.77.1.3";
+    QTest::newRow("ambiguous address")
+        << QStringList { "set-time", "10.77.1.4" } << 3 << "CONFLICT, serial 8, 10.77.1.4";
+}
+
+void tst_Cli::refusals()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    const Run run = cli(arguments);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(runText(run)));
+    QVERIFY2(run.err.contains(says.toUtf8()), qPrintable(runText(run)));
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
+    QVERIFY(simulator->events("command").isEmpty());
+}
+
+void tst_Cli::portsTaken_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("shared");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("device port held alone") << 7800 << false << 5 << "port 7800";
+    // As the window holds it: both programs hear every reply.
+    QTest::newRow("device port shared") << 7800 << true << 0 << "";
+    QTest::newRow("probe port held alone") << 4800 << false << 0 << "probing from another port";
+}
+
+void tst_Cli::portsTaken()
+{
+    QFETCH(int, port);
+    QFETCH(bool, shared);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    // Another program's socket on the wildcard address, with or without SO_REUSEADDR.
+    const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int reuse = shared ? 1 : 0;
+    QCOMPARE(::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse), 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    QCOMPARE(::bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    const Run run = cli({ "scan", "--format", "csv" });
+    char buffer[128];
+    const bool otherHeard = ::recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT) > 0;
+    ::close(descriptor);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(runText(run)));
+    QVERIFY2(run.err.contains(says.toUtf8()), qPrintable(runText(run)));
+    if (exitCode == 0)
+        QCOMPARE(run.out.count("\r\n"), 1 + int(fleetNotes.size()));
+    if (shared)
+        QVERIFY(otherHeard);
+}
+
+void tst_Cli::twoSegments()
+{
+    SimulatorProcess second;
+    QVERIFY(simulator->start({ "--device", "name=ONE,ip=10.77.1.1,serial=1" }, 1));
+    QVERIFY(second.start({ "--device", "name=TWO,ip=10.78.1.1,serial=2" }, 2));
+    const auto heard = [](const Run &run) {
+        QStringList found;
+        for (const QJsonValue device : QJsonDocument::fromJson(run.out)["devices"].toArray())
+            found.append(device["name"].toString() + "@"
+                         + device["heard_on"]["address"].toString());
+        return found;
+    };
+    QCOMPARE(heard(cli({ "scan", "--format", "json" })),
+             QStringList({ "ONE@10.77.0.1", "TWO@10.78.0.1" }));
+    QCOMPARE(heard(cli({ "scan", "--format", "json", "--from", "10.78.0.1" })),
+             QStringList { "TWO@10.78.0.1" });
+
+    const Run run = cli({ "set-address", "TWO", "10.78.1.9", "--verify" });
+    QVERIFY2(run.exitCode == 0, qPrintable(runText(run)));
+    QVERIFY(second.waitForCount("command", 1));
+    QCOMPARE(second.events("command").first()["from"].toString(), "10.78.0.1");
+    QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
+    QVERIFY(simulator->events("command").isEmpty());
+}
+
+void tst_Cli::noAddress()
+{
+    const Run run = cli({ "scan" });
+    QVERIFY2(run.exitCode == 5, qPrintable(runText(run)));
+    QVERIFY(run.err.contains("no IPv4 address"));
+}
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_cli.moc"

@@ -1,0 +1,305 @@
+#include "addressrules.h"
+#include "deviceselector.h"
+#include "inventory.h"
+#include "textescape.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+namespace {
+
+LocalAddress workstation()
+{
+    LocalAddress local;
+    local.address = QHostAddress(QStringLiteral("10.77.0.1"));
+    local.prefixLength = 16;
+    local.interfaceName = QStringLiteral("ws1");
+    local.interfaceIndex = 2;
+    return local;
+}
+
+quint32 ip(const char *text)
+{
+    return QHostAddress(QLatin1String(text)).toIPv4Address();
+}
+
+// A reply as a device sends it: "serial@current[>stored] name".
+Sighting sighting(qint32 serial, const char *current, const QByteArray &name = "DEV",
+                  const char *stored = nullptr)
+{
+    Sighting heard;
+    heard.reply.serial = serial;
+    heard.reply.currentAddress = ip(current);
+    heard.reply.storedAddress = ip(stored ? stored : current);
+    heard.reply.name = name.leftJustified(13, '\0');
+    heard.heardOn = workstation();
+    return heard;
+}
+
+QList<DeviceEntry> fleet()
+{
+    Inventory inventory;
+    inventory.add(sighting(100, "10.77.1.1", "CLOCK-A"));
+    inventory.add(sighting(6, "10.77.1.2", "TWIN"));
+    inventory.add(sighting(5, "10.77.1.3", "TWIN"));
+    inventory.add(sighting(7, "10.77.1.4", "CONFLICT"));
+    inventory.add(sighting(8, "10.77.1.4", "OTHER"));
+    inventory.add(sighting(11, "10.77.1.6", "DUP"));
+    inventory.add(sighting(11, "10.77.1.7", "DUP2"));
+    inventory.add(sighting(12, "10.77.1.8", QByteArray("ESC\x1b[2J", 7)));
+    inventory.add(sighting(13, "10.77.1.9", "1234"));
+    inventory.add(sighting(1234, "10.77.1.10", "NUMBERED"));
+    return inventory.devices();
+}
+
+QStringList serialsOf(const QList<DeviceEntry> &devices)
+{
+    QStringList serials;
+    for (const DeviceEntry &device : devices)
+        serials.append(QString::number(device.reply.serial));
+    return serials;
+}
+
+} // namespace
+
+// The command-line companion's rules that need no network: how wire text is shown, which
+// addresses are taken, which device a word names, and what a scan notes.
+class tst_CliUnits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void terminalText_data();
+    void terminalText();
+    void csvCell_data();
+    void csvCell();
+    void jsonHoldsNoControls();
+    void addressSyntax_data();
+    void addressSyntax();
+    void addressRefusal_data();
+    void addressRefusal();
+    void deviceSelection_data();
+    void deviceSelection();
+    void healthNotes_data();
+    void healthNotes();
+};
+
+void tst_CliUnits::terminalText_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("padding dropped") << QByteArray("CLOCK\0\0\0\0\0\0\0\0", 13) << "CLOCK";
+    QTest::newRow("NUL inside kept") << QByteArray("A\0B\0\0", 5) << "A\\x00B";
+    QTest::newRow("escape sequence")
+        << QByteArray("\x1b[2J\x1b]0;x\x07") << "\\x1b[2J\\x1b]0;x\\x07";
+    QTest::newRow("line breaks") << QByteArray("A\r\nB\tC") << "A\\x0d\\x0aB\\x09C";
+    QTest::newRow("DEL and C1 CSI") << QByteArray("\x7f\x9b"
+                                                  "31m")
+                                    << "\\x7f\\x9b31m";
+    QTest::newRow("backslash doubled") << QByteArray("a\\x1b") << "a\\\\x1b";
+    QTest::newRow("Latin-1 letters") << QByteArray("Gr\xfc\xdf"
+                                                   "e")
+                                     << QString::fromUtf8("Grüße");
+    QTest::newRow("quotes and commas") << QByteArray("\"a\",b") << "\"a\",b";
+}
+
+void tst_CliUnits::terminalText()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(QString, shown);
+    QCOMPARE(TextEscape::forTerminal(TextEscape::trimmedName(raw)), shown);
+}
+
+void tst_CliUnits::csvCell_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("number");
+    QTest::addColumn<QString>("cell");
+    QTest::newRow("plain") << "CLOCK-A" << false << "CLOCK-A";
+    QTest::newRow("comma") << "a,b" << false << "\"a,b\"";
+    QTest::newRow("quote") << "say \"hi\"" << false << "\"say \"\"hi\"\"\"";
+    QTest::newRow("line feed") << "a\nb" << false << "\"a\nb\"";
+    QTest::newRow("edge blank") << " a" << false << "\" a\"";
+    QTest::newRow("formula =") << "=1+2" << false << "\"'=1+2\"";
+    QTest::newRow("formula +") << "+A1" << false << "\"'+A1\"";
+    QTest::newRow("formula -") << "-A1" << false << "\"'-A1\"";
+    QTest::newRow("formula @") << "@SUM(A1)" << false << "\"'@SUM(A1)\"";
+    QTest::newRow("formula with quote") << "=\"x\"" << false << "\"'=\"\"x\"\"\"";
+    QTest::newRow("negative number") << "-5" << true << "\"-5\"";
+    QTest::newRow("number") << "65536" << true << "65536";
+}
+
+void tst_CliUnits::csvCell()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, number);
+    QFETCH(QString, cell);
+    QCOMPARE(TextEscape::csvCell(
+                 text, number ? TextEscape::CellKind::Number : TextEscape::CellKind::Text),
+             cell);
+}
+
+void tst_CliUnits::jsonHoldsNoControls()
+{
+    const QString name = QString::fromLatin1(QByteArray("\x1b\x7f\x9b\x85\xe9", 5));
+    const QByteArray json = TextEscape::jsonWithoutControls(
+        QJsonDocument(QJsonObject { { QStringLiteral("name"), name } }).toJson());
+    for (const char byte : json)
+        QVERIFY2(uchar(byte) >= 0x20 || byte == '\n', json.toHex().constData());
+    QVERIFY(!json.contains("\xc2\x9b") && !json.contains("\xc2\x85") && !json.contains('\x7f'));
+    QCOMPARE(QJsonDocument::fromJson(json).object().value(QStringLiteral("name")).toString(), name);
+}
+
+void tst_CliUnits::addressSyntax_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("plain") << "10.77.1.20" << true;
+    QTest::newRow("zeros") << "0.0.0.0" << true;
+    QTest::newRow("all 255") << "255.255.255.255" << true;
+    QTest::newRow("three parts") << "10.77.1" << false;
+    QTest::newRow("five parts") << "10.77.1.2.3" << false;
+    QTest::newRow("empty part") << "10..1.2" << false;
+    QTest::newRow("trailing dot") << "10.77.1." << false;
+    QTest::newRow("octet 256") << "10.77.1.256" << false;
+    QTest::newRow("leading zero") << "10.077.1.2" << false;
+    QTest::newRow("hex") << "0x0a.77.1.2" << false;
+    QTest::newRow("sign") << "+10.77.1.2" << false;
+    QTest::newRow("blank") << " 10.77.1.2" << false;
+    QTest::newRow("trailing text") << "10.77.1.2x" << false;
+    QTest::newRow("shorthand") << "167772161" << false;
+    QTest::newRow("Arabic-Indic digits") << QString::fromUtf8("١٠.77.1.2") << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void tst_CliUnits::addressSyntax()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    const auto address = AddressRules::parse(text);
+    QCOMPARE(address.has_value(), valid);
+    if (valid)
+        QCOMPARE(AddressRules::format(*address), text);
+}
+
+void tst_CliUnits::addressRefusal_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("refusedAs");
+    QTest::newRow("ordinary") << "10.77.1.20"
+                              << "";
+    QTest::newRow("all zeros") << "0.0.0.0"
+                               << "0.0.0.0";
+    QTest::newRow("limited broadcast") << "255.255.255.255"
+                                       << "broadcast";
+    QTest::newRow("multicast") << "224.0.0.251"
+                               << "multicast";
+    QTest::newRow("multicast top") << "239.255.255.255"
+                                   << "multicast";
+    QTest::newRow("loopback") << "127.0.0.1"
+                              << "loopback";
+    QTest::newRow("reserved") << "240.0.0.1"
+                              << "reserved";
+    QTest::newRow("network") << "10.77.0.0"
+                             << "network address";
+    QTest::newRow("subnet broadcast") << "10.77.255.255"
+                                      << "broadcast address of 10.77.0.0/16";
+    QTest::newRow("other subnet") << "10.78.1.1"
+                                  << "outside 10.77.0.0/16";
+}
+
+void tst_CliUnits::addressRefusal()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, refusedAs);
+    const QString refusal
+        = AddressRules::refusal(*AddressRules::parse(address), workstation().subnet());
+    QCOMPARE(refusal.isEmpty(), refusedAs.isEmpty());
+    QVERIFY2(refusal.contains(refusedAs), qPrintable(refusal));
+}
+
+void tst_CliUnits::deviceSelection_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QStringList>("serials");
+    QTest::newRow("serial") << "100" << QStringList { "100" };
+    QTest::newRow("address") << "10.77.1.1" << QStringList { "100" };
+    QTest::newRow("name") << "CLOCK-A" << QStringList { "100" };
+    QTest::newRow("name shown escaped") << "ESC\\x1b[2J" << QStringList { "12" };
+    QTest::newRow("twins by name") << "TWIN" << QStringList { "6", "5" };
+    QTest::newRow("twin by serial") << "5" << QStringList { "5" };
+    QTest::newRow("conflict by address") << "10.77.1.4" << QStringList { "7", "8" };
+    QTest::newRow("conflict by serial") << "8" << QStringList { "8" };
+    QTest::newRow("duplicate serial") << "11" << QStringList { "11", "11" };
+    QTest::newRow("duplicate serial by address") << "10.77.1.7" << QStringList { "11" };
+    QTest::newRow("serial at address") << "11@10.77.1.7" << QStringList { "11" };
+    QTest::newRow("name that reads as a serial") << "1234" << QStringList { "13", "1234" };
+    QTest::newRow("no such serial") << "4242" << QStringList {};
+    QTest::newRow("no such address") << "10.77.9.9" << QStringList {};
+    QTest::newRow("name is case-sensitive") << "clock-a" << QStringList {};
+    QTest::newRow("serial with blank") << " 100" << QStringList {};
+    QTest::newRow("empty") << "" << QStringList {};
+}
+
+void tst_CliUnits::deviceSelection()
+{
+    QFETCH(QString, device);
+    QFETCH(QStringList, serials);
+    const QList<DeviceEntry> devices = fleet();
+    const QList<DeviceEntry> found = DeviceSelector(devices).candidates(device);
+    QStringList foundSerials = serialsOf(found);
+    foundSerials.sort();
+    serials.sort();
+    QCOMPARE(foundSerials, serials);
+    const QString problem = DeviceSelector::problem(device, found, devices);
+    QCOMPARE(problem.isEmpty(), found.size() == 1);
+    // Whatever is wrong, the message names what the user can pick from.
+    for (const DeviceEntry &entry : found.size() > 1 ? found : QList<DeviceEntry>())
+        QVERIFY2(problem.contains(entry.describe()), qPrintable(problem));
+}
+
+void tst_CliUnits::healthNotes_data()
+{
+    QTest::addColumn<QList<Sighting>>("heard");
+    QTest::addColumn<QStringList>("codes"); // per device, in output order, joined by ' '
+    QTest::newRow("healthy") << QList<Sighting> { sighting(1, "10.77.1.1") } << QStringList { "" };
+    QTest::newRow("pending restart")
+        << QList<Sighting> { sighting(1, "10.77.1.1", "A", "10.77.1.9") }
+        << QStringList { "pending-restart" };
+    QTest::newRow("conflict") << QList<Sighting> { sighting(1, "10.77.1.1"),
+                                                   sighting(2, "10.77.1.1") }
+                              << QStringList { "address-conflict", "address-conflict" };
+    QTest::newRow("same serial twice")
+        << QList<Sighting> { sighting(1, "10.77.1.1"), sighting(1, "10.77.1.2") }
+        << QStringList { "duplicate-serial", "duplicate-serial" };
+    QTest::newRow("repeated reply is one device")
+        << QList<Sighting> { sighting(1, "10.77.1.1"), sighting(1, "10.77.1.1") }
+        << QStringList { "" };
+    QTest::newRow("outside the subnet")
+        << QList<Sighting> { sighting(1, "192.168.5.5") } << QStringList { "outside-subnet" };
+    QTest::newRow("no address") << QList<Sighting> { sighting(1, "0.0.0.0") }
+                                << QStringList { "no-address no-stored-address" };
+    QTest::newRow("nothing stored") << QList<Sighting> { sighting(1, "10.77.1.1", "A", "0.0.0.0") }
+                                    << QStringList { "no-stored-address" };
+}
+
+void tst_CliUnits::healthNotes()
+{
+    QFETCH(QList<Sighting>, heard);
+    QFETCH(QStringList, codes);
+    Inventory inventory;
+    for (const Sighting &sighting : heard)
+        inventory.add(sighting);
+    QStringList found;
+    for (const DeviceEntry &device : inventory.devices()) {
+        QStringList deviceCodes;
+        for (const HealthNote &note : device.notes)
+            deviceCodes.append(note.code);
+        found.append(deviceCodes.join(QLatin1Char(' ')));
+    }
+    QCOMPARE(found, codes);
+}
+
+QTEST_GUILESS_MAIN(tst_CliUnits)
+#include "tst_cliunits.moc"
