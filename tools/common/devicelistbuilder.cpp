@@ -127,11 +127,11 @@ bool DeviceListBuilder::setField(DeviceRecord &device, const QString &key, const
         device.kissCode = value.toLatin1();
         return true;
     }
-    if (key == QLatin1String("sntp")) {
+    if (key == QLatin1String("sntp") || key == QLatin1String("commands")) {
         const auto on = parseInteger(value, 0, 1);
         if (!on)
             return badValue(key, value, "0 or 1", error);
-        device.sntp = *on != 0;
+        (key == QLatin1String("sntp") ? device.sntp : device.takesCommands) = *on != 0;
         return true;
     }
     if (key == QLatin1String("stratum")) {
@@ -156,7 +156,7 @@ bool DeviceListBuilder::setField(DeviceRecord &device, const QString &key, const
     if (!flag) {
         *error = QStringLiteral("unknown device key \"%1\" (known: name, ip, eeprom, serial, "
                                 "uptime, ntp, mbtcp, melsec, gps, offset, stratum, leap, kiss, "
-                                "sntp, sntp_delay)")
+                                "sntp, sntp_delay, commands)")
                      .arg(key);
         return false;
     }

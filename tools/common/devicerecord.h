@@ -26,6 +26,9 @@ struct DeviceRecord
     quint8 leap = 0; // the leap indicator, 3: not synchronised
     QByteArray kissCode; // when set, every answer is a kiss-of-death (stratum 0) with this code
     int sntpDelayMs = 0; // how long it takes to answer
+    // Off: commands arrive and are logged but change nothing, as with a device whose settings
+    // memory has failed.
+    bool takesCommands = true;
 };
 
 #endif // DEVICERECORD_H

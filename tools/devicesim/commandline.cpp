@@ -34,7 +34,7 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
             "synchronised), leap (leap indicator 0..3, default 0; 3 = not synchronised), "
             "kiss (a kiss code such as RATE: every answer is a kiss-of-death, stratum 0), "
             "sntp_delay (ms before it answers, default 0), sntp (0: never answers SNTP; "
-            "default 1). Repeatable."),
+            "default 1). commands=0: it logs commands but ignores them. Repeatable."),
         QStringLiteral("KEY=VALUE,..."));
     const QCommandLineOption configOption(
         QStringLiteral("config"),

@@ -204,7 +204,13 @@ void SimulatedDevices::applyCommand(const WireFormat::Command &command, DeviceRe
                                     const QNetworkDatagram &datagram)
 {
     QJsonObject event { { QStringLiteral("event"), QStringLiteral("command") } };
-    if (command.kind == WireFormat::Command::Kind::SetTime) {
+    if (!device.takesCommands) {
+        event.insert(QStringLiteral("kind"),
+                     command.kind == WireFormat::Command::Kind::SetTime
+                         ? QStringLiteral("set-time")
+                         : QStringLiteral("settings"));
+        event.insert(QStringLiteral("ignored"), true);
+    } else if (command.kind == WireFormat::Command::Kind::SetTime) {
         // The device's clock reads the commanded second, .000, the moment the command arrives.
         device.clockOffsetNs = qint64(command.seconds) * 1000000000LL - wallClockNs();
         event.insert(QStringLiteral("kind"), QStringLiteral("set-time"));

@@ -190,6 +190,7 @@ private slots:
     void replyBytes();
     void probeAndReplyEvents();
     void settingsChangeStoredAddressOnly();
+    void deviceIgnoringCommandsKeepsItsSettings();
     void setTimeIsLogged_data();
     void setTimeIsLogged();
     void junkIsRejected_data();
@@ -354,6 +355,29 @@ void TestDeviceSim::settingsChangeStoredAddressOnly()
     QCOMPARE(a.mid(19, 4).toHex(), QByteArray("7f000002"));
     const QByteArray b = sim.plainRepliesFrom(DeviceB).constFirst();
     QCOMPARE(b.mid(14, 4).toHex(), QByteArray("7f000003"));
+}
+
+void TestDeviceSim::deviceIgnoringCommandsKeepsItsSettings()
+{
+    SimulatorRun sim;
+    sim.start({ QStringLiteral("--device"),
+                QStringLiteral("name=A,ip=127.0.0.2,ntp=1,offset=50,commands=0") });
+    QTRY_VERIFY(sim.isReady());
+
+    sim.command(DeviceA, masked(QByteArray("stsets\x01\x01\x00\x01\x0a\x00\x00\x07", 14)));
+    sim.command(DeviceA, masked(QByteArrayLiteral("sttime") + QByteArray::fromHex("80a0b16a")));
+    QTRY_COMPARE(sim.eventsOf("command").size(), 2);
+    for (const QJsonObject &command : sim.eventsOf("command")) {
+        QVERIFY(command.value(QLatin1String("ignored")).toBool());
+        QVERIFY(!command.contains(QLatin1String("address")));
+        QVERIFY(!command.contains(QLatin1String("clock_offset")));
+    }
+    QCOMPARE(sim.eventsOf("command").at(1).value(QLatin1String("kind")).toString(),
+             QStringLiteral("set-time"));
+
+    sim.probe();
+    QTRY_COMPARE(sim.replies.size(), 1);
+    QCOMPARE(sim.plainRepliesFrom(DeviceA).constFirst().mid(14, 4).toHex(), QByteArray("7f000002"));
 }
 
 void TestDeviceSim::setTimeIsLogged_data()
