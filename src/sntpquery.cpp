@@ -224,6 +224,7 @@ std::optional<SntpQuery::Result> SntpQuery::judge(const QByteArray &answer, quin
     // The server refuses us: the code says why (RATE: asked too often, DENY/RSTR: not allowed).
     if (result.stratum == 0) {
         result.error = QStringLiteral("kiss-of-death %1").arg(result.referenceId);
+        result.kissOfDeath = true;
         return result;
     }
     const quint64 receive = timestampAt(answer, 32);

@@ -32,6 +32,7 @@ public:
         int version = 0;
         QString referenceId; // text for stratum 0/1 (kiss code or source), dotted address otherwise
         int attempts = 0;
+        bool kissOfDeath = false; // the server refused us (stratum 0); referenceId is its code
         bool synchronised() const { return answered && leap != 3 && stratum >= 1 && stratum <= 15; }
     };
 

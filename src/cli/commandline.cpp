@@ -2,9 +2,12 @@
 
 #include "addressrules.h"
 #include "exitstatus.h"
+#include "pluginstatus.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+
+#include <algorithm>
 
 namespace CommandLine {
 
@@ -22,7 +25,10 @@ namespace {
           "  4  cannot verify: NTP off on the device, or no answer to the "
           "check\n"
           "  5  network unusable: no IPv4 address, port 7800 held by another\n"
-          "     program, a datagram that could not be sent\n";
+          "     program, a datagram that could not be sent\n"
+          "check: 0 every device with NTP on answered synchronised, 1 a device\n"
+          "  answered unsynchronised, 3 no device with NTP on, 4 a device did not\n"
+          "  answer. With --warn/--crit: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
 
     const char overview[]
         = "Finds and sets up network time server devices on the local IPv4 segments.\n"
@@ -32,6 +38,8 @@ namespace {
           "  set-time DEVICE             set the device's clock to this workstation's time\n"
           "  set-address DEVICE A.B.C.D  store a new address; the device takes it at its\n"
           "                              next restart\n"
+          "  check                       read every device's clock over SNTP; with\n"
+          "                              --warn/--crit, a monitoring plugin\n"
           "  help [COMMAND]              this text, or a command's options\n"
           "\n"
           "DEVICE is a serial, a current address, SERIAL@ADDRESS or a name.\n"
@@ -99,6 +107,16 @@ namespace {
                                "address until its next restart.\n--verify then scans again for "
                                "the stored address.")
             };
+        if (name == QLatin1String("check"))
+            return CommandInfo {
+                Invocation::Command::Check, 0,
+                QStringLiteral("Scans, then reads the clock of every device with NTP on over SNTP "
+                               "(its port 123)\nand reports offset, delay, stratum and leap "
+                               "indicator, and a summary. With\n--warn and --crit it is a "
+                               "monitoring plugin (Nagios, Icinga): a status line\nwith "
+                               "performance data, exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN "
+                               "(bad\noptions included).")
+            };
         return std::nullopt;
     }
 
@@ -132,6 +150,8 @@ namespace {
             { QStringLiteral("format"),
               info.command == Invocation::Command::Scan
                   ? QStringLiteral("table (default), json or csv.")
+                  : info.command == Invocation::Command::Check
+                  ? QStringLiteral("table (default) or json.")
                   : QStringLiteral("text (default) or json."),
               QStringLiteral("FORMAT") },
         });
@@ -157,6 +177,27 @@ namespace {
                                               "0.0.0.0, broadcast, multicast, loopback, "
                                               "reserved, the subnet's network or broadcast "
                                               "address, or one outside the subnet.") });
+        if (info.command == Invocation::Command::Check)
+            parser.addOptions({
+                { QStringLiteral("timeout"),
+                  QStringLiteral("Wait this long for each SNTP answer, ms; one retry follows "
+                                 "(default 1000)."),
+                  QStringLiteral("MS"), QStringLiteral("1000") },
+                { QStringLiteral("concurrency"),
+                  QStringLiteral("Devices asked at the same time (default 64)."),
+                  QStringLiteral("N"), QStringLiteral("64") },
+                { QStringLiteral("rate"),
+                  QStringLiteral("Devices asked per second at most (default 500)."),
+                  QStringLiteral("N"), QStringLiteral("500") },
+                { QStringLiteral("warn"),
+                  QStringLiteral("Monitoring: WARNING when a clock is this many seconds or more "
+                                 "off ours. Needs --crit."),
+                  QStringLiteral("SECONDS") },
+                { QStringLiteral("crit"),
+                  QStringLiteral("Monitoring: CRITICAL when a clock is this many seconds or "
+                                 "more off ours (not less than --warn)."),
+                  QStringLiteral("SECONDS") },
+            });
     }
 
     // The options every command has: how to scan, and the output format.
@@ -186,6 +227,14 @@ namespace {
         if (!parser.isSet(QStringLiteral("format")))
             return true;
         const QString format = parser.value(QStringLiteral("format"));
+        if (invocation->command == Invocation::Command::Check) {
+            const auto known = OutputWriter::formatNamed(format);
+            if (known && *known != OutputWriter::Format::Csv)
+                invocation->format = *known;
+            else
+                *error = QStringLiteral("--format wants table or json, not \"%1\"").arg(format);
+            return error->isEmpty();
+        }
         if (invocation->command == Invocation::Command::Scan) {
             const auto known = OutputWriter::formatNamed(format);
             if (known)
@@ -239,9 +288,84 @@ namespace {
         return true;
     }
 
+    std::optional<double> seconds(const QCommandLineParser &parser, const QString &name,
+                                  QString *error)
+    {
+        bool ok = false;
+        const QString text = parser.value(name);
+        const double value = text.toDouble(&ok);
+        if (!ok || !(value >= 0 && value <= 86400)) {
+            *error
+                = QStringLiteral("--%1 wants seconds from 0 to 86400, not \"%2\"").arg(name, text);
+            return std::nullopt;
+        }
+        return value;
+    }
+
+    // What check takes beside the scan options.
+    bool readCheckOptions(const QCommandLineParser &parser, Invocation *invocation, QString *error)
+    {
+        const auto timeout = integer(parser, QStringLiteral("timeout"), 1, 60000, error);
+        const auto concurrency = timeout
+            ? integer(parser, QStringLiteral("concurrency"), 1, 1024, error)
+            : std::nullopt;
+        const auto rate = concurrency ? integer(parser, QStringLiteral("rate"), 1, 100000, error)
+                                      : std::nullopt;
+        if (!rate)
+            return false;
+        invocation->check.timeoutMs = int(*timeout);
+        invocation->check.concurrency = int(*concurrency);
+        invocation->check.ratePerSecond = int(*rate);
+        const bool warn = parser.isSet(QStringLiteral("warn"));
+        const bool crit = parser.isSet(QStringLiteral("crit"));
+        if (!warn && !crit)
+            return true;
+        if (warn != crit) {
+            *error = QStringLiteral("--warn and --crit go together");
+            return false;
+        }
+        invocation->check.warnSeconds = seconds(parser, QStringLiteral("warn"), error);
+        invocation->check.critSeconds = invocation->check.warnSeconds
+            ? seconds(parser, QStringLiteral("crit"), error)
+            : std::nullopt;
+        if (!invocation->check.critSeconds)
+            return false;
+        if (*invocation->check.warnSeconds > *invocation->check.critSeconds) {
+            *error = QStringLiteral("--warn (%1 s) must not exceed --crit (%2 s)")
+                         .arg(*invocation->check.warnSeconds)
+                         .arg(*invocation->check.critSeconds);
+            return false;
+        }
+        if (invocation->format == OutputWriter::Format::Json) {
+            *error = QStringLiteral("--warn and --crit print a monitoring status line, not "
+                                    "--format json");
+            return false;
+        }
+        return true;
+    }
+
+    // check with --warn or --crit runs as a monitoring plugin, whose every mistake is UNKNOWN
+    // (exit 3) and is read from stdout. Told from the words typed, as a mistake may come
+    // before the options are read.
+    bool asMonitoringPlugin(const QStringList &arguments)
+    {
+        const QStringList words = arguments.mid(1);
+        const auto named = [](const QString &word) {
+            return word == QLatin1String("--warn") || word == QLatin1String("--crit")
+                || word.startsWith(QLatin1String("--warn="))
+                || word.startsWith(QLatin1String("--crit="));
+        };
+        const auto command = std::find_if(words.cbegin(), words.cend(), [](const QString &word) {
+            return !word.startsWith(QLatin1Char('-'));
+        });
+        return command != words.cend() && *command == QLatin1String("check")
+            && std::any_of(command, words.cend(), named);
+    }
+
 } // namespace
 
-Parsed parse(const QStringList &arguments)
+// The command line as typed; parse() makes a monitoring plugin's mistakes its own.
+static Parsed parseCommand(const QStringList &arguments)
 {
     QCommandLineParser global;
     global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
@@ -252,7 +376,7 @@ Parsed parse(const QStringList &arguments)
     global.addOption(helpOption);
     global.addOption(versionOption);
     global.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("scan, set-time, set-address or help"),
+                                 QStringLiteral("scan, set-time, set-address, check or help"),
                                  QStringLiteral("COMMAND [OPTIONS]"));
     global.setApplicationDescription(QString::fromLatin1(overview));
     if (!global.parse(arguments))
@@ -266,13 +390,14 @@ Parsed parse(const QStringList &arguments)
         rest = { rest.at(1), QStringLiteral("--help") };
     }
     if (rest.isEmpty())
-        return usageError(QStringLiteral("no command given (scan, set-time, set-address)"));
+        return usageError(QStringLiteral("no command given (scan, set-time, set-address, check)"));
 
     const QString name = rest.takeFirst();
     const std::optional<CommandInfo> info = commandNamed(name);
     if (!info)
         return usageError(
-            QStringLiteral("unknown command \"%1\" (scan, set-time, set-address, help)").arg(name));
+            QStringLiteral("unknown command \"%1\" (scan, set-time, set-address, check, help)")
+                .arg(name));
 
     QCommandLineParser parser;
     parser.addOption(helpOption);
@@ -302,9 +427,21 @@ Parsed parse(const QStringList &arguments)
     invocation.command = info->command;
     QString error;
     if (!readScanOptions(parser, &invocation, &error)
-        || (info->positionals > 0 && !readDeviceOptions(parser, values, &invocation, &error)))
+        || (info->positionals > 0 && !readDeviceOptions(parser, values, &invocation, &error))
+        || (info->command == Invocation::Command::Check
+            && !readCheckOptions(parser, &invocation, &error)))
         return usageError(error, name);
     return { invocation, 0, QString(), true };
+}
+
+Parsed parse(const QStringList &arguments)
+{
+    Parsed parsed = parseCommand(arguments);
+    if (parsed.invocation || parsed.exitCode != exitCode(ExitStatus::Usage)
+        || !asMonitoringPlugin(arguments))
+        return parsed;
+    const PluginStatus::Verdict verdict = PluginStatus::unknown(parsed.text);
+    return { std::nullopt, PluginStatus::exitCode(verdict.status), verdict.text, true };
 }
 
 } // namespace CommandLine

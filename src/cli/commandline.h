@@ -9,11 +9,12 @@
 
 #include <optional>
 
-// setuptool-cli's command line: a command (scan, set-time, set-address, help) and its options.
+// setuptool-cli's command line: a command (scan, set-time, set-address, check, help) and its
+// options.
 // QCommandLineParser reads the global options up to the command and then the command's own.
 struct Invocation
 {
-    enum class Command { Scan, SetTime, SetAddress };
+    enum class Command { Scan, SetTime, SetAddress, Check };
 
     Command command = Command::Scan;
     std::optional<QString> from; // --from, as typed
@@ -28,13 +29,24 @@ struct Invocation
     bool force = false;
     double toleranceSeconds = 2.0;
     QString logPath;
+
+    // check: how the clocks are read, and the thresholds that make it a monitoring plugin.
+    struct Check
+    {
+        int concurrency = 64;
+        int ratePerSecond = 500;
+        int timeoutMs = 1000;
+        std::optional<double> warnSeconds; // both or neither
+        std::optional<double> critSeconds;
+    } check;
 };
 
 namespace CommandLine {
 
 // What the command line asks for. When it asks for no run (help, version, or a mistake),
 // `exitCode` is set and `text` is what to print: on stdout for help and version, on stderr
-// (already prefixed with the program's name) for a mistake.
+// (already prefixed with the program's name) for a mistake. check with --warn or --crit is a
+// monitoring plugin: a mistake is then its UNKNOWN status line on stdout, exit 3.
 struct Parsed
 {
     std::optional<Invocation> invocation;

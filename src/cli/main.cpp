@@ -1,3 +1,4 @@
+#include "checkcommand.h"
 #include "commandline.h"
 #include "devicecommand.h"
 #include "scancommand.h"
@@ -17,6 +18,8 @@ int main(int argc, char *argv[])
         return parsed.exitCode;
     }
     const Invocation &invocation = *parsed.invocation;
+    if (invocation.command == Invocation::Command::Check)
+        return CheckCommand(invocation).run();
     const ExitStatus status = invocation.command == Invocation::Command::Scan
         ? ScanCommand::run(invocation)
         : DeviceCommand(invocation).run();
