@@ -1,5 +1,6 @@
 #include "settingsform.h"
 
+#include "clirun.h"
 #include "segment.h"
 #include "simulatorprocess.h"
 
@@ -16,34 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// The built program, run as a user runs it. Scans wait half a second for replies; the
-// simulated devices answer within milliseconds.
-Run cli(QStringList arguments)
-{
-    if (!arguments.isEmpty() && !arguments.contains(QStringLiteral("--help")))
-        arguments << QStringLiteral("--wait") << QStringLiteral("500");
-    QProcess process;
-    process.start(QString::fromLocal8Bit(qgetenv("SETUPTOOL_CLI")), arguments);
-    if (!process.waitForFinished(30000))
-        process.kill();
-    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-             process.readAllStandardOutput(), process.readAllStandardError() };
-}
-
-QString runText(const Run &run)
-{
-    return QStringLiteral("exit %1\nstdout:\n%2\nstderr:\n%3")
-        .arg(run.exitCode)
-        .arg(QString::fromUtf8(run.out), QString::fromUtf8(run.err));
-}
 
 const QByteArray hostileName("=\x1b[2J\"a\",\x9b", 10);
 
@@ -238,8 +211,8 @@ void tst_Cli::scanFormats()
 {
     QFETCH(QString, format);
     QFETCH(QString, shownName);
-    const Run run = cli({ "scan", "--format", format });
-    QVERIFY2(run.exitCode == 0, qPrintable(runText(run)));
+    const CliRun run = runCli({ "scan", "--format", format });
+    QVERIFY2(run.exitCode == 0, run.text().constData());
     QString name;
     QCOMPARE(notesOf(format, run.out, &name), fleetNotes);
     QCOMPARE(name, shownName);
@@ -314,10 +287,10 @@ void tst_Cli::commands()
     if (noRoute)
         QCOMPARE(QProcess::execute("ip", { "route", "del", "default" }), 0);
     const qint64 before = QDateTime::currentSecsSinceEpoch();
-    const Run run = cli(arguments + QStringList { "--log", logPath });
+    const CliRun run = runCli(arguments + QStringList { "--log", logPath });
     if (noRoute)
         QCOMPARE(QProcess::execute("ip", { "route", "add", "default", "dev", "ws1" }), 0);
-    QVERIFY2(run.exitCode == exitCode, qPrintable(runText(run)));
+    QVERIFY2(run.exitCode == exitCode, run.text().constData());
 
     QVERIFY(simulator->waitForCount("command", 1));
     const QJsonObject command = simulator->events("command").first();
@@ -366,8 +339,8 @@ void tst_Cli::dryRunSendsNothing()
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, scrambled);
     const QString logPath = scratch.filePath("commands.jsonl");
-    const Run run = cli(arguments + QStringList { "--log", logPath });
-    QVERIFY2(run.exitCode == 0, qPrintable(runText(run)));
+    const CliRun run = runCli(arguments + QStringList { "--log", logPath });
+    QVERIFY2(run.exitCode == 0, run.text().constData());
     const QList<QByteArray> lines = run.out.split('\n');
     QVERIFY2(lines.size() == 4 && lines.at(1).startsWith("plain:     73 74"), run.out.constData());
     if (!scrambled.isEmpty())
@@ -416,9 +389,9 @@ void tst_Cli::refusals()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, says);
-    const Run run = cli(arguments);
-    QVERIFY2(run.exitCode == exitCode, qPrintable(runText(run)));
-    QVERIFY2(run.err.contains(says.toUtf8()), qPrintable(runText(run)));
+    const CliRun run = runCli(arguments);
+    QVERIFY2(run.exitCode == exitCode, run.text().constData());
+    QVERIFY2(run.err.contains(says.toUtf8()), run.text().constData());
     QVERIFY(run.out.isEmpty());
     QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
     QVERIFY(simulator->events("command").isEmpty());
@@ -450,12 +423,12 @@ void tst_Cli::portsTaken()
     address.sin_family = AF_INET;
     address.sin_port = htons(quint16(port));
     QCOMPARE(::bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    const Run run = cli({ "scan", "--format", "csv" });
+    const CliRun run = runCli({ "scan", "--format", "csv" });
     char buffer[128];
     const bool otherHeard = ::recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT) > 0;
     ::close(descriptor);
-    QVERIFY2(run.exitCode == exitCode, qPrintable(runText(run)));
-    QVERIFY2(run.err.contains(says.toUtf8()), qPrintable(runText(run)));
+    QVERIFY2(run.exitCode == exitCode, run.text().constData());
+    QVERIFY2(run.err.contains(says.toUtf8()), run.text().constData());
     if (exitCode == 0)
         QCOMPARE(run.out.count("\r\n"), 1 + int(fleetNotes.size()));
     if (shared)
@@ -467,20 +440,20 @@ void tst_Cli::twoSegments()
     SimulatorProcess second;
     QVERIFY(simulator->start({ "--device", "name=ONE,ip=10.77.1.1,serial=1" }, 1));
     QVERIFY(second.start({ "--device", "name=TWO,ip=10.78.1.1,serial=2" }, 2));
-    const auto heard = [](const Run &run) {
+    const auto heard = [](const CliRun &run) {
         QStringList found;
         for (const QJsonValue device : QJsonDocument::fromJson(run.out)["devices"].toArray())
             found.append(device["name"].toString() + "@"
                          + device["heard_on"]["address"].toString());
         return found;
     };
-    QCOMPARE(heard(cli({ "scan", "--format", "json" })),
+    QCOMPARE(heard(runCli({ "scan", "--format", "json" })),
              QStringList({ "ONE@10.77.0.1", "TWO@10.78.0.1" }));
-    QCOMPARE(heard(cli({ "scan", "--format", "json", "--from", "10.78.0.1" })),
+    QCOMPARE(heard(runCli({ "scan", "--format", "json", "--from", "10.78.0.1" })),
              QStringList { "TWO@10.78.0.1" });
 
-    const Run run = cli({ "set-address", "TWO", "10.78.1.9", "--verify" });
-    QVERIFY2(run.exitCode == 0, qPrintable(runText(run)));
+    const CliRun run = runCli({ "set-address", "TWO", "10.78.1.9", "--verify" });
+    QVERIFY2(run.exitCode == 0, run.text().constData());
     QVERIFY(second.waitForCount("command", 1));
     QCOMPARE(second.events("command").first()["from"].toString(), "10.78.0.1");
     QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
@@ -489,8 +462,8 @@ void tst_Cli::twoSegments()
 
 void tst_Cli::noAddress()
 {
-    const Run run = cli({ "scan" });
-    QVERIFY2(run.exitCode == 5, qPrintable(runText(run)));
+    const CliRun run = runCli({ "scan" });
+    QVERIFY2(run.exitCode == 5, run.text().constData());
     QVERIFY(run.err.contains("no IPv4 address"));
 }
 

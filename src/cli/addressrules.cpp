@@ -34,6 +34,18 @@ QString format(quint32 address)
         .arg(address & 0xFF);
 }
 
+std::optional<QPair<quint32, quint32>> parseRange(const QString &text)
+{
+    const QStringList ends = text.split(QLatin1Char('-'));
+    if (ends.size() != 2)
+        return std::nullopt;
+    const auto first = parse(ends.at(0));
+    const auto last = parse(ends.at(1));
+    if (!first || !last || *first > *last)
+        return std::nullopt;
+    return qMakePair(*first, *last);
+}
+
 Subnet Subnet::of(quint32 address, int prefixLength)
 {
     Subnet subnet;

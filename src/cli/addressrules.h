@@ -1,6 +1,7 @@
 #ifndef ADDRESSRULES_H
 #define ADDRESSRULES_H
 
+#include <QPair>
 #include <QString>
 #include <QtGlobal>
 
@@ -14,6 +15,9 @@ namespace AddressRules {
 // no leading zero (inet_aton would read "010" as octal), no shorthand such as "10.1".
 std::optional<quint32> parse(const QString &text);
 QString format(quint32 address);
+
+// "A.B.C.D-E.F.G.H", both ends included, the first not above the last.
+std::optional<QPair<quint32, quint32>> parseRange(const QString &text);
 
 struct Subnet
 {

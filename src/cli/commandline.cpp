@@ -26,6 +26,9 @@ namespace {
           "check\n"
           "  5  network unusable: no IPv4 address, port 7800 held by another\n"
           "     program, a datagram that could not be sent\n"
+          "  6  apply: the plan has faults, nothing was sent; plan: a device could\n"
+          "     not be given an address (the plan holds the others)\n"
+          "apply: 1 a line failed or was skipped (--skip-bad).\n"
           "check: 0 every device with NTP on answered synchronised, 1 a device\n"
           "  answered unsynchronised, 3 no device with NTP on, 4 a device did not\n"
           "  answer. With --warn/--crit: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
@@ -40,6 +43,9 @@ namespace {
           "                              next restart\n"
           "  check                       read every device's clock over SNTP; with\n"
           "                              --warn/--crit, a monitoring plugin\n"
+          "  plan --range A.B.C.D-E.F.G.H  write a commissioning plan (CSV) giving every\n"
+          "                              device an address of the range\n"
+          "  apply PLAN                  carry out a plan: check it whole, send, verify\n"
           "  help [COMMAND]              this text, or a command's options\n"
           "\n"
           "DEVICE is a serial, a current address, SERIAL@ADDRESS or a name.\n"
@@ -80,20 +86,22 @@ namespace {
     struct CommandInfo
     {
         Invocation::Command command;
-        int positionals; // DEVICE, ADDRESS
+        QStringList positionals; // DEVICE, ADDRESS, PLAN
         QString description;
     };
 
     std::optional<CommandInfo> commandNamed(const QString &name)
     {
         if (name == QLatin1String("scan"))
-            return CommandInfo { Invocation::Command::Scan, 0,
+            return CommandInfo { Invocation::Command::Scan,
+                                 {},
                                  QStringLiteral("Probes the segments of every IPv4 address of "
                                                 "this machine (or only --from) and\nlists every "
                                                 "device that answers, with its health notes.") };
         if (name == QLatin1String("set-time"))
             return CommandInfo {
-                Invocation::Command::SetTime, 1,
+                Invocation::Command::SetTime,
+                { QStringLiteral("DEVICE") },
                 QStringLiteral("Finds DEVICE with a scan and sets its clock to this "
                                "workstation's (UTC seconds)\nwith the command the window's Set "
                                "Time sends. --verify then reads the device's\nclock over SNTP "
@@ -101,7 +109,8 @@ namespace {
             };
         if (name == QLatin1String("set-address"))
             return CommandInfo {
-                Invocation::Command::SetAddress, 2,
+                Invocation::Command::SetAddress,
+                { QStringLiteral("DEVICE"), QStringLiteral("ADDRESS") },
                 QStringLiteral("Finds DEVICE with a scan and stores ADDRESS in it with the "
                                "command the window's\nSend sends. The device keeps its current "
                                "address until its next restart.\n--verify then scans again for "
@@ -109,7 +118,8 @@ namespace {
             };
         if (name == QLatin1String("check"))
             return CommandInfo {
-                Invocation::Command::Check, 0,
+                Invocation::Command::Check,
+                {},
                 QStringLiteral("Scans, then reads the clock of every device with NTP on over SNTP "
                                "(its port 123)\nand reports offset, delay, stratum and leap "
                                "indicator, and a summary. With\n--warn and --crit it is a "
@@ -117,19 +127,52 @@ namespace {
                                "performance data, exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN "
                                "(bad\noptions included).")
             };
+        if (name == QLatin1String("plan"))
+            return CommandInfo {
+                Invocation::Command::Plan,
+                {},
+                QStringLiteral("Scans and writes a commissioning plan to stdout as CSV: one line "
+                               "per device\n(serial, name, current address, stored address, new "
+                               "address, set_time),\nnew addresses taken in order from --range, "
+                               "skipping those in use on the\nsegment. A device that already "
+                               "stores an address of the range keeps it.\nEdit it, then carry it "
+                               "out with apply.")
+            };
+        if (name == QLatin1String("apply"))
+            return CommandInfo {
+                Invocation::Command::Apply,
+                { QStringLiteral("PLAN") },
+                QStringLiteral("Scans and checks the whole plan before sending anything: any "
+                               "fault (an\nunknown or repeated serial, an address given twice, "
+                               "in use, outside the\ndevice's subnet or refused) stops it with "
+                               "every fault listed. Then it sends,\nat a bounded rate, what is "
+                               "not yet in effect, and verifies every line with\none rescan (and "
+                               "SNTP for the clocks it set). Applying a plan again sends\nnothing "
+                               "for lines already in effect.")
+            };
         return std::nullopt;
+    }
+
+    QString positionalHelp(const QString &name)
+    {
+        if (name == QLatin1String("DEVICE"))
+            return QStringLiteral("A serial, a current address, SERIAL@ADDRESS or a name.");
+        if (name == QLatin1String("ADDRESS"))
+            return QStringLiteral("The new address, four decimal octets.");
+        return QStringLiteral("The plan, a CSV file as plan writes it; - reads stdin.");
+    }
+
+    bool commandsOneDevice(Invocation::Command command)
+    {
+        return command == Invocation::Command::SetTime
+            || command == Invocation::Command::SetAddress;
     }
 
     void addCommandOptions(QCommandLineParser &parser, const CommandInfo &info)
     {
         parser.setApplicationDescription(info.description);
-        if (info.positionals >= 1)
-            parser.addPositionalArgument(QStringLiteral("DEVICE"),
-                                         QStringLiteral("A serial, a current address, "
-                                                        "SERIAL@ADDRESS or a name."));
-        if (info.positionals >= 2)
-            parser.addPositionalArgument(QStringLiteral("ADDRESS"),
-                                         QStringLiteral("The new address, four decimal octets."));
+        for (const QString &name : info.positionals)
+            parser.addPositionalArgument(name, positionalHelp(name));
         parser.addOptions({
             { QStringLiteral("from"),
               QStringLiteral("Probe only from ADDRESS, one of this machine's IPv4 addresses."),
@@ -147,21 +190,48 @@ namespace {
                              "setsockopt(SO_RCVBUF) takes them (default 4194304; the kernel "
                              "grants at most twice net.core.rmem_max)."),
               QStringLiteral("BYTES") },
-            { QStringLiteral("format"),
-              info.command == Invocation::Command::Scan
-                  ? QStringLiteral("table (default), json or csv.")
-                  : info.command == Invocation::Command::Check
-                  ? QStringLiteral("table (default) or json.")
-                  : QStringLiteral("text (default) or json."),
-              QStringLiteral("FORMAT") },
         });
-        if (info.positionals >= 1)
+        if (info.command != Invocation::Command::Plan)
+            parser.addOption({ QStringLiteral("format"),
+                               info.command == Invocation::Command::Scan
+                                   ? QStringLiteral("table (default), json or csv.")
+                                   : info.command == Invocation::Command::Check
+                                   ? QStringLiteral("table (default) or json.")
+                                   : QStringLiteral("text (default) or json."),
+                               QStringLiteral("FORMAT") });
+        if (commandsOneDevice(info.command))
             parser.addOptions({
                 { QStringLiteral("dry-run"),
                   QStringLiteral("Print the command's bytes, plain and as sent, and send nothing "
                                  "(the scan that finds DEVICE still probes).") },
                 { QStringLiteral("verify"),
                   QStringLiteral("Check afterwards that the command took effect.") },
+                { QStringLiteral("log"),
+                  QStringLiteral("Append one JSON line per command sent to FILE."),
+                  QStringLiteral("FILE") },
+            });
+        if (info.command == Invocation::Command::Plan)
+            parser.addOptions({
+                { QStringLiteral("range"),
+                  QStringLiteral("The addresses to plan, first and last included (required)."),
+                  QStringLiteral("A.B.C.D-E.F.G.H") },
+                { QStringLiteral("set-time"),
+                  QStringLiteral("Plan every device's clock to be set as well (set_time yes).") },
+            });
+        if (info.command == Invocation::Command::Apply)
+            parser.addOptions({
+                { QStringLiteral("dry-run"),
+                  QStringLiteral("Check the plan and print what would be sent; send nothing.") },
+                { QStringLiteral("skip-bad"),
+                  QStringLiteral("Send the sound lines of a plan with faults, skipping the "
+                                 "others.") },
+                { QStringLiteral("rate"),
+                  QStringLiteral("Commands sent per second at most (default 200)."),
+                  QStringLiteral("N"), QStringLiteral("200") },
+                { QStringLiteral("tolerance"),
+                  QStringLiteral("A clock within this many seconds of ours is right (default "
+                                 "2)."),
+                  QStringLiteral("SECONDS"), QStringLiteral("2") },
                 { QStringLiteral("log"),
                   QStringLiteral("Append one JSON line per command sent to FILE."),
                   QStringLiteral("FILE") },
@@ -224,7 +294,8 @@ namespace {
         if (parser.isSet(QStringLiteral("from")))
             invocation->from = parser.value(QStringLiteral("from"));
 
-        if (!parser.isSet(QStringLiteral("format")))
+        if (invocation->command == Invocation::Command::Plan
+            || !parser.isSet(QStringLiteral("format")))
             return true;
         const QString format = parser.value(QStringLiteral("format"));
         if (invocation->command == Invocation::Command::Check) {
@@ -244,6 +315,7 @@ namespace {
                     = QStringLiteral("--format wants table, json or csv, not \"%1\"").arg(format);
             return known.has_value();
         }
+        // set-time, set-address and apply.
         invocation->json = format == QLatin1String("json");
         if (!invocation->json && format != QLatin1String("text")) {
             *error = QStringLiteral("--format wants text or json, not \"%1\"").arg(format);
@@ -300,6 +372,44 @@ namespace {
             return std::nullopt;
         }
         return value;
+    }
+
+    bool readPlanOptions(const QCommandLineParser &parser, Invocation *invocation, QString *error)
+    {
+        const QString text = parser.value(QStringLiteral("range"));
+        if (text.isEmpty()) {
+            *error = QStringLiteral("plan needs --range, such as --range "
+                                    "10.77.1.100-10.77.1.199");
+            return false;
+        }
+        const auto range = AddressRules::parseRange(text);
+        if (!range) {
+            *error = QStringLiteral("--range wants two IPv4 addresses, the lower first, joined "
+                                    "by '-' (such as 10.77.1.100-10.77.1.199), not \"%1\"")
+                         .arg(text);
+            return false;
+        }
+        invocation->rangeFirst = range->first;
+        invocation->rangeLast = range->second;
+        invocation->planSetTime = parser.isSet(QStringLiteral("set-time"));
+        return true;
+    }
+
+    bool readApplyOptions(const QCommandLineParser &parser, const QStringList &values,
+                          Invocation *invocation, QString *error)
+    {
+        invocation->planPath = values.at(0);
+        invocation->dryRun = parser.isSet(QStringLiteral("dry-run"));
+        invocation->skipBad = parser.isSet(QStringLiteral("skip-bad"));
+        invocation->logPath = parser.value(QStringLiteral("log"));
+        const auto rate = integer(parser, QStringLiteral("rate"), 1, 10000, error);
+        const auto tolerance
+            = rate ? seconds(parser, QStringLiteral("tolerance"), error) : std::nullopt;
+        if (!tolerance)
+            return false;
+        invocation->ratePerSecond = int(*rate);
+        invocation->toleranceSeconds = *tolerance;
+        return true;
     }
 
     // What check takes beside the scan options.
@@ -375,9 +485,10 @@ static Parsed parseCommand(const QStringList &arguments)
                                            QStringLiteral("Show the version."));
     global.addOption(helpOption);
     global.addOption(versionOption);
-    global.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("scan, set-time, set-address, check or help"),
-                                 QStringLiteral("COMMAND [OPTIONS]"));
+    global.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("scan, set-time, set-address, check, plan, apply or help"),
+        QStringLiteral("COMMAND [OPTIONS]"));
     global.setApplicationDescription(QString::fromLatin1(overview));
     if (!global.parse(arguments))
         return usageError(global.errorText());
@@ -390,13 +501,15 @@ static Parsed parseCommand(const QStringList &arguments)
         rest = { rest.at(1), QStringLiteral("--help") };
     }
     if (rest.isEmpty())
-        return usageError(QStringLiteral("no command given (scan, set-time, set-address, check)"));
+        return usageError(
+            QStringLiteral("no command given (scan, set-time, set-address, check, plan, apply)"));
 
     const QString name = rest.takeFirst();
     const std::optional<CommandInfo> info = commandNamed(name);
     if (!info)
         return usageError(
-            QStringLiteral("unknown command \"%1\" (scan, set-time, set-address, check, help)")
+            QStringLiteral(
+                "unknown command \"%1\" (scan, set-time, set-address, check, plan, apply, help)")
                 .arg(name));
 
     QCommandLineParser parser;
@@ -412,14 +525,11 @@ static Parsed parseCommand(const QStringList &arguments)
         return shown(help + QLatin1String(exitStatuses));
     }
     const QStringList values = parser.positionalArguments();
-    if (values.size() != info->positionals)
-        return usageError(info->positionals == 0
+    if (values.size() != info->positionals.size())
+        return usageError(info->positionals.isEmpty()
                               ? QStringLiteral("unexpected argument \"%1\"").arg(values.value(0))
                               : QStringLiteral("%1 wants %2, got %3 argument(s)")
-                                    .arg(name,
-                                         info->positionals == 1
-                                             ? QStringLiteral("DEVICE")
-                                             : QStringLiteral("DEVICE and ADDRESS"))
+                                    .arg(name, info->positionals.join(QStringLiteral(" and ")))
                                     .arg(values.size()),
                           name);
 
@@ -427,7 +537,12 @@ static Parsed parseCommand(const QStringList &arguments)
     invocation.command = info->command;
     QString error;
     if (!readScanOptions(parser, &invocation, &error)
-        || (info->positionals > 0 && !readDeviceOptions(parser, values, &invocation, &error))
+        || (commandsOneDevice(info->command)
+            && !readDeviceOptions(parser, values, &invocation, &error))
+        || (info->command == Invocation::Command::Plan
+            && !readPlanOptions(parser, &invocation, &error))
+        || (info->command == Invocation::Command::Apply
+            && !readApplyOptions(parser, values, &invocation, &error))
         || (info->command == Invocation::Command::Check
             && !readCheckOptions(parser, &invocation, &error)))
         return usageError(error, name);

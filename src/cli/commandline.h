@@ -9,12 +9,13 @@
 
 #include <optional>
 
-// setuptool-cli's command line: a command (scan, set-time, set-address, check, help) and its
+// setuptool-cli's command line: a command (scan, set-time, set-address, check, plan,
+// apply, help) and its
 // options.
 // QCommandLineParser reads the global options up to the command and then the command's own.
 struct Invocation
 {
-    enum class Command { Scan, SetTime, SetAddress, Check };
+    enum class Command { Scan, SetTime, SetAddress, Check, Plan, Apply };
 
     Command command = Command::Scan;
     std::optional<QString> from; // --from, as typed
@@ -29,6 +30,14 @@ struct Invocation
     bool force = false;
     double toleranceSeconds = 2.0;
     QString logPath;
+    // plan
+    quint32 rangeFirst = 0;
+    quint32 rangeLast = 0;
+    bool planSetTime = false;
+    // apply
+    QString planPath; // "-": stdin
+    bool skipBad = false;
+    int ratePerSecond = 200; // commands
 
     // check: how the clocks are read, and the thresholds that make it a monitoring plugin.
     struct Check

@@ -2,6 +2,7 @@
 
 #include "textescape.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 
 bool CommandLog::open(const QString &path, QString *error)
@@ -24,4 +25,21 @@ bool CommandLog::append(const QJsonObject &record, QString *error)
     *error = QStringLiteral("cannot write the log %1: %2")
                  .arg(m_file.fileName(), m_file.errorString());
     return false;
+}
+
+QJsonObject CommandLog::record(const QString &command, const DeviceEntry &device,
+                               const QByteArray &sent)
+{
+    const QJsonObject deviceJson { { QStringLiteral("name"), QString::fromLatin1(device.name()) },
+                                   { QStringLiteral("serial"), device.reply.serial },
+                                   { QStringLiteral("address"), device.address() } };
+    return {
+        { QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) },
+        { QStringLiteral("command"), command },
+        { QStringLiteral("device"), deviceJson },
+        { QStringLiteral("local_address"), device.heardOn.address.toString() },
+        { QStringLiteral("interface"), device.heardOn.interfaceName },
+        { QStringLiteral("plain_hex"), TextEscape::hex(DeviceProtocol::scrambled(sent), false) },
+        { QStringLiteral("bytes_hex"), TextEscape::hex(sent, false) },
+    };
 }

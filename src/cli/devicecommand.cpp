@@ -20,13 +20,6 @@ QString utc(qint64 seconds)
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(Qt::ISODate);
 }
 
-QJsonObject deviceJson(const DeviceEntry &device)
-{
-    return { { QStringLiteral("name"), QString::fromLatin1(device.name()) },
-             { QStringLiteral("serial"), device.reply.serial },
-             { QStringLiteral("address"), device.address() } };
-}
-
 } // namespace
 
 DeviceCommand::DeviceCommand(const Invocation &invocation)
@@ -183,15 +176,7 @@ QString DeviceCommand::sentText(const DeviceEntry &device, qint64 seconds) const
 QJsonObject DeviceCommand::record(const DeviceEntry &device, const QByteArray &sent,
                                   qint64 seconds) const
 {
-    QJsonObject object {
-        { QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) },
-        { QStringLiteral("command"), name() },
-        { QStringLiteral("device"), deviceJson(device) },
-        { QStringLiteral("local_address"), device.heardOn.address.toString() },
-        { QStringLiteral("interface"), device.heardOn.interfaceName },
-        { QStringLiteral("plain_hex"), TextEscape::hex(DeviceProtocol::scrambled(sent), false) },
-        { QStringLiteral("bytes_hex"), TextEscape::hex(sent, false) },
-    };
+    QJsonObject object = CommandLog::record(name(), device, sent);
     if (m_invocation.command == Command::SetTime)
         object.insert(QStringLiteral("seconds"), seconds);
     else

@@ -10,6 +10,7 @@ enum class ExitStatus {
     DeviceNotFound = 3, // no device, or more than one, matches DEVICE
     CannotVerify = 4, // the check could not be made: NTP off, no answer
     NetworkUnusable = 5, // no IPv4 address, a port taken, a datagram that could not be sent
+    PlanFaults = 6, // apply: the plan has faults, nothing was sent; plan: a device left out
 };
 
 inline int exitCode(ExitStatus status)

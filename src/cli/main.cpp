@@ -1,6 +1,8 @@
 #include "checkcommand.h"
+#include "applycommand.h"
 #include "commandline.h"
 #include "devicecommand.h"
+#include "plancommand.h"
 #include "scancommand.h"
 
 #include <QCoreApplication>
@@ -18,10 +20,18 @@ int main(int argc, char *argv[])
         return parsed.exitCode;
     }
     const Invocation &invocation = *parsed.invocation;
-    if (invocation.command == Invocation::Command::Check)
+    switch (invocation.command) {
+    case Invocation::Command::Check:
         return CheckCommand(invocation).run();
-    const ExitStatus status = invocation.command == Invocation::Command::Scan
-        ? ScanCommand::run(invocation)
-        : DeviceCommand(invocation).run();
-    return exitCode(status);
+    case Invocation::Command::Scan:
+        return exitCode(ScanCommand::run(invocation));
+    case Invocation::Command::Plan:
+        return exitCode(PlanCommand::run(invocation));
+    case Invocation::Command::Apply:
+        return exitCode(ApplyCommand(invocation).run());
+    case Invocation::Command::SetTime:
+    case Invocation::Command::SetAddress:
+        break;
+    }
+    return exitCode(DeviceCommand(invocation).run());
 }

@@ -1,0 +1,38 @@
+#ifndef PACER_H
+#define PACER_H
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+// Calls a function for items 0..count-1 in order, no more than `ratePerSecond` calls in any
+// second, from the running event loop: the first at once, the rest as their time comes, in
+// bursts no longer than one timer tick.
+class Pacer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Pacer(int ratePerSecond, QObject *parent = nullptr);
+
+    // finished() follows the last call (at once, from the event loop, when count is 0).
+    void start(int count, const std::function<void(int index)> &call);
+    qint64 elapsedMs() const { return m_clock.isValid() ? m_clock.elapsed() : 0; }
+
+signals:
+    void finished();
+
+private:
+    void callDue();
+
+    int m_ratePerSecond;
+    int m_count = 0;
+    int m_next = 0;
+    std::function<void(int)> m_call;
+    QTimer m_tick;
+    QElapsedTimer m_clock;
+};
+
+#endif // PACER_H

@@ -1,0 +1,394 @@
+#include "clirun.h"
+#include "segment.h"
+#include "simulatorprocess.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+namespace {
+
+const QHostAddress workstation(QStringLiteral("10.77.0.1"));
+constexpr quint16 devicePort = 7800;
+
+QJsonObject device(const QString &name, const QString &ip, int serial, const QJsonObject &more = {})
+{
+    QJsonObject object { { "name", name }, { "ip", ip }, { "serial", serial }, { "ntp", 1 } };
+    for (auto it = more.begin(); it != more.end(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
+// Fifty devices whose clocks run 100 s ahead, as found on a new plant.
+QJsonArray plant()
+{
+    QJsonArray devices;
+    for (int i = 1; i <= 50; ++i)
+        devices.append(device(QStringLiteral("PLANT-%1").arg(i, 2, 10, QLatin1Char('0')),
+                              QStringLiteral("10.77.1.%1").arg(i), 1000 + i,
+                              { { "offset", 100 } }));
+    return devices;
+}
+
+// A few devices with every trait a plan can trip over.
+QJsonArray workshop()
+{
+    return { device("A", "10.77.1.1", 1),
+             device("B", "10.77.1.2", 2),
+             device("C", "10.77.1.3", 3, { { "eeprom", "10.77.1.30" } }),
+             device("D1", "10.77.1.4", 4),
+             device("D2", "10.77.1.5", 4),
+             device("DEAF", "10.77.1.6", 6, { { "commands", 0 }, { "offset", 50 } }),
+             device("NONTP", "10.77.1.7", 7, { { "ntp", 0 } }) };
+}
+
+QMap<int, QString> storedAddresses(const QByteArray &scanJson)
+{
+    QMap<int, QString> stored;
+    const QJsonArray devices
+        = QJsonDocument::fromJson(scanJson).object().value("devices").toArray();
+    for (const QJsonValue value : devices)
+        stored.insert(value["serial"].toInt(), value["stored_address"].toString());
+    return stored;
+}
+
+int countOf(const QByteArray &text, const QByteArray &word)
+{
+    return int(text.count(word));
+}
+
+} // namespace
+
+// Commissioning with setuptool-cli plan and apply, against simulated devices in the virtual
+// segment: the plan made, checked whole, carried out, verified and carried out again.
+class tst_CliPlan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void commissionFiftyDevices();
+    void faultsStopTheWholePlan_data();
+    void faultsStopTheWholePlan();
+    void skipBadSendsTheSoundLines();
+    void deviceIgnoringCommandsFails();
+    void dryRunSendsNothing();
+    void planTakesFreeAddresses_data();
+    void planTakesFreeAddresses();
+    void unusablePlans_data();
+    void unusablePlans();
+
+private:
+    QString writePlan(const QByteArray &text);
+    // Every command the devices received since the simulator started.
+    QList<QJsonObject> commands();
+
+    QTemporaryDir scratch;
+    std::unique_ptr<SimulatorProcess> simulator;
+};
+
+void tst_CliPlan::initTestCase()
+{
+    REQUIRE_SEGMENT();
+    QVERIFY(!qEnvironmentVariableIsEmpty("SETUPTOOL_CLI"));
+    QVERIFY(scratch.isValid());
+    for (const auto &[file, devices] :
+         { std::pair { "plant.json", plant() }, std::pair { "workshop.json", workshop() } }) {
+        QFile config(scratch.filePath(file));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QJsonDocument(QJsonObject { { "devices", devices } }).toJson());
+    }
+}
+
+void tst_CliPlan::init()
+{
+    simulator = std::make_unique<SimulatorProcess>();
+    const bool big = QByteArray(QTest::currentTestFunction()) == "commissionFiftyDevices";
+    QVERIFY(
+        simulator->start({ "--config", scratch.filePath(big ? "plant.json" : "workshop.json") }));
+}
+
+void tst_CliPlan::cleanup()
+{
+    simulator.reset();
+}
+
+QString tst_CliPlan::writePlan(const QByteArray &text)
+{
+    const QString path = scratch.filePath("plan.csv");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+        return QString();
+    return path;
+}
+
+QList<QJsonObject> tst_CliPlan::commands()
+{
+    // Everything sent before this call has been logged once the marker has.
+    if (!simulator->sync(workstation, QHostAddress("10.77.1.1"), devicePort))
+        qWarning("the simulator did not log the sync marker");
+    return simulator->events("command");
+}
+
+void tst_CliPlan::commissionFiftyDevices()
+{
+    const CliRun plan = runCli({ "plan", "--range", "10.77.5.1-10.77.5.250", "--set-time" });
+    QVERIFY2(plan.exitCode == 0, plan.text());
+    const QStringList lines = QString::fromUtf8(plan.out).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 51);
+    QCOMPARE(lines.first(), "serial,name,current_address,stored_address,new_address,set_time");
+    // In the order of the devices' addresses, each given the next address of the range.
+    for (int i = 1; i <= 50; ++i)
+        QCOMPARE(lines.at(i),
+                 QStringLiteral("%1,PLANT-%2,10.77.1.%3,10.77.1.%3,10.77.5.%3,yes")
+                     .arg(1000 + i)
+                     .arg(i, 2, 10, QLatin1Char('0'))
+                     .arg(i));
+
+    const QString path = writePlan(plan.out);
+    const QString logPath = scratch.filePath("apply.jsonl");
+    const CliRun apply = runCli({ "apply", path, "--log", logPath, "--rate", "500" });
+    QVERIFY2(apply.exitCode == 0, apply.text());
+    QCOMPARE(countOf(apply.out, "\ndone "), 49); // the first line has no newline before it
+    QVERIFY2(apply.out.startsWith("done "), apply.text());
+    QVERIFY2(apply.out.contains("50 line(s): 50 done, 0 already in effect, 0 failed, 0 skipped; "
+                                "100 command(s) sent"),
+             apply.text());
+    QVERIFY2(apply.out.contains("50 of 50 changed line(s) verified"), apply.text());
+
+    // The devices got one command of each kind, from the workstation's device port.
+    const QList<QJsonObject> received = commands();
+    QCOMPARE(received.size(), 100);
+    QMap<QString, QString> storedBy;
+    int setTimes = 0;
+    for (const QJsonObject &command : received) {
+        QCOMPARE(command.value("from").toString(), workstation.toString());
+        QCOMPARE(command.value("from_port").toInt(), int(devicePort));
+        if (command.value("kind") == "settings")
+            storedBy.insert(command.value("at").toString(), command.value("address").toString());
+        else
+            setTimes += qAbs(command.value("clock_offset").toDouble()) < 2 ? 1 : 0;
+    }
+    QCOMPARE(storedBy.size(), 50);
+    QCOMPARE(storedBy.value("10.77.1.37"), "10.77.5.37");
+    QCOMPARE(setTimes, 50);
+
+    // One log line per command.
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> logLines = log.readAll().split('\n');
+    QCOMPARE(logLines.size(), 101);
+    const QJsonObject first = QJsonDocument::fromJson(logLines.first()).object();
+    QCOMPARE(first.value("plan_line").toInt(), 2);
+    QVERIFY(first.contains("bytes_hex"));
+
+    const QMap<int, QString> stored = storedAddresses(runCli({ "scan", "--format", "json" }).out);
+    for (int i = 1; i <= 50; ++i)
+        QCOMPARE(stored.value(1000 + i), QStringLiteral("10.77.5.%1").arg(i));
+
+    // Applied again: everything is in effect and nothing goes out.
+    simulator->clear();
+    const CliRun again = runCli({ "apply", path, "--log", logPath });
+    QVERIFY2(again.exitCode == 0, again.text());
+    QCOMPARE(countOf(again.out, "in-effect "), 50);
+    QVERIFY2(again.out.contains("50 line(s): 0 done, 50 already in effect, 0 failed, 0 skipped; "
+                                "nothing sent"),
+             again.text());
+    QCOMPARE(commands().size(), 0);
+    QVERIFY(log.seek(0));
+    QCOMPARE(log.readAll().count('\n'), 100);
+}
+
+void tst_CliPlan::faultsStopTheWholePlan_data()
+{
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("fault");
+
+    // Each plan also holds a sound line, which must not go out either.
+    const QByteArray header = "serial,new_address\n2,10.77.2.2\n";
+    QTest::newRow("unknown serial") << header + "99,10.77.2.9\n"
+                                    << "line 3 (serial 99): no device with serial 99 answered";
+    QTest::newRow("serial planned twice") << header + "1,10.77.2.1\n1,10.77.2.8\n"
+                                          << "serial 1 is planned on lines 3, 4";
+    QTest::newRow("serial heard twice")
+        << header + "4,10.77.2.4\n"
+        << "serial 4 answers at 10.77.1.4 and 10.77.1.5: two devices carry one serial";
+    QTest::newRow("one address for two devices") << header + "1,10.77.2.2\n"
+                                                 << "10.77.2.2 is planned for lines 2, 3";
+    QTest::newRow("address of a device not in the plan")
+        << header + "1,10.77.1.3\n"
+        << "10.77.1.3 is in use by C, serial 3, 10.77.1.3";
+    QTest::newRow("stored address of a device not in the plan")
+        << header + "1,10.77.1.30\n"
+        << "10.77.1.30 is in use by C, serial 3, 10.77.1.3, as its stored address";
+    QTest::newRow("address of a device that stays")
+        << QByteArray("serial,new_address,set_time\n2,,yes\n1,10.77.1.2,no\n")
+        << "line 3 (serial 1): 10.77.1.2 is in use by B, serial 2, 10.77.1.2";
+    QTest::newRow("this machine's address") << header + "1,10.77.0.1\n"
+                                            << "10.77.0.1 is in use by this machine";
+    QTest::newRow("outside the subnet")
+        << header + "1,10.78.0.9\n"
+        << "10.78.0.9 is outside 10.77.0.0/16, the subnet the device was heard on";
+    QTest::newRow("subnet broadcast") << header + "1,10.77.255.255\n"
+                                      << "10.77.255.255 is the broadcast address of 10.77.0.0/16";
+    QTest::newRow("multicast") << header + "1,224.0.0.9\n"
+                               << "224.0.0.9 is a multicast address";
+    QTest::newRow("not an address")
+        << header + "1,10.77.2.300\n"
+        << "line 3 (serial 1): new_address \"10.77.2.300\" is not an IPv4";
+    QTest::newRow("bad set_time") << QByteArray(
+        "serial,new_address,set_time\n2,10.77.2.2,no\n1,10.77.2.1,maybe\n")
+                                  << "set_time \"maybe\" is not yes or no";
+    QTest::newRow("cells missing") << header + "1\n"
+                                   << "line 3: it has 1 cell(s), the header 2";
+}
+
+void tst_CliPlan::faultsStopTheWholePlan()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, fault);
+    const CliRun run = runCli({ "apply", writePlan(plan) });
+    QVERIFY2(run.exitCode == 6, run.text());
+    QVERIFY2(run.err.contains("the plan is refused, nothing was sent"), run.text());
+    QVERIFY2(QString::fromUtf8(run.err).contains(fault), run.text());
+    QVERIFY2(run.out.contains("plan refused: nothing sent"), run.text());
+    QCOMPARE(commands().size(), 0);
+
+    const CliRun dryRun = runCli({ "apply", writePlan(plan), "--dry-run" });
+    QCOMPARE(dryRun.exitCode, 6);
+}
+
+void tst_CliPlan::skipBadSendsTheSoundLines()
+{
+    const QString path = writePlan("serial,new_address\n1,10.77.1.3\n2,10.77.2.2\n99,10.77.2.9\n");
+    const CliRun run = runCli({ "apply", path, "--skip-bad" });
+    QVERIFY2(run.exitCode == 1, run.text());
+    QVERIFY2(run.err.contains("skipping 2 of 3 line(s) with faults"), run.text());
+    QVERIFY2(run.out.contains("done       line 3: B, serial 2, 10.77.1.2: stored address "
+                              "10.77.2.2"),
+             run.text());
+    QVERIFY2(run.out.contains("3 line(s): 1 done, 0 already in effect, 0 failed, 2 skipped"),
+             run.text());
+    const QList<QJsonObject> received = commands();
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received.first().value("at").toString(), "10.77.1.2");
+}
+
+void tst_CliPlan::deviceIgnoringCommandsFails()
+{
+    const QString path = writePlan(
+        "serial,new_address,set_time\n6,10.77.2.6,yes\n1,10.77.2.1,no\n7,10.77.2.7,yes\n");
+    const CliRun run = runCli({ "apply", path, "--format", "json" });
+    QVERIFY2(run.exitCode == 1, run.text());
+    const QJsonObject document = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(document.value("format").toString(), "setuptool-cli/apply");
+    const QJsonArray lines = document.value("lines").toArray();
+    QCOMPARE(lines.size(), 3);
+
+    // It took both commands and changed nothing: the rescan and its clock say so.
+    QCOMPARE(lines.at(0)["state"].toString(), "failed");
+    QCOMPARE(lines.at(0)["sent"].toArray(), (QJsonArray { "set-address", "set-time" }));
+    QCOMPARE(lines.at(0)["stored_address_after"].toString(), "10.77.1.6");
+    const QString detail = lines.at(0)["detail"].toString();
+    QVERIFY2(detail.contains("it still stores 10.77.1.6, not 10.77.2.6"), qPrintable(detail));
+    QVERIFY2(detail.contains("its clock is +50."), qPrintable(detail));
+    QCOMPARE(lines.at(1)["state"].toString(), "done");
+    // NTP off: its clock is set but cannot be read back, which is no failure.
+    QCOMPARE(lines.at(2)["state"].toString(), "done");
+    QVERIFY(lines.at(2)["detail"].toString().contains("not read back: NTP is off"));
+    QCOMPARE(document.value("summary")["failed"].toInt(), 1);
+    QCOMPARE(commands().size(), 5);
+}
+
+void tst_CliPlan::dryRunSendsNothing()
+{
+    const QString path
+        = writePlan("serial,new_address,set_time\n1,10.77.2.1,no\n2,10.77.1.2,yes\n");
+    const CliRun run = runCli({ "apply", path, "--dry-run" });
+    QVERIFY2(run.exitCode == 0, run.text());
+    QVERIFY2(run.out.contains("would-send line 2: A, serial 1, 10.77.1.1: would send set-address "
+                              "10.77.2.1 from 10.77.0.1 (ws1)"),
+             run.text());
+    // B's address is in effect; its clock is right already, so nothing is due for it either.
+    QVERIFY2(run.out.contains("in-effect  line 3: B"), run.text());
+    QVERIFY2(run.out.contains("dry run: 1 line(s) would send, nothing sent"), run.text());
+    QCOMPARE(commands().size(), 0);
+}
+
+void tst_CliPlan::planTakesFreeAddresses_data()
+{
+    QTest::addColumn<QString>("range");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("newAddresses"); // in the devices' order
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("devices keep addresses of the range they hold")
+        << "10.77.1.1-10.77.1.40" << 0
+        << QStringList { "10.77.1.1", "10.77.1.2", "10.77.1.30", "10.77.1.4",
+                         "10.77.1.5", "10.77.1.6", "10.77.1.7" }
+        << "serial 4 answers at more than one address";
+    QTest::newRow("addresses in use skipped")
+        << "10.77.1.3-10.77.1.12" << 0
+        << QStringList { "10.77.1.8", "10.77.1.9", "10.77.1.10", "10.77.1.4",
+                         "10.77.1.5", "10.77.1.6", "10.77.1.7" }
+        << "serial 4 answers at more than one address";
+    QTest::newRow("range too small")
+        << "10.77.9.1-10.77.9.3" << 6 << QStringList { "10.77.9.1", "10.77.9.2", "10.77.9.3" }
+        << "not planned: D2, serial 4, 10.77.1.5: no free address of "
+           "10.77.9.1-10.77.9.3 left in 10.77.0.0/16";
+    QTest::newRow("range outside the subnet")
+        << "10.78.0.1-10.78.0.9" << 6 << QStringList {} << "not planned: A, serial 1, 10.77.1.1";
+}
+
+void tst_CliPlan::planTakesFreeAddresses()
+{
+    QFETCH(QString, range);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, newAddresses);
+    QFETCH(QString, message);
+    const CliRun run = runCli({ "plan", "--range", range });
+    QVERIFY2(run.exitCode == exitCode, run.text());
+    QVERIFY2(QString::fromUtf8(run.err).contains(message), run.text());
+    QStringList planned;
+    for (const QString &line : QString::fromUtf8(run.out).split("\r\n", Qt::SkipEmptyParts).mid(1))
+        planned.append(line.split(',').value(4));
+    QCOMPARE(planned, newAddresses);
+    QCOMPARE(commands().size(), 0);
+}
+
+void tst_CliPlan::unusablePlans_data()
+{
+    QTest::addColumn<QByteArray>("plan"); // empty: no such file
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no such file") << QByteArray() << 2 << "cannot read the plan";
+    QTest::newRow("no new_address column") << QByteArray("serial,address\n1,10.77.2.1\n") << 6
+                                           << "line 1: the header has no \"new_address\" column";
+    QTest::newRow("column named twice") << QByteArray("serial,new_address,serial\n1,10.77.2.1,1\n")
+                                        << 6 << "line 1: column \"serial\" is named twice";
+    QTest::newRow("quote left open")
+        << QByteArray("serial,new_address\n\"1,10.77.2.1\n") << 6 << "line 2: a quote is opened";
+    QTest::newRow("header only") << QByteArray("serial,new_address\r\n") << 6 << "it has no lines";
+}
+
+void tst_CliPlan::unusablePlans()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString path = plan.isEmpty() ? scratch.filePath("missing.csv") : writePlan(plan);
+    const CliRun run = runCli({ "apply", path });
+    QVERIFY2(run.exitCode == exitCode, run.text());
+    QVERIFY2(QString::fromUtf8(run.err).contains(message), run.text());
+    // The plan is read before anything else: not even a probe goes out.
+    QVERIFY(simulator->sync(workstation, QHostAddress::Broadcast, 4800));
+    QCOMPARE(simulator->events("probe").size(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_CliPlan)
+#include "tst_cliplan.moc"
