@@ -1,6 +1,7 @@
 #include "addressrules.h"
 #include "deviceselector.h"
 #include "inventory.h"
+#include "plan.h"
 #include "textescape.h"
 
 #include <QJsonDocument>
@@ -83,6 +84,8 @@ private slots:
     void deviceSelection();
     void healthNotes_data();
     void healthNotes();
+    void planReading_data();
+    void planReading();
 };
 
 void tst_CliUnits::terminalText_data()
@@ -299,6 +302,80 @@ void tst_CliUnits::healthNotes()
         found.append(deviceCodes.join(QLatin1Char(' ')));
     }
     QCOMPARE(found, codes);
+}
+
+void tst_CliUnits::planReading_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    // What was read: "LINE SERIAL ADDRESS yes|no" per line, "LINE fault: ..." for a faulty one,
+    // or "error: ..." when the plan as a whole cannot be read.
+    QTest::addColumn<QStringList>("read");
+
+    QTest::newRow("as plan writes it")
+        << QByteArray("serial,name,current_address,stored_address,new_address,set_time\r\n"
+                      "65536,\"'=x,\"\"y\"\"\",10.77.1.1,10.77.1.1,10.77.5.1,yes\r\n"
+                      "-5,\"-5\",10.77.1.2,10.77.1.2,10.77.5.2,no\r\n")
+        << QStringList { "2 65536 10.77.5.1 yes", "3 -5 10.77.5.2 no" };
+    QTest::newRow("by hand: columns in any order, blanks, LF, a byte-order mark")
+        << QByteArray("\xEF\xBB\xBFNew_Address , Serial\n 10.77.5.9 ,  7 \n\n10.77.5.8,8")
+        << QStringList { "2 7 10.77.5.9 no", "4 8 10.77.5.8 no" };
+    QTest::newRow("set_time words")
+        << QByteArray("serial,new_address,set_time\n1,,YES\n2,,true\n3,10.77.5.3,1\n"
+                      "4,10.77.5.4,\n5,10.77.5.5,False\n")
+        << QStringList { "2 1 - yes", "3 2 - yes", "4 3 10.77.5.3 yes", "5 4 10.77.5.4 no",
+                         "6 5 10.77.5.5 no" };
+    QTest::newRow("a line break inside quotes counts")
+        << QByteArray("serial,name,new_address\n1,\"two\nlines\",10.77.5.1\n2,x,10.77.5.2\n")
+        << QStringList { "2 1 10.77.5.1 no", "4 2 10.77.5.2 no" };
+    QTest::newRow("faulty lines are kept with their faults")
+        << QByteArray("serial,new_address,set_time\nx1,10.77.5.1,no\n2,010.77.5.2,no\n3,,no\n"
+                      "4,10.77.5.4\n5,10.77.5.5,perhaps\n")
+        << QStringList { "2 fault: serial \"x1\" is not a whole number that fits a device's "
+                         "serial",
+                         "3 fault: new_address \"010.77.5.2\" is not an IPv4 address (four "
+                         "decimal octets, no leading zeros)",
+                         "4 fault: it asks for nothing: no new_address, set_time no",
+                         "5 fault: it has 2 cell(s), the header 3",
+                         "6 fault: set_time \"perhaps\" is not yes or no (nor 1/0, true/false)" };
+    QTest::newRow("serial beyond 32 bits")
+        << QByteArray("serial,new_address\n4294967296,10.77.5.1\n")
+        << QStringList { "2 fault: serial \"4294967296\" is not a whole number that fits a "
+                         "device's serial" };
+    QTest::newRow("no serial column")
+        << QByteArray("name,new_address\nA,10.77.5.1\n")
+        << QStringList { "error: line 1: the header has no \"serial\" column; a plan needs "
+                         "serial and new_address (set_time optional)" };
+    QTest::newRow("quote never closed") << QByteArray("serial,new_address\n\"1,10.77.5.1\n")
+                                        << QStringList { "error: line 2: a quote is opened and "
+                                                         "never closed" };
+    QTest::newRow("text after a closing quote")
+        << QByteArray("serial,new_address\n\"1\"x,10.77.5.1\n")
+        << QStringList { "error: line 2: text after a quoted cell's closing quote" };
+    QTest::newRow("empty") << QByteArray("\n\n")
+                           << QStringList { "error: the plan is empty: it needs a header line "
+                                            "such as \"serial,new_address\"" };
+}
+
+void tst_CliUnits::planReading()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, read);
+    const Plan::Read plan = Plan::read(text);
+    QStringList found;
+    if (!plan.error.isEmpty())
+        found.append(QStringLiteral("error: ") + plan.error);
+    for (const PlanLine &line : plan.lines) {
+        if (!line.fault.isEmpty())
+            found.append(QStringLiteral("%1 fault: %2").arg(line.lineNumber).arg(line.fault));
+        else
+            found.append(QStringLiteral("%1 %2 %3 %4")
+                             .arg(line.lineNumber)
+                             .arg(line.serial)
+                             .arg(line.newAddress ? AddressRules::format(*line.newAddress)
+                                                  : QStringLiteral("-"),
+                                  line.setTime ? QStringLiteral("yes") : QStringLiteral("no")));
+    }
+    QCOMPARE(found, read);
 }
 
 QTEST_GUILESS_MAIN(tst_CliUnits)
