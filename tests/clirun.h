@@ -7,8 +7,8 @@
 #include <QStringList>
 
 // setuptool-cli as a user runs it: the built program (SETUPTOOL_CLI), its exit status and both
-// output streams. Scans wait half a second for replies; the simulated devices answer within
-// milliseconds.
+// output streams. Scans wait half a second for replies unless the arguments say --wait; the
+// simulated devices answer within milliseconds.
 struct CliRun
 {
     int exitCode = -1;
@@ -28,7 +28,8 @@ struct CliRun
 inline CliRun runCli(QStringList arguments, const QByteArray &input = QByteArray(),
                      int timeoutMs = 30000)
 {
-    if (!arguments.isEmpty() && !arguments.contains(QStringLiteral("--help")))
+    if (!arguments.isEmpty() && !arguments.contains(QStringLiteral("--help"))
+        && !arguments.contains(QStringLiteral("--wait")))
         arguments << QStringLiteral("--wait") << QStringLiteral("500");
     QProcess process;
     process.start(QString::fromLocal8Bit(qgetenv("SETUPTOOL_CLI")), arguments);
