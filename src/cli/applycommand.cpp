@@ -44,23 +44,18 @@ ExitStatus ApplyCommand::run()
     if (!readPlan(&planLines, &status))
         return status;
 
+    // The log is opened before anything goes out, so that one that cannot be written stops it.
     QString error;
-    const auto from = ScanRun::addresses(m_invocation, &error, &status);
-    if (!from) {
-        Console::error(error);
-        return status;
-    }
     CommandLog log;
     if (!m_invocation.logPath.isEmpty() && !m_invocation.dryRun
         && !log.open(m_invocation.logPath, &error)) {
         Console::error(error);
         return ExitStatus::Usage;
     }
-    ScanReport scan;
-    if (!ScanRun::run(*from, m_invocation, &scan, &error)) {
-        Console::error(error);
-        return ExitStatus::NetworkUnusable;
-    }
+    const std::optional<ScanReport> found = ScanRun::firstScan(m_invocation, &status);
+    if (!found)
+        return status;
+    const ScanReport &scan = *found;
 
     const QList<PlanStep> steps
         = PlanCheck::check(planLines, scan.devices, LocalInterfaces::ipv4Addresses());
@@ -89,7 +84,7 @@ ExitStatus ApplyCommand::run()
         return finish(false, true);
 
     send(log.isOpen() ? &log : nullptr);
-    if (m_commandsSent > 0 && !rescan(*from))
+    if (m_commandsSent > 0 && !rescan(scan.scannedFrom))
         return ExitStatus::NetworkUnusable;
     clocks.clear();
     for (int i = 0; i < m_lines.size(); ++i) {

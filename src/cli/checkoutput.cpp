@@ -1,5 +1,6 @@
 #include "checkoutput.h"
 
+#include "outputwriter.h"
 #include "textescape.h"
 
 #include <QJsonArray>
@@ -33,29 +34,6 @@ QString stateText(State state)
         break;
     }
     return QStringLiteral("not checkable");
-}
-
-QString padded(const QString &text, int width)
-{
-    return text.leftJustified(width, QLatin1Char(' '));
-}
-
-QString aligned(const QList<QStringList> &rows)
-{
-    QList<int> widths(rows.first().size(), 0);
-    for (const QStringList &row : rows) {
-        for (int column = 0; column < row.size(); ++column)
-            widths[column] = qMax(widths.at(column), int(row.at(column).size()));
-    }
-    QString text;
-    for (const QStringList &row : rows) {
-        QString line;
-        for (int column = 0; column < row.size(); ++column)
-            line += column == row.size() - 1 ? row.at(column)
-                                             : padded(row.at(column), widths.at(column) + 2);
-        text += line + QLatin1Char('\n');
-    }
-    return text;
 }
 
 QJsonValue optionalSeconds(const std::optional<double> &value)
@@ -93,15 +71,6 @@ QJsonObject deviceJson(const ClockReading &reading)
     return object;
 }
 
-QJsonArray notesJson(const QList<HealthNote> &notes)
-{
-    QJsonArray array;
-    for (const HealthNote &note : notes)
-        array.append(QJsonObject { { QStringLiteral("code"), note.code },
-                                   { QStringLiteral("text"), note.text } });
-    return array;
-}
-
 } // namespace
 
 namespace CheckOutput {
@@ -134,7 +103,7 @@ QByteArray table(const CheckRun &run)
                       heard ? QString::number(sntp.leap) : none,
                       reading.reason.isEmpty() ? none : reading.reason });
     }
-    QString text = aligned(rows);
+    QString text = OutputWriter::aligned(rows);
     text += QStringLiteral("\nfound %1, checked %2, answered %3, unsynchronised %4, no answer %5, "
                            "not checkable %6\n")
                 .arg(report.found)
@@ -206,7 +175,7 @@ QByteArray json(const CheckRun &run)
         { QStringLiteral("summary"), summary },
         { QStringLiteral("settings"), settings },
         { QStringLiteral("statistics"), statistics },
-        { QStringLiteral("notes"), notesJson(run.notes) },
+        { QStringLiteral("notes"), OutputWriter::notesJson(run.notes) },
     };
     return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson(QJsonDocument::Indented));
 }

@@ -32,15 +32,6 @@ QStringList noteCodes(const DeviceEntry &device)
     return codes;
 }
 
-QJsonArray notesJson(const QList<HealthNote> &notes)
-{
-    QJsonArray array;
-    for (const HealthNote &note : notes)
-        array.append(QJsonObject { { QStringLiteral("code"), note.code },
-                                   { QStringLiteral("text"), note.text } });
-    return array;
-}
-
 QJsonObject deviceJson(const DeviceEntry &device)
 {
     const DeviceProtocol::Reply &reply = device.reply;
@@ -62,7 +53,7 @@ QJsonObject deviceJson(const DeviceEntry &device)
                         { QStringLiteral("subnet"), device.heardOn.subnet().text() } } },
         { QStringLiteral("replies"), device.replies },
         { QStringLiteral("first_reply_ms"), device.firstReplyMs },
-        { QStringLiteral("notes"), notesJson(device.notes) },
+        { QStringLiteral("notes"), OutputWriter::notesJson(device.notes) },
     };
 }
 
@@ -72,6 +63,34 @@ QString padded(const QString &text, int width)
 }
 
 } // namespace
+
+QString OutputWriter::aligned(const QList<QStringList> &rows)
+{
+    QList<int> widths(rows.isEmpty() ? 0 : rows.first().size(), 0);
+    for (const QStringList &row : rows) {
+        for (int column = 0; column < row.size() && column < widths.size(); ++column)
+            widths[column] = qMax(widths.at(column), int(row.at(column).size()));
+    }
+    QString text;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int column = 0; column < row.size(); ++column) {
+            const bool last = column == row.size() - 1;
+            line += last ? row.at(column) : padded(row.at(column), widths.value(column) + 2);
+        }
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QJsonArray OutputWriter::notesJson(const QList<HealthNote> &notes)
+{
+    QJsonArray array;
+    for (const HealthNote &note : notes)
+        array.append(QJsonObject { { QStringLiteral("code"), note.code },
+                                   { QStringLiteral("text"), note.text } });
+    return array;
+}
 
 std::unique_ptr<OutputWriter> OutputWriter::create(Format format)
 {
@@ -113,20 +132,7 @@ QByteArray TableWriter::write(const ScanReport &report) const
                       device.heardOn.address.toString(),
                       codes.isEmpty() ? QStringLiteral("-") : codes.join(QLatin1Char(',')) });
     }
-    QList<int> widths(rows.first().size(), 0);
-    for (const QStringList &row : rows) {
-        for (int column = 0; column < row.size(); ++column)
-            widths[column] = qMax(widths.at(column), int(row.at(column).size()));
-    }
-    QString text;
-    for (const QStringList &row : rows) {
-        QString line;
-        for (int column = 0; column < row.size(); ++column) {
-            const bool last = column == row.size() - 1;
-            line += last ? row.at(column) : padded(row.at(column), widths.at(column) + 2);
-        }
-        text += line + QLatin1Char('\n');
-    }
+    QString text = aligned(rows);
     bool first = true;
     for (const DeviceEntry &device : report.devices) {
         for (const HealthNote &note : device.notes) {
@@ -169,7 +175,7 @@ QByteArray JsonWriter::write(const ScanReport &report) const
         { QStringLiteral("version"), version },
         { QStringLiteral("scanned_from"), from },
         { QStringLiteral("devices"), devices },
-        { QStringLiteral("notes"), notesJson(report.notes) },
+        { QStringLiteral("notes"), OutputWriter::notesJson(report.notes) },
         { QStringLiteral("statistics"), statistics },
     };
     return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson(QJsonDocument::Indented));

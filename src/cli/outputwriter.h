@@ -4,6 +4,7 @@
 #include "inventory.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QList>
 #include <QString>
 
@@ -32,6 +33,12 @@ public:
     static std::unique_ptr<OutputWriter> create(Format format);
     // "table", "json", "csv"; nothing for anything else.
     static std::optional<Format> formatNamed(const QString &name);
+
+    // Rows as columns two blanks apart, each as wide as its widest cell; the last column is not
+    // padded. Every command's table is laid out so.
+    static QString aligned(const QList<QStringList> &rows);
+    // [{"code": ..., "text": ...}], as every JSON document lists notes.
+    static QJsonArray notesJson(const QList<HealthNote> &notes);
 };
 
 // Aligned columns for a person, then the health notes in full.

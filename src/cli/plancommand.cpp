@@ -56,18 +56,11 @@ namespace {
 
 ExitStatus run(const Invocation &invocation)
 {
-    QString error;
     ExitStatus status = ExitStatus::Success;
-    const auto from = ScanRun::addresses(invocation, &error, &status);
-    if (!from) {
-        Console::error(error);
+    const std::optional<ScanReport> found = ScanRun::firstScan(invocation, &status);
+    if (!found)
         return status;
-    }
-    ScanReport scan;
-    if (!ScanRun::run(*from, invocation, &scan, &error)) {
-        Console::error(error);
-        return ExitStatus::NetworkUnusable;
-    }
+    const ScanReport &scan = *found;
 
     QSet<quint32> inUse;
     QHash<qint32, int> sightings;

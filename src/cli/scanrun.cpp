@@ -135,4 +135,17 @@ bool run(const QList<LocalAddress> &from, const Invocation &invocation, ScanRepo
     return true;
 }
 
+std::optional<ScanReport> firstScan(const Invocation &invocation, ExitStatus *status)
+{
+    QString error;
+    const auto from = addresses(invocation, &error, status);
+    ScanReport report;
+    if (from && run(*from, invocation, &report, &error))
+        return report;
+    if (from)
+        *status = ExitStatus::NetworkUnusable;
+    Console::error(error);
+    return std::nullopt;
+}
+
 } // namespace ScanRun

@@ -25,6 +25,10 @@ std::optional<QList<LocalAddress>> addresses(const Invocation &invocation, QStri
 bool run(const QList<LocalAddress> &from, const Invocation &invocation, ScanReport *report,
          QString *error, const std::function<bool(const Sighting &)> &enough = {});
 
+// addresses() and run() in one, with any error on stderr: the scan a command starts with.
+// Nothing, with *status, when it could not be made.
+std::optional<ScanReport> firstScan(const Invocation &invocation, ExitStatus *status);
+
 } // namespace ScanRun
 
 #endif // SCANRUN_H
