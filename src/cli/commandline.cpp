@@ -43,7 +43,7 @@ namespace {
           "                              next restart\n"
           "  check                       read every device's clock over SNTP; with\n"
           "                              --warn/--crit, a monitoring plugin\n"
-          "  plan --range A.B.C.D-E.F.G.H  write a commissioning plan (CSV) giving every\n"
+          "  plan --range FIRST-LAST     write a commissioning plan (CSV) giving every\n"
           "                              device an address of the range\n"
           "  apply PLAN                  carry out a plan: check it whole, send, verify\n"
           "  help [COMMAND]              this text, or a command's options\n"
