@@ -101,13 +101,14 @@ ExitStatus ApplyCommand::run()
 // plan that cannot be read as a plan is a plan fault. Either way nothing is scanned or sent.
 bool ApplyCommand::readPlan(QList<PlanLine> *lines, ExitStatus *status) const
 {
+    const bool fromStdin = m_invocation.planPath == QLatin1String("-");
+    const QString name = fromStdin ? QStringLiteral("on stdin") : m_invocation.planPath;
     QFile file;
-    const bool opened = m_invocation.planPath == QLatin1String("-")
+    const bool opened = fromStdin
         ? file.open(stdin, QIODevice::ReadOnly)
         : (file.setFileName(m_invocation.planPath), file.open(QIODevice::ReadOnly));
     if (!opened) {
-        Console::error(QStringLiteral("cannot read the plan %1: %2")
-                           .arg(m_invocation.planPath, file.errorString()));
+        Console::error(QStringLiteral("cannot read the plan %1: %2").arg(name, file.errorString()));
         *status = ExitStatus::Usage;
         return false;
     }
@@ -117,8 +118,7 @@ bool ApplyCommand::readPlan(QList<PlanLine> *lines, ExitStatus *status) const
     if (!plan.error.isEmpty() || plan.lines.isEmpty()) {
         Console::error(
             QStringLiteral("the plan %1 cannot be used: %2; nothing was sent")
-                .arg(m_invocation.planPath,
-                     plan.error.isEmpty() ? QStringLiteral("it has no lines") : plan.error));
+                .arg(name, plan.error.isEmpty() ? QStringLiteral("it has no lines") : plan.error));
         *status = ExitStatus::PlanFaults;
         return false;
     }
