@@ -61,7 +61,9 @@ ExitStatus ApplyCommand::run()
         = PlanCheck::check(planLines, scan.devices, LocalInterfaces::ipv4Addresses());
     bool faulty = false;
     for (const PlanStep &step : steps) {
-        m_lines.append({ step, {}, {}, {}, {}, {}, {}, {}, {}, {} });
+        Line line;
+        line.step = step;
+        m_lines.append(line);
         faulty = faulty || !step.sound();
     }
     if (faulty && !m_invocation.skipBad) {
@@ -176,9 +178,8 @@ void ApplyCommand::decide()
         const bool clockRight = line.clockBefore && line.clockBefore->answered
             && std::fabs(line.clockBefore->offsetSeconds) <= m_invocation.toleranceSeconds;
         line.sendTime = line.step.line.setTime && !clockRight;
-        line.state = !line.sendAddress && !line.sendTime ? Line::State::InEffect
-            : m_invocation.dryRun                        ? Line::State::WouldSend
-                                                         : Line::State::Failed;
+        line.state
+            = line.sendAddress || line.sendTime ? Line::State::WouldSend : Line::State::InEffect;
     }
 }
 
@@ -283,7 +284,7 @@ bool ApplyCommand::rescan(const QList<LocalAddress> &from)
 void ApplyCommand::judge()
 {
     for (Line &line : m_lines) {
-        if (line.state != Line::State::Failed)
+        if (line.state != Line::State::WouldSend)
             continue;
         QStringList faults;
         QStringList done;

@@ -26,7 +26,8 @@ private:
     // What became of one plan line.
     struct Line
     {
-        // In the order of their names in the output.
+        // In the order of their names in the output. A line to send would-send until it is
+        // judged done or failed.
         enum class State { Skipped, InEffect, WouldSend, Done, Failed };
 
         PlanStep step;
