@@ -357,11 +357,14 @@ void tst_SntpQuery::againstChrony()
     config.close();
     QProcess chrony;
     chrony.setProcessChannelMode(QProcess::MergedChannels);
-    // -x: it never sets the clock, which the namespaces share with the machine.
+    // -x: it never sets the clock, which the namespaces share with the machine. -u root: it
+    // keeps the test's user instead of dropping to _chrony, a user only chrony's install script
+    // makes (the package is unpacked, not installed, so that user may not exist).
     chrony.start(QStringLiteral("ip"),
                  { QStringLiteral("netns"), QStringLiteral("exec"),
                    Segment::deviceNamespaces().constFirst(), chronyd, QStringLiteral("-f"),
-                   config.fileName(), QStringLiteral("-d"), QStringLiteral("-x") });
+                   config.fileName(), QStringLiteral("-d"), QStringLiteral("-x"),
+                   QStringLiteral("-u"), QStringLiteral("root") });
     QVERIFY(chrony.waitForStarted());
 
     // It answers once it has read its configuration and bound its socket.
