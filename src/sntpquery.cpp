@@ -191,12 +191,13 @@ void SntpQuery::readAnswers()
 
 std::optional<SntpQuery::Result> SntpQuery::judge(const QByteArray &answer, quint64 arrivedAt) const
 {
-    Result result;
-    if (answer.size() != PacketSize) {
-        result.error = QStringLiteral("answer of %1 bytes").arg(answer.size());
-        return result;
-    }
+    // A datagram too short to carry our transmit time cannot be an answer: if it ended the
+    // query, anyone on the segment could end every query with a few bytes. Extension fields or
+    // a MAC may follow the 48 bytes of a real answer; they are not read.
+    if (answer.size() < PacketSize)
+        return std::nullopt;
     // A stale answer to an earlier query, or a forged one, does not carry our transmit time.
+    Result result;
     const quint64 originate = timestampAt(answer, 24);
     const auto ours = std::find_if(m_sent.cbegin(), m_sent.cend(), [originate](const Sent &sent) {
         return sent.stamp == originate;
@@ -217,7 +218,8 @@ std::optional<SntpQuery::Result> SntpQuery::judge(const QByteArray &answer, quin
         result.error = QStringLiteral("not a server answer (mode %1)").arg(mode);
         return result;
     }
-    if (result.version < 1 || result.version > 4) {
+    // Versions 3 and 4 share this layout; anything else is no answer we can read.
+    if (result.version != 3 && result.version != 4) {
         result.error = QStringLiteral("answer of NTP version %1").arg(result.version);
         return result;
     }
@@ -235,6 +237,11 @@ std::optional<SntpQuery::Result> SntpQuery::judge(const QByteArray &answer, quin
     }
     if (receive == 0) {
         result.error = QStringLiteral("zero receive time");
+        return result;
+    }
+    // A server cannot send its answer before it got the request; the numbers would be nonsense.
+    if (secondsBetween(transmit, receive) < 0) {
+        result.error = QStringLiteral("receive time after transmit time");
         return result;
     }
 

@@ -13,10 +13,12 @@ class QTimer;
 class QUdpSocket;
 
 // One SNTP (RFC 4330) query: client mode 3, 48 bytes, with a timeout and a number of retries.
-// Every answer is treated as untrusted: an answer that does not carry one of our transmit times
-// in its originate field, or that comes from another address or port than the one asked, is
-// ignored (it may be stale or forged) and the query keeps waiting; any other malformed answer
-// ends the query with a result that says what was wrong, never with a success.
+// Every answer is treated as untrusted: a datagram that does not carry one of our transmit times
+// in its originate field (too short to hold one, or holding another), or that comes from another
+// address or port than the one asked, is ignored and counted (it may be stale or forged) and the
+// query keeps waiting; an answer that carries our time but is malformed otherwise ends the query
+// with a result that says what was wrong, never with a success. Only the first 48 bytes of an
+// answer are read.
 class SntpQuery : public QObject
 {
     Q_OBJECT
@@ -72,7 +74,7 @@ private:
     quint64 m_generation = 0; // tells a stale deferred failure from the current query's
     QList<Sent> m_sent;
     QString m_sendError; // why the last request could not be sent
-    int m_ignored = 0; // answers from the server to none of our requests
+    int m_ignored = 0; // datagrams from the server that answer none of our requests
 };
 
 Q_DECLARE_METATYPE(SntpQuery::Result)

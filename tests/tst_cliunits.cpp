@@ -1,12 +1,17 @@
 #include "addressrules.h"
 #include "deviceselector.h"
 #include "inventory.h"
+#include "pacer.h"
 #include "plan.h"
 #include "textescape.h"
+#include "tokenbucket.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -62,10 +67,24 @@ QStringList serialsOf(const QList<DeviceEntry> &devices)
     return serials;
 }
 
+// The most events in any window of `windowNs` among sorted event times.
+int busiestWindow(const QList<qint64> &times, qint64 windowNs)
+{
+    int most = 0;
+    for (int first = 0, last = 0; last < times.size(); ++last) {
+        while (times.at(last) - times.at(first) >= windowNs)
+            ++first;
+        most = qMax(most, last - first + 1);
+    }
+    return most;
+}
+
+constexpr qint64 msNs = 1000000;
+
 } // namespace
 
 // The command-line companion's rules that need no network: how wire text is shown, which
-// addresses are taken, which device a word names, and what a scan notes.
+// addresses are taken, which device a word names, what a scan notes, and how sends are paced.
 class tst_CliUnits : public QObject
 {
     Q_OBJECT
@@ -86,6 +105,9 @@ private slots:
     void healthNotes();
     void planReading_data();
     void planReading();
+    void tokenBucket_data();
+    void tokenBucket();
+    void pacerAfterStall();
 };
 
 void tst_CliUnits::terminalText_data()
@@ -189,35 +211,40 @@ void tst_CliUnits::addressSyntax()
 void tst_CliUnits::addressRefusal_data()
 {
     QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("prefix"); // of the workstation's 10.77.0.1
     QTest::addColumn<QString>("refusedAs");
-    QTest::newRow("ordinary") << "10.77.1.20"
-                              << "";
-    QTest::newRow("all zeros") << "0.0.0.0"
-                               << "0.0.0.0";
-    QTest::newRow("limited broadcast") << "255.255.255.255"
-                                       << "broadcast";
-    QTest::newRow("multicast") << "224.0.0.251"
-                               << "multicast";
-    QTest::newRow("multicast top") << "239.255.255.255"
-                                   << "multicast";
-    QTest::newRow("loopback") << "127.0.0.1"
-                              << "loopback";
-    QTest::newRow("reserved") << "240.0.0.1"
-                              << "reserved";
-    QTest::newRow("network") << "10.77.0.0"
-                             << "network address";
-    QTest::newRow("subnet broadcast") << "10.77.255.255"
-                                      << "broadcast address of 10.77.0.0/16";
-    QTest::newRow("other subnet") << "10.78.1.1"
-                                  << "outside 10.77.0.0/16";
+    QTest::newRow("ordinary") << "10.77.1.20" << 16 << "";
+    QTest::newRow("all zeros") << "0.0.0.0" << 16 << "0.0.0.0";
+    QTest::newRow("limited broadcast") << "255.255.255.255" << 16 << "broadcast";
+    QTest::newRow("multicast") << "224.0.0.251" << 16 << "multicast";
+    QTest::newRow("multicast top") << "239.255.255.255" << 16 << "multicast";
+    QTest::newRow("loopback") << "127.0.0.1" << 16 << "loopback";
+    QTest::newRow("reserved") << "240.0.0.1" << 16 << "reserved";
+    QTest::newRow("network") << "10.77.0.0" << 16 << "network address";
+    QTest::newRow("subnet broadcast")
+        << "10.77.255.255" << 16 << "broadcast address of 10.77.0.0/16";
+    QTest::newRow("other subnet") << "10.78.1.1" << 16 << "outside 10.77.0.0/16";
+    QTest::newRow("/24 network") << "10.77.0.0" << 24 << "network address of 10.77.0.0/24";
+    QTest::newRow("/24 broadcast") << "10.77.0.255" << 24 << "broadcast address of 10.77.0.0/24";
+    QTest::newRow("/24 host") << "10.77.0.254" << 24 << "";
+    QTest::newRow("/24 beyond") << "10.77.1.1" << 24 << "outside 10.77.0.0/24";
+    QTest::newRow("/30 network") << "10.77.0.0" << 30 << "network address of 10.77.0.0/30";
+    QTest::newRow("/30 broadcast") << "10.77.0.3" << 30 << "broadcast address of 10.77.0.0/30";
+    QTest::newRow("/30 host") << "10.77.0.2" << 30 << "";
+    // A point-to-point /31 and a /32 have no network or broadcast address (RFC 3021).
+    QTest::newRow("/31 lower") << "10.77.0.0" << 31 << "";
+    QTest::newRow("/31 upper") << "10.77.0.1" << 31 << "";
+    QTest::newRow("/32 itself") << "10.77.0.1" << 32 << "";
 }
 
 void tst_CliUnits::addressRefusal()
 {
     QFETCH(QString, address);
+    QFETCH(int, prefix);
     QFETCH(QString, refusedAs);
-    const QString refusal
-        = AddressRules::refusal(*AddressRules::parse(address), workstation().subnet());
+    LocalAddress local = workstation();
+    local.prefixLength = prefix;
+    const QString refusal = AddressRules::refusal(*AddressRules::parse(address), local.subnet());
     QCOMPARE(refusal.isEmpty(), refusedAs.isEmpty());
     QVERIFY2(refusal.contains(refusedAs), qPrintable(refusal));
 }
@@ -376,6 +403,65 @@ void tst_CliUnits::planReading()
                                   line.setTime ? QStringLiteral("yes") : QStringLiteral("no")));
     }
     QCOMPARE(found, read);
+}
+
+void tst_CliUnits::tokenBucket_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("stallMs"); // no one asks for a token from 1 s on, for this long
+    QTest::newRow("200/s, steady") << 200 << 0;
+    QTest::newRow("200/s, 2 s stall") << 200 << 2000;
+    QTest::newRow("500/s, 700 ms stall") << 500 << 700;
+    QTest::newRow("3/s, 5 s stall") << 3 << 5000;
+}
+
+void tst_CliUnits::tokenBucket()
+{
+    QFETCH(int, rate);
+    QFETCH(int, stallMs);
+    // Asked every millisecond for 4 s of activity, on a clock of the test's own.
+    const int depth = TokenBucket::depthFor(rate, 5);
+    TokenBucket bucket(rate, depth);
+    bucket.start(0);
+    QList<qint64> taken;
+    int afterStall = 0;
+    for (qint64 ms = 0; ms < 4000 + stallMs; ++ms) {
+        if (ms >= 1000 && ms < 1000 + stallMs)
+            continue;
+        if (bucket.take(ms * msNs)) {
+            taken.append(ms * msNs);
+            afterStall += stallMs > 0 && ms == 1000 + stallMs ? 1 : 0;
+        }
+    }
+    QVERIFY2(busiestWindow(taken, 1000 * msNs) <= rate + depth,
+             qPrintable(QString::number(busiestWindow(taken, 1000 * msNs))));
+    QVERIFY(afterStall <= depth);
+    // The rate is kept while tokens are asked for: 4 s of asking, give or take a burst at the
+    // start and one after the stall.
+    QVERIFY2(qAbs(taken.size() - 4 * rate) <= 2 * depth, qPrintable(QString::number(taken.size())));
+}
+
+void tst_CliUnits::pacerAfterStall()
+{
+    // The event loop held up for 600 ms after the first call: the backlog may not leave at once.
+    constexpr int rate = 100;
+    Pacer pacer(rate);
+    QSignalSpy finished(&pacer, &Pacer::finished);
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> calls;
+    pacer.start(160, [&](int index) {
+        calls.append(clock.nsecsElapsed());
+        if (index == 0)
+            QThread::msleep(600);
+    });
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(calls.size(), 160);
+    const int depth = TokenBucket::depthFor(rate, 5);
+    QVERIFY2(busiestWindow(calls, 1000 * msNs) <= rate + depth,
+             qPrintable(QString::number(busiestWindow(calls, 1000 * msNs))));
+    QVERIFY2(busiestWindow(calls, 2 * msNs) <= depth,
+             qPrintable(QString::number(busiestWindow(calls, 2 * msNs))));
 }
 
 QTEST_GUILESS_MAIN(tst_CliUnits)

@@ -64,10 +64,14 @@ quint64 ntpNow()
 enum class Hostile {
     Honest,
     Short,
+    ShortThenHonest,
     Empty,
     Long,
     ClientMode,
     VersionZero,
+    Version2,
+    Version3,
+    ReceiveAfterTransmit,
     ZeroTransmit,
     KissRate,
     WrongOriginate,
@@ -130,11 +134,15 @@ private:
             case Hostile::Short:
                 reply.truncate(20);
                 break;
+            case Hostile::ShortThenHonest:
+                socket.writeDatagram(reply.left(20), request.senderAddress(),
+                                     request.senderPort());
+                break;
             case Hostile::Empty:
                 reply.clear();
                 break;
-            case Hostile::Long:
-                reply.append(12, '\0');
+            case Hostile::Long: // an extension field after the answer
+                reply.append(QByteArray::fromHex("000100100000000000000000"));
                 break;
             case Hostile::ClientMode:
                 reply[0] = char(0x23);
@@ -142,6 +150,18 @@ private:
             case Hostile::VersionZero:
                 reply[0] = char(0x04);
                 break;
+            case Hostile::Version2:
+                reply[0] = char(0x14);
+                break;
+            case Hostile::Version3:
+                reply[0] = char(0x1c);
+                break;
+            case Hostile::ReceiveAfterTransmit: {
+                QByteArray later(8, '\0');
+                qToBigEndian(ntpNow() + (quint64(1) << 32), later.data());
+                reply.replace(32, 8, later);
+                break;
+            }
             case Hostile::ZeroTransmit:
                 reply.replace(40, 8, QByteArray(8, '\0'));
                 break;
@@ -243,16 +263,25 @@ void tst_SntpQuery::hostileServer_data()
     QTest::addColumn<QString>("error");
 
     QTest::newRow("honest") << Hostile::Honest << true << true << 1 << QString();
-    QTest::newRow("20 bytes") << Hostile::Short << false << false << 1
-                              << QStringLiteral("answer of 20 bytes");
-    QTest::newRow("empty") << Hostile::Empty << false << false << 1
-                           << QStringLiteral("answer of 0 bytes");
-    QTest::newRow("60 bytes") << Hostile::Long << false << false << 1
-                              << QStringLiteral("answer of 60 bytes");
+    // Too short to carry our transmit time: not an answer, whoever sent it.
+    QTest::newRow("20 bytes") << Hostile::Short << false << false << 2
+                              << QStringLiteral("no answer after 2 tries (2 ignored");
+    QTest::newRow("empty") << Hostile::Empty << false << false << 2
+                           << QStringLiteral("no answer after 2 tries (2 ignored");
+    QTest::newRow("20 bytes, then ours")
+        << Hostile::ShortThenHonest << true << true << 1 << QString();
+    QTest::newRow("extension field after 48 bytes")
+        << Hostile::Long << true << true << 1 << QString();
     QTest::newRow("client mode") << Hostile::ClientMode << false << false << 1
                                  << QStringLiteral("not a server answer (mode 3)");
     QTest::newRow("version 0") << Hostile::VersionZero << false << false << 1
                                << QStringLiteral("answer of NTP version 0");
+    QTest::newRow("version 2") << Hostile::Version2 << false << false << 1
+                               << QStringLiteral("answer of NTP version 2");
+    QTest::newRow("version 3") << Hostile::Version3 << true << true << 1 << QString();
+    QTest::newRow("received after it was sent")
+        << Hostile::ReceiveAfterTransmit << false << false << 1
+        << QStringLiteral("receive time after transmit time");
     QTest::newRow("zero transmit time")
         << Hostile::ZeroTransmit << false << false << 1 << QStringLiteral("zero transmit time");
     QTest::newRow("kiss-of-death")
@@ -296,7 +325,7 @@ void tst_SntpQuery::hostileServer()
         // The honest part of every answer: our own clock, from the server's source.
         QVERIFY2(qAbs(result.offsetSeconds) < 0.05, qPrintable(describe(result)));
         QCOMPARE(result.referenceId, QStringLiteral("10.77.0.254"));
-        QCOMPARE(result.version, 4);
+        QCOMPARE(result.version, behaviour == Hostile::Version3 ? 3 : 4);
     }
     if (behaviour == Hostile::KissRate) {
         QCOMPARE(result.stratum, 0);

@@ -4,17 +4,29 @@
 
 #include <algorithm>
 
+namespace {
+
+int paceIntervalMs(int ratePerSecond)
+{
+    return std::clamp(1000 / std::max(1, ratePerSecond), 1, 1000);
+}
+
+} // namespace
+
 ClockSurvey::ClockSurvey(const Settings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_pace(new QTimer(this))
+    , m_bucket(settings.ratePerSecond,
+               TokenBucket::depthFor(settings.ratePerSecond,
+                                     paceIntervalMs(settings.ratePerSecond)))
 {
     m_settings.concurrency = std::max(1, m_settings.concurrency);
     m_settings.ratePerSecond = std::max(1, m_settings.ratePerSecond);
     // A coarse timer would let the queries bunch up at each of its ticks; the rate is meant to
     // spread them.
     m_pace->setTimerType(Qt::PreciseTimer);
-    m_pace->setInterval(std::clamp(1000 / m_settings.ratePerSecond, 1, 1000));
+    m_pace->setInterval(paceIntervalMs(m_settings.ratePerSecond));
     connect(m_pace, &QTimer::timeout, this, &ClockSurvey::launchDue);
 }
 
@@ -26,6 +38,7 @@ void ClockSurvey::start(const QList<Target> &targets)
     m_done = 0;
     m_requests = 0;
     m_clock.start();
+    m_bucket.start(m_clock.nsecsElapsed());
     if (targets.isEmpty()) {
         QTimer::singleShot(0, this, &ClockSurvey::finished);
         return;
@@ -43,10 +56,9 @@ void ClockSurvey::start(const QList<Target> &targets)
 
 void ClockSurvey::launchDue()
 {
-    // The queries the rate allows by now, counted from the start, so that a late timer tick
-    // catches up instead of lowering the rate.
-    const qint64 allowed = 1 + m_clock.elapsed() * m_settings.ratePerSecond / 1000;
-    while (m_next < m_targets.size() && m_next < allowed && !m_idle.isEmpty())
+    // A token is taken only for a query that can start, so a full pool does not waste the rate.
+    while (m_next < m_targets.size() && !m_idle.isEmpty()
+           && m_bucket.take(m_clock.nsecsElapsed()))
         launch(m_idle.takeLast());
     if (m_next >= m_targets.size())
         m_pace->stop();

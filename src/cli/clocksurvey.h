@@ -2,6 +2,7 @@
 #define CLOCKSURVEY_H
 
 #include "sntpquery.h"
+#include "tokenbucket.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -12,8 +13,8 @@
 class QTimer;
 
 // Reads many devices' clocks over SNTP at once: at most `concurrency` queries outstanding and at
-// most `ratePerSecond` started per second, so that a large segment is neither flooded nor
-// waited on one device at a time. Each query has its own timeout and retries (SntpQuery).
+// most `ratePerSecond` started per second (plus a small burst, TokenBucket), so that a large
+// segment is neither flooded nor waited on one device at a time. Each query has its own timeout and retries (SntpQuery).
 class ClockSurvey : public QObject
 {
     Q_OBJECT
@@ -62,6 +63,7 @@ private:
     QList<SntpQuery *> m_idle; // owned by this object as their parent
     QHash<SntpQuery *, int> m_running; // query -> target index
     QTimer *m_pace = nullptr;
+    TokenBucket m_bucket;
     QElapsedTimer m_clock;
     int m_next = 0; // next target to start
     int m_done = 0;

@@ -1,15 +1,17 @@
 #ifndef PACER_H
 #define PACER_H
 
+#include "tokenbucket.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
 
-// Calls a function for items 0..count-1 in order, no more than `ratePerSecond` calls in any
-// second, from the running event loop: the first at once, the rest as their time comes, in
-// bursts no longer than one timer tick.
+// Calls a function for items 0..count-1 in order from the running event loop, at most
+// `ratePerSecond` calls a second on average and never more than a few (TokenBucket) at once,
+// also after the event loop was held up: the first at once, the rest as their time comes.
 class Pacer : public QObject
 {
     Q_OBJECT
@@ -27,7 +29,7 @@ signals:
 private:
     void callDue();
 
-    int m_ratePerSecond;
+    TokenBucket m_bucket;
     int m_count = 0;
     int m_next = 0;
     std::function<void(int)> m_call;
