@@ -53,14 +53,23 @@ public:
     int received() const { return receiveLabel->text().section(QLatin1Char(' '), -1).toInt(); }
 
     // Whether a reply socket of the window still holds datagrams it has not read.
+    // The window's sockets bound to the device port, where the replies arrive.
+    QList<QUdpSocket *> replySockets() const
+    {
+        QList<QUdpSocket *> sockets;
+        for (QUdpSocket *socket : window.findChildren<QUdpSocket *>()) {
+            if (socket->state() == QAbstractSocket::BoundState
+                && socket->localPort() == DeviceProtocol::devicePort)
+                sockets.append(socket);
+        }
+        return sockets;
+    }
+
     bool repliesPending() const
     {
-        const QList<QUdpSocket *> sockets = window.findChildren<QUdpSocket *>();
-        return std::any_of(sockets.cbegin(), sockets.cend(), [](QUdpSocket *socket) {
-            return socket->state() == QAbstractSocket::BoundState
-                && socket->localPort() == DeviceProtocol::devicePort
-                && socket->hasPendingDatagrams();
-        });
+        const QList<QUdpSocket *> sockets = replySockets();
+        return std::any_of(sockets.cbegin(), sockets.cend(),
+                           [](QUdpSocket *socket) { return socket->hasPendingDatagrams(); });
     }
 
     // The settings windows on screen.

@@ -135,8 +135,7 @@ private:
                 reply.truncate(20);
                 break;
             case Hostile::ShortThenHonest:
-                socket.writeDatagram(reply.left(20), request.senderAddress(),
-                                     request.senderPort());
+                socket.writeDatagram(reply.left(20), request.senderAddress(), request.senderPort());
                 break;
             case Hostile::Empty:
                 reply.clear();

@@ -17,9 +17,9 @@ ClockSurvey::ClockSurvey(const Settings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_pace(new QTimer(this))
-    , m_bucket(settings.ratePerSecond,
-               TokenBucket::depthFor(settings.ratePerSecond,
-                                     paceIntervalMs(settings.ratePerSecond)))
+    , m_bucket(
+          settings.ratePerSecond,
+          TokenBucket::depthFor(settings.ratePerSecond, paceIntervalMs(settings.ratePerSecond)))
 {
     m_settings.concurrency = std::max(1, m_settings.concurrency);
     m_settings.ratePerSecond = std::max(1, m_settings.ratePerSecond);
@@ -57,8 +57,7 @@ void ClockSurvey::start(const QList<Target> &targets)
 void ClockSurvey::launchDue()
 {
     // A token is taken only for a query that can start, so a full pool does not waste the rate.
-    while (m_next < m_targets.size() && !m_idle.isEmpty()
-           && m_bucket.take(m_clock.nsecsElapsed()))
+    while (m_next < m_targets.size() && !m_idle.isEmpty() && m_bucket.take(m_clock.nsecsElapsed()))
         launch(m_idle.takeLast());
     if (m_next >= m_targets.size())
         m_pace->stop();

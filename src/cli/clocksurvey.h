@@ -14,7 +14,8 @@ class QTimer;
 
 // Reads many devices' clocks over SNTP at once: at most `concurrency` queries outstanding and at
 // most `ratePerSecond` started per second (plus a small burst, TokenBucket), so that a large
-// segment is neither flooded nor waited on one device at a time. Each query has its own timeout and retries (SntpQuery).
+// segment is neither flooded nor waited on one device at a time. Each query has its own timeout and
+// retries (SntpQuery).
 class ClockSurvey : public QObject
 {
     Q_OBJECT
