@@ -3,10 +3,17 @@
 #include "simulatorprocess.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <optional>
 
 namespace {
 
@@ -77,6 +84,7 @@ private slots:
     void skipBadSendsTheSoundLines();
     void deviceIgnoringCommandsFails();
     void dryRunSendsNothing();
+    void rescanFailureKeepsTheLines();
     void planTakesFreeAddresses_data();
     void planTakesFreeAddresses();
     void unusablePlans_data();
@@ -84,8 +92,11 @@ private slots:
 
 private:
     QString writePlan(const QByteArray &text);
-    // Every command the devices received since the simulator started.
-    QList<QJsonObject> commands();
+    // Every command the devices received since the simulator started; nothing when the
+    // simulator did not confirm that it has logged all that was sent before the call.
+    std::optional<QList<QJsonObject>> commands();
+    // How many, or -1 without that confirmation.
+    int commandCount();
 
     QTemporaryDir scratch;
     std::unique_ptr<SimulatorProcess> simulator;
@@ -126,12 +137,19 @@ QString tst_CliPlan::writePlan(const QByteArray &text)
     return path;
 }
 
-QList<QJsonObject> tst_CliPlan::commands()
+std::optional<QList<QJsonObject>> tst_CliPlan::commands()
 {
-    // Everything sent before this call has been logged once the marker has.
+    // Everything sent before this call has been logged once the marker has: without it, a
+    // count of zero would prove nothing.
     if (!simulator->sync(workstation, QHostAddress("10.77.1.1"), devicePort))
-        qWarning("the simulator did not log the sync marker");
+        return std::nullopt;
     return simulator->events("command");
+}
+
+int tst_CliPlan::commandCount()
+{
+    const std::optional<QList<QJsonObject>> logged = commands();
+    return logged ? int(logged->size()) : -1;
 }
 
 void tst_CliPlan::commissionFiftyDevices()
@@ -161,7 +179,9 @@ void tst_CliPlan::commissionFiftyDevices()
     QVERIFY2(apply.out.contains("50 of 50 changed line(s) verified"), apply.text());
 
     // The devices got one command of each kind, from the workstation's device port.
-    const QList<QJsonObject> received = commands();
+    const std::optional<QList<QJsonObject>> logged = commands();
+    QVERIFY2(logged, "the simulator did not log the sync marker");
+    const QList<QJsonObject> &received = *logged;
     QCOMPARE(received.size(), 100);
     QMap<QString, QString> storedBy;
     int setTimes = 0;
@@ -203,7 +223,7 @@ void tst_CliPlan::commissionFiftyDevices()
     QVERIFY2(again.out.contains("50 line(s): 0 done, 50 already in effect, 0 failed, 0 skipped; "
                                 "nothing sent"),
              again.text());
-    QCOMPARE(commands().size(), 0);
+    QCOMPARE(commandCount(), 0);
     QVERIFY(log.seek(0));
     QCOMPARE(log.readAll().count('\n'), 100);
 }
@@ -261,7 +281,7 @@ void tst_CliPlan::faultsStopTheWholePlan()
     QVERIFY2(run.err.contains("the plan is refused, nothing was sent"), run.text());
     QVERIFY2(QString::fromUtf8(run.err).contains(fault), run.text());
     QVERIFY2(run.out.contains("plan refused: nothing sent"), run.text());
-    QCOMPARE(commands().size(), 0);
+    QCOMPARE(commandCount(), 0);
 
     const CliRun dryRun = runCli({ "apply", writePlan(plan), "--dry-run" });
     QCOMPARE(dryRun.exitCode, 6);
@@ -278,7 +298,9 @@ void tst_CliPlan::skipBadSendsTheSoundLines()
              run.text());
     QVERIFY2(run.out.contains("3 line(s): 1 done, 0 already in effect, 0 failed, 2 skipped"),
              run.text());
-    const QList<QJsonObject> received = commands();
+    const std::optional<QList<QJsonObject>> logged = commands();
+    QVERIFY2(logged, "the simulator did not log the sync marker");
+    const QList<QJsonObject> &received = *logged;
     QCOMPARE(received.size(), 1);
     QCOMPARE(received.first().value("at").toString(), "10.77.1.2");
 }
@@ -306,7 +328,7 @@ void tst_CliPlan::deviceIgnoringCommandsFails()
     QCOMPARE(lines.at(2)["state"].toString(), "done");
     QVERIFY(lines.at(2)["detail"].toString().contains("not read back: NTP is off"));
     QCOMPARE(document.value("summary")["failed"].toInt(), 1);
-    QCOMPARE(commands().size(), 5);
+    QCOMPARE(commandCount(), 5);
 }
 
 void tst_CliPlan::dryRunSendsNothing()
@@ -320,8 +342,46 @@ void tst_CliPlan::dryRunSendsNothing()
              run.text());
     // B's address is in effect; its clock is right already, so nothing is due for it either.
     QVERIFY2(run.out.contains("in-effect  line 3: B"), run.text());
-    QVERIFY2(run.out.contains("dry run: 1 line(s) would send, nothing sent"), run.text());
-    QCOMPARE(commands().size(), 0);
+    QVERIFY2(run.out.contains("dry run: 1 line(s) would send, no command sent"), run.text());
+    // All it sent: the scan's probes and one SNTP query to B, whose line sets the time.
+    QCOMPARE(commandCount(), 0);
+    QStringList kinds;
+    for (const char *kind : { "probe", "reply", "sntp", "rejected", "command", "send-failed" })
+        kinds.append(QStringLiteral("%1 %2").arg(kind).arg(simulator->events(kind).size()));
+    QCOMPARE(kinds.mid(2), QStringList({ "sntp 1", "rejected 1", "command 0", "send-failed 0" }));
+    QCOMPARE(simulator->events("sntp").constFirst()["device"].toString(), "B");
+    QVERIFY(!simulator->events("probe").isEmpty());
+}
+
+void tst_CliPlan::rescanFailureKeepsTheLines()
+{
+    // Three commands at one a second. Once the first has arrived, another program takes the
+    // device port on loopback for itself, which the verifying scan's wildcard socket then
+    // cannot share; the commands' sockets, bound to the workstation's address, still can.
+    const QString path = writePlan(
+        "serial,new_address,set_time\n1,10.77.2.1,no\n2,10.77.2.2,no\n7,10.77.1.7,yes\n");
+    QProcess cli;
+    cli.start(qEnvironmentVariable("SETUPTOOL_CLI"),
+              { "apply", path, "--rate", "1", "--wait", "500" });
+    QVERIFY(simulator->waitForCount("command", 1));
+    const int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(devicePort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::bind(holder, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    const bool finished = cli.waitForFinished(30000);
+    ::close(holder);
+    QVERIFY(finished);
+    const CliRun run { cli.exitCode(), cli.readAllStandardOutput(), cli.readAllStandardError() };
+    QVERIFY2(run.exitCode == 5, run.text());
+    QVERIFY2(run.err.contains("the scan to verify the plan failed: cannot listen on UDP port 7800"),
+             run.text());
+    // Every line is reported, with what is known of it.
+    QCOMPARE(countOf(run.out, "sent, not verified: the rescan failed: cannot listen"), 3);
+    QVERIFY2(run.out.startsWith("failed     line 2: A,"), run.text());
+    QVERIFY2(run.out.contains("3 line(s): 0 done, 0 already in effect, 3 failed"), run.text());
+    QCOMPARE(commandCount(), 3);
 }
 
 void tst_CliPlan::planTakesFreeAddresses_data()
@@ -362,7 +422,7 @@ void tst_CliPlan::planTakesFreeAddresses()
     for (const QString &line : QString::fromUtf8(run.out).split("\r\n", Qt::SkipEmptyParts).mid(1))
         planned.append(line.split(',').value(4));
     QCOMPARE(planned, newAddresses);
-    QCOMPARE(commands().size(), 0);
+    QCOMPARE(commandCount(), 0);
 }
 
 void tst_CliPlan::unusablePlans_data()

@@ -86,8 +86,10 @@ ExitStatus ApplyCommand::run()
         return finish(false, true);
 
     send(log.isOpen() ? &log : nullptr);
-    if (m_commandsSent > 0 && !rescan(scan.scannedFrom))
-        return ExitStatus::NetworkUnusable;
+    if (m_commandsSent > 0)
+        rescan(scan.scannedFrom);
+    // Clocks are read over SNTP, which needs no rescan: with the rescan failed they still tell
+    // what became of the set-time commands.
     clocks.clear();
     for (int i = 0; i < m_lines.size(); ++i) {
         const Line &line = m_lines.at(i);
@@ -96,7 +98,8 @@ ExitStatus ApplyCommand::run()
     }
     readClocks(clocks, true);
     judge();
-    return finish(false, false);
+    const ExitStatus judged = finish(false, false);
+    return m_rescanError.isEmpty() ? judged : ExitStatus::NetworkUnusable;
 }
 
 // The plan file (or stdin for "-"), read whole. A file that cannot be read is bad usage; a
@@ -239,7 +242,7 @@ void ApplyCommand::sendOne(int index, bool address, CommandLog *log)
 
 // One scan after sending, ended as soon as every device commanded has answered with what was
 // planned.
-bool ApplyCommand::rescan(const QList<LocalAddress> &from)
+void ApplyCommand::rescan(const QList<LocalAddress> &from)
 {
     QHash<QPair<qint32, quint32>, quint32> awaited; // (serial, current address) -> stored
     for (const Line &line : std::as_const(m_lines)) {
@@ -265,7 +268,8 @@ bool ApplyCommand::rescan(const QList<LocalAddress> &from)
                                       "were sent)")
                            .arg(error)
                            .arg(m_commandsSent));
-        return false;
+        m_rescanError = error;
+        return;
     }
     for (Line &line : m_lines) {
         if (line.sent.isEmpty())
@@ -277,7 +281,6 @@ bool ApplyCommand::rescan(const QList<LocalAddress> &from)
                 line.heardAfter = entry;
         }
     }
-    return true;
 }
 
 // Whether each line that sent something took effect.
@@ -290,8 +293,15 @@ void ApplyCommand::judge()
         QStringList done;
         if (!line.sendError.isEmpty())
             faults.append(QStringLiteral("not sent: ") + line.sendError);
-        if (!line.sent.isEmpty() && !line.heardAfter)
+        // Without the rescan only an SNTP read can confirm a command: an address, or the
+        // clock of a device with NTP off, stays unconfirmed.
+        const bool sentAddress = line.sent.contains(QStringLiteral("set-address"));
+        const bool unheard = !line.sent.isEmpty() && !line.heardAfter;
+        if (unheard && m_rescanError.isEmpty())
             faults.append(QStringLiteral("it did not answer the scan after the command"));
+        else if (unheard && (sentAddress || !line.step.device->reply.ntp))
+            faults.append(
+                QStringLiteral("sent, not verified: the rescan failed: %1").arg(m_rescanError));
         const quint32 planned = line.step.line.newAddress.value_or(0);
         if (line.sendAddress && line.heardAfter) {
             if (line.heardAfter->reply.storedAddress == planned)
@@ -406,7 +416,7 @@ ExitStatus ApplyCommand::finish(bool refused, bool dryRun)
     if (refused)
         summary = QStringLiteral("plan refused: nothing sent");
     else if (dryRun)
-        summary += QStringLiteral("; dry run: %1 line(s) would send, nothing sent")
+        summary += QStringLiteral("; dry run: %1 line(s) would send, no command sent")
                        .arg(counts[int(Line::State::WouldSend)]);
     else if (m_commandsSent == 0)
         summary += QStringLiteral("; nothing sent");

@@ -48,7 +48,7 @@ private:
     void decide();
     void send(CommandLog *log);
     void sendOne(int index, bool address, CommandLog *log);
-    bool rescan(const QList<LocalAddress> &from);
+    void rescan(const QList<LocalAddress> &from);
     void judge();
     ExitStatus finish(bool refused, bool dryRun);
     QString lineText(const Line &line) const;
@@ -57,6 +57,7 @@ private:
     Invocation m_invocation;
     QList<Line> m_lines;
     int m_commandsSent = 0;
+    QString m_rescanError; // why the verifying rescan failed; empty when it ran
     qint64 m_sendMs = 0;
 };
 

@@ -221,7 +221,9 @@ namespace {
         if (info.command == Invocation::Command::Apply)
             parser.addOptions({
                 { QStringLiteral("dry-run"),
-                  QStringLiteral("Check the plan and print what would be sent; send nothing.") },
+                  QStringLiteral("Check the plan and print what would be sent; send no "
+                                 "command (the scan still probes, and the clocks of set_time "
+                                 "lines are read over SNTP).") },
                 { QStringLiteral("skip-bad"),
                   QStringLiteral("Send the sound lines of a plan with faults, skipping the "
                                  "others.") },
