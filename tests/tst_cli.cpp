@@ -40,7 +40,8 @@ QJsonObject device(const QByteArray &name, const char *ip, int serial, const QJs
 using Notes = QMap<int, QString>;
 
 // The fleet: two devices whose serial XOR uptime (the window's signature) collide, an address
-// conflict, a restart pending, a device outside the subnet, a hostile name, one with NTP off.
+// conflict, a restart pending, a device outside the subnet, a hostile name, one with NTP off,
+// one that ignores commands.
 const Notes fleetNotes { { 100, "" },
                          { 6, "" },
                          { 5, "" },
@@ -51,7 +52,8 @@ const Notes fleetNotes { { 100, "" },
                          { 12, "" },
                          { 13, "" },
                          { 14, "" },
-                         { 15, "" } };
+                         { 15, "" },
+                         { 16, "" } };
 
 QJsonArray fleet()
 {
@@ -65,7 +67,8 @@ QJsonArray fleet()
              device(hostileName, "10.77.1.8", 12),
              device("QUIET", "10.77.1.9", 13, { { "ntp", 0 } }),
              device("LATE", "10.77.1.10", 14, { { "offset", 3600 } }),
-             device("MUTE", "10.77.1.11", 15, { { "sntp", 0 } }) };
+             device("MUTE", "10.77.1.11", 15, { { "sntp", 0 } }),
+             device("DEAF", "10.77.1.12", 16, { { "commands", 0 } }) };
 }
 
 QStringList csvCells(const QString &line)
@@ -256,6 +259,11 @@ void tst_Cli::commands_data()
         << QStringList { "set-address", "10.77.1.3", "10.77.1.21", "--verify" } << 0 << "10.77.1.3"
         << "passed"
         << "stored address 10.77.1.21";
+    // It logs the command and ignores it: the rescan must see the old stored address.
+    QTest::newRow("set-address ignored, verify")
+        << QStringList { "set-address", "DEAF", "10.77.1.23", "--verify" } << 1 << "10.77.1.12"
+        << "failed"
+        << "still reports stored address 10.77.1.12";
     QTest::newRow("set-address in a conflict, by serial, as JSON")
         << QStringList { "set-address", "8", "10.77.1.22", "--format", "json" } << 0 << "10.77.1.4"
         << "not-requested"
@@ -293,7 +301,7 @@ void tst_Cli::commands()
     if (setTime)
         QVERIFY(command["seconds"].toInteger() >= before
                 && command["seconds"].toInteger() <= QDateTime::currentSecsSinceEpoch());
-    else
+    else if (!command["ignored"].toBool()) // an ignored command's bytes are checked below
         QCOMPARE(command["address"].toString(), arguments.at(2));
 
     QFile log(logPath);
