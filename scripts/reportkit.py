@@ -200,6 +200,17 @@ class Simulator:
             self.process.terminate()
         self.process.wait()
 
+    def count(self, predicate):
+        """How many logged events the predicate holds for."""
+        with open(self.log_path) as log:
+            events = []
+            for line in log:
+                try:
+                    events.append(json.loads(line))
+                except ValueError:
+                    continue
+        return sum(1 for event in events if predicate(event))
+
     def events(self):
         """How many events of each kind the simulator logged."""
         counts = {}
