@@ -194,19 +194,24 @@ void tst_Cli::scanFormats_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("shownName");
+    QTest::addColumn<int>("probes");
     QTest::newRow("table") << "table"
-                           << "=\\x1b[2J\"a\",\\x9b";
-    QTest::newRow("json") << "json" << QString::fromLatin1(hostileName);
+                           << "=\\x1b[2J\"a\",\\x9b" << 1;
+    QTest::newRow("json") << "json" << QString::fromLatin1(hostileName) << 2;
     QTest::newRow("csv") << "csv"
-                         << "'=\\x1b[2J\"a\",\\x9b";
+                         << "'=\\x1b[2J\"a\",\\x9b" << 1;
 }
 
 void tst_Cli::scanFormats()
 {
     QFETCH(QString, format);
     QFETCH(QString, shownName);
-    const CliRun run = runCli({ "scan", "--format", format });
+    QFETCH(int, probes);
+    const CliRun run = runCli(
+        { "scan", "--format", format, "--probes", QString::number(probes), "--interval", "100" });
     QVERIFY2(run.exitCode == 0, run.text().constData());
+    QVERIFY(simulator->sync(workstation1, QHostAddress::Broadcast, 4800));
+    QCOMPARE(simulator->events("probe").size(), probes);
     QString name;
     QCOMPARE(notesOf(format, run.out, &name), fleetNotes);
     QCOMPARE(name, shownName);

@@ -1,5 +1,6 @@
 #include "ntpserver.h"
 
+#include "deviceprotocol.h"
 #include "devicereply.h"
 
 #include <QTest>
@@ -241,6 +242,8 @@ void tst_NTPserver::shortDatagram()
     QUdpSocket socket;
 
     QVERIFY(!NTPserver::isReply(datagram));
+    // The companion's reader refuses it too.
+    QVERIFY(!DeviceProtocol::readReply(DeviceProtocol::scrambled(datagram)));
     const NTPserver record(datagram, &socket);
 
     QCOMPARE(datagram, original);
