@@ -57,7 +57,7 @@ debian_chroot_make() { # NAME [DEBOOTSTRAP-OPTION...]
     mirror=$(grep -hoE '^(deb |URIs: )[^ ]*https?://[^ ]+' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
                  /etc/apt/sources.list.d/*.list 2>/dev/null | grep -oE 'https?://[^ ]+' | grep -v security | head -n 1 || true)
     release=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    [ -n "$mirror" ] && [ -n "$release" ] || { echo "$name: no Debian mirror configured" >&2; exit 1; }
+    if [ -z "$mirror" ] || [ -z "$release" ]; then echo "$name: no Debian mirror configured" >&2; exit 1; fi
 
     system=$(mktemp -d "/tmp/$name.XXXXXX")
     trap debian_chroot_cleanup EXIT
@@ -66,7 +66,7 @@ debian_chroot_make() { # NAME [DEBOOTSTRAP-OPTION...]
     # mktemp makes the folder 0700; a real / lets every user through.
     chmod 755 "$system"
 
-    echo "== debootstrap $* $release from $mirror into $system"
+    echo "== debootstrap${*:+ $*} $release from $mirror into $system"
     debootstrap "$@" "$release" "$system" "$mirror" >"$system.log" 2>&1 ||
         { tail -n 20 "$system.log" >&2; rm -f "$system.log"; exit 1; }
     rm -f "$system.log"
