@@ -200,27 +200,25 @@ class Simulator:
             self.process.terminate()
         self.process.wait()
 
-    def count(self, predicate):
-        """How many logged events the predicate holds for."""
+    def logged(self):
+        """Every event the simulator logged so far, in order."""
         with open(self.log_path) as log:
-            events = []
             for line in log:
                 try:
-                    events.append(json.loads(line))
+                    yield json.loads(line)
                 except ValueError:
                     continue
-        return sum(1 for event in events if predicate(event))
+
+    def count(self, predicate):
+        """How many logged events the predicate holds for."""
+        return sum(1 for event in self.logged() if predicate(event))
 
     def events(self):
         """How many events of each kind the simulator logged."""
         counts = {}
-        with open(self.log_path) as log:
-            for line in log:
-                try:
-                    kind = json.loads(line).get("event")
-                except ValueError:
-                    continue
-                counts[kind] = counts.get(kind, 0) + 1
+        for event in self.logged():
+            kind = event.get("event")
+            counts[kind] = counts.get(kind, 0) + 1
         return counts
 
     def __enter__(self):

@@ -52,7 +52,6 @@ public:
     // Replies read so far, as the receive label counts them.
     int received() const { return receiveLabel->text().section(QLatin1Char(' '), -1).toInt(); }
 
-    // Whether a reply socket of the window still holds datagrams it has not read.
     // The window's sockets bound to the device port, where the replies arrive.
     QList<QUdpSocket *> replySockets() const
     {
@@ -65,6 +64,7 @@ public:
         return sockets;
     }
 
+    // Whether a reply socket of the window still holds datagrams it has not read.
     bool repliesPending() const
     {
         const QList<QUdpSocket *> sockets = replySockets();
