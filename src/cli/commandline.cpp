@@ -1,8 +1,7 @@
 #include "commandline.h"
 
 #include "addressrules.h"
-#include "exitstatus.h"
-#include "pluginstatus.h"
+#include "optionvalue.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -66,26 +65,11 @@ namespace {
         return { std::nullopt, exitCode(ExitStatus::Success), text, true };
     }
 
-    std::optional<qint64> integer(const QCommandLineParser &parser, const QString &name,
-                                  qint64 minimum, qint64 maximum, QString *error)
-    {
-        bool ok = false;
-        const QString text = parser.value(name);
-        const qint64 value = text.toLongLong(&ok);
-        if (!ok || value < minimum || value > maximum || text.trimmed() != text) {
-            *error = QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
-                         .arg(name)
-                         .arg(minimum)
-                         .arg(maximum)
-                         .arg(text);
-            return std::nullopt;
-        }
-        return value;
-    }
+    enum class Command { Scan, SetTime, SetAddress, Check, Plan, Apply };
 
     struct CommandInfo
     {
-        Invocation::Command command;
+        Command command;
         QStringList positionals; // DEVICE, ADDRESS, PLAN
         QString description;
     };
@@ -93,14 +77,14 @@ namespace {
     std::optional<CommandInfo> commandNamed(const QString &name)
     {
         if (name == QLatin1String("scan"))
-            return CommandInfo { Invocation::Command::Scan,
+            return CommandInfo { Command::Scan,
                                  {},
                                  QStringLiteral("Probes the segments of every IPv4 address of "
                                                 "this machine (or only --from) and\nlists every "
                                                 "device that answers, with its health notes.") };
         if (name == QLatin1String("set-time"))
             return CommandInfo {
-                Invocation::Command::SetTime,
+                Command::SetTime,
                 { QStringLiteral("DEVICE") },
                 QStringLiteral("Finds DEVICE with a scan and sets its clock to this "
                                "workstation's (UTC seconds)\nwith the command the window's Set "
@@ -109,7 +93,7 @@ namespace {
             };
         if (name == QLatin1String("set-address"))
             return CommandInfo {
-                Invocation::Command::SetAddress,
+                Command::SetAddress,
                 { QStringLiteral("DEVICE"), QStringLiteral("ADDRESS") },
                 QStringLiteral("Finds DEVICE with a scan and stores ADDRESS in it with the "
                                "command the window's\nSend sends. The device keeps its current "
@@ -118,7 +102,7 @@ namespace {
             };
         if (name == QLatin1String("check"))
             return CommandInfo {
-                Invocation::Command::Check,
+                Command::Check,
                 {},
                 QStringLiteral("Scans, then reads the clock of every device with NTP on over SNTP "
                                "(its port 123)\nand reports offset, delay, stratum and leap "
@@ -129,7 +113,7 @@ namespace {
             };
         if (name == QLatin1String("plan"))
             return CommandInfo {
-                Invocation::Command::Plan,
+                Command::Plan,
                 {},
                 QStringLiteral("Scans and writes a commissioning plan to stdout as CSV: one line "
                                "per device\n(serial, name, current address, stored address, new "
@@ -140,7 +124,7 @@ namespace {
             };
         if (name == QLatin1String("apply"))
             return CommandInfo {
-                Invocation::Command::Apply,
+                Command::Apply,
                 { QStringLiteral("PLAN") },
                 QStringLiteral("Scans and checks the whole plan before sending anything: any "
                                "fault (an\nunknown or repeated serial, an address given twice, "
@@ -162,10 +146,40 @@ namespace {
         return QStringLiteral("The plan, a CSV file as plan writes it; - reads stdin.");
     }
 
-    bool commandsOneDevice(Invocation::Command command)
+    bool commandsOneDevice(Command command)
     {
-        return command == Invocation::Command::SetTime
-            || command == Invocation::Command::SetAddress;
+        return command == Command::SetTime
+            || command == Command::SetAddress;
+    }
+
+    // The options more than one command has, each declared once.
+    QCommandLineOption dryRunOption(Command command)
+    {
+        return { QStringLiteral("dry-run"),
+                 command == Command::Apply
+                     ? QStringLiteral("Check the plan and print what would be sent; send no "
+                                      "command (the scan still probes, and the clocks of "
+                                      "set_time lines are read over SNTP).")
+                     : QStringLiteral("Print the command's bytes, plain and as sent, and send "
+                                      "nothing (the scan that finds DEVICE still probes).") };
+    }
+
+    QCommandLineOption logOption()
+    {
+        return { QStringLiteral("log"),
+                 QStringLiteral("Append one JSON line per command sent to FILE."),
+                 QStringLiteral("FILE") };
+    }
+
+    QCommandLineOption toleranceOption(Command command)
+    {
+        return { QStringLiteral("tolerance"),
+                 command == Command::Apply
+                     ? QStringLiteral("A clock within this many seconds of ours is right "
+                                      "(default 2).")
+                     : QStringLiteral("--verify passes when the device's clock is within this "
+                                      "many seconds of ours (default 2)."),
+                 QStringLiteral("SECONDS"), QStringLiteral("2") };
     }
 
     void addCommandOptions(QCommandLineParser &parser, const CommandInfo &info)
@@ -191,26 +205,22 @@ namespace {
                              "grants at most twice net.core.rmem_max)."),
               QStringLiteral("BYTES") },
         });
-        if (info.command != Invocation::Command::Plan)
+        if (info.command != Command::Plan)
             parser.addOption({ QStringLiteral("format"),
-                               info.command == Invocation::Command::Scan
+                               info.command == Command::Scan
                                    ? QStringLiteral("table (default), json or csv.")
-                                   : info.command == Invocation::Command::Check
+                                   : info.command == Command::Check
                                    ? QStringLiteral("table (default) or json.")
                                    : QStringLiteral("text (default) or json."),
                                QStringLiteral("FORMAT") });
         if (commandsOneDevice(info.command))
             parser.addOptions({
-                { QStringLiteral("dry-run"),
-                  QStringLiteral("Print the command's bytes, plain and as sent, and send nothing "
-                                 "(the scan that finds DEVICE still probes).") },
+                dryRunOption(info.command),
                 { QStringLiteral("verify"),
                   QStringLiteral("Check afterwards that the command took effect.") },
-                { QStringLiteral("log"),
-                  QStringLiteral("Append one JSON line per command sent to FILE."),
-                  QStringLiteral("FILE") },
+                logOption(),
             });
-        if (info.command == Invocation::Command::Plan)
+        if (info.command == Command::Plan)
             parser.addOptions({
                 { QStringLiteral("range"),
                   QStringLiteral("The addresses to plan, first and last included (required)."),
@@ -218,38 +228,27 @@ namespace {
                 { QStringLiteral("set-time"),
                   QStringLiteral("Plan every device's clock to be set as well (set_time yes).") },
             });
-        if (info.command == Invocation::Command::Apply)
+        if (info.command == Command::Apply)
             parser.addOptions({
-                { QStringLiteral("dry-run"),
-                  QStringLiteral("Check the plan and print what would be sent; send no "
-                                 "command (the scan still probes, and the clocks of set_time "
-                                 "lines are read over SNTP).") },
+                dryRunOption(info.command),
                 { QStringLiteral("skip-bad"),
                   QStringLiteral("Send the sound lines of a plan with faults, skipping the "
                                  "others.") },
                 { QStringLiteral("rate"),
                   QStringLiteral("Commands sent per second at most (default 200)."),
                   QStringLiteral("N"), QStringLiteral("200") },
-                { QStringLiteral("tolerance"),
-                  QStringLiteral("A clock within this many seconds of ours is right (default "
-                                 "2)."),
-                  QStringLiteral("SECONDS"), QStringLiteral("2") },
-                { QStringLiteral("log"),
-                  QStringLiteral("Append one JSON line per command sent to FILE."),
-                  QStringLiteral("FILE") },
+                toleranceOption(info.command),
+                logOption(),
             });
-        if (info.command == Invocation::Command::SetTime)
-            parser.addOption({ QStringLiteral("tolerance"),
-                               QStringLiteral("--verify passes when the device's clock is within "
-                                              "this many seconds of ours (default 2)."),
-                               QStringLiteral("SECONDS"), QStringLiteral("2") });
-        if (info.command == Invocation::Command::SetAddress)
+        if (info.command == Command::SetTime)
+            parser.addOption(toleranceOption(info.command));
+        if (info.command == Command::SetAddress)
             parser.addOption({ QStringLiteral("force"),
                                QStringLiteral("Send an address that would otherwise be refused: "
                                               "0.0.0.0, broadcast, multicast, loopback, "
                                               "reserved, the subnet's network or broadcast "
                                               "address, or one outside the subnet.") });
-        if (info.command == Invocation::Command::Check)
+        if (info.command == Command::Check)
             parser.addOptions({
                 { QStringLiteral("timeout"),
                   QStringLiteral("Wait this long for each SNTP answer, ms; one retry follows "
@@ -272,212 +271,234 @@ namespace {
             });
     }
 
-    // The options every command has: how to scan, and the output format.
-    bool readScanOptions(const QCommandLineParser &parser, Invocation *invocation, QString *error)
+    std::optional<Failure> usage(const QString &message)
     {
-        const auto probes = integer(parser, QStringLiteral("probes"), 1, 100, error);
-        const auto interval
-            = probes ? integer(parser, QStringLiteral("interval"), 10, 60000, error) : std::nullopt;
-        const auto wait
-            = interval ? integer(parser, QStringLiteral("wait"), 0, 600000, error) : std::nullopt;
+        return Failure { ExitStatus::Usage, message };
+    }
+
+    // How every command scans.
+    Expected<Options::Probing> readProbing(const QCommandLineParser &parser)
+    {
+        const auto probes = OptionValue::integer(parser, QStringLiteral("probes"), 1, 100);
+        if (!probes)
+            return probes.failure();
+        const auto interval = OptionValue::integer(parser, QStringLiteral("interval"), 10, 60000);
+        if (!interval)
+            return interval.failure();
+        const auto wait = OptionValue::integer(parser, QStringLiteral("wait"), 0, 600000);
         if (!wait)
-            return false;
-        invocation->scan.probes = int(*probes);
-        invocation->scan.intervalMs = int(*interval);
-        invocation->scan.waitMs = int(*wait);
+            return wait.failure();
+        Options::Probing probing;
+        probing.probes = int(*probes);
+        probing.intervalMs = int(*interval);
+        probing.waitMs = int(*wait);
         if (parser.isSet(QStringLiteral("reply-buffer"))) {
             const auto bytes
-                = integer(parser, QStringLiteral("reply-buffer"), 1024, 1 << 30, error);
+                = OptionValue::integer(parser, QStringLiteral("reply-buffer"), 1024, 1 << 30);
             if (!bytes)
-                return false;
-            invocation->scan.replyBufferBytes = int(*bytes);
-            invocation->replyBufferGiven = true;
+                return bytes.failure();
+            probing.replyBufferBytes = int(*bytes);
+            probing.replyBufferGiven = true;
         }
         if (parser.isSet(QStringLiteral("from")))
-            invocation->from = parser.value(QStringLiteral("from"));
-
-        if (invocation->command == Invocation::Command::Plan
-            || !parser.isSet(QStringLiteral("format")))
-            return true;
-        const QString format = parser.value(QStringLiteral("format"));
-        if (invocation->command == Invocation::Command::Check) {
-            const auto known = OutputWriter::formatNamed(format);
-            if (known && *known != OutputWriter::Format::Csv)
-                invocation->format = *known;
-            else
-                *error = QStringLiteral("--format wants table or json, not \"%1\"").arg(format);
-            return error->isEmpty();
-        }
-        if (invocation->command == Invocation::Command::Scan) {
-            const auto known = OutputWriter::formatNamed(format);
-            if (known)
-                invocation->format = *known;
-            else
-                *error
-                    = QStringLiteral("--format wants table, json or csv, not \"%1\"").arg(format);
-            return known.has_value();
-        }
-        // set-time, set-address and apply.
-        invocation->json = format == QLatin1String("json");
-        if (!invocation->json && format != QLatin1String("text")) {
-            *error = QStringLiteral("--format wants text or json, not \"%1\"").arg(format);
-            return false;
-        }
-        return true;
+            probing.from = parser.value(QStringLiteral("from"));
+        return probing;
     }
 
-    // What set-time and set-address take beside the scan options.
-    bool readDeviceOptions(const QCommandLineParser &parser, const QStringList &values,
-                           Invocation *invocation, QString *error)
+    // scan's --format: table, json or csv; check's: table or json.
+    std::optional<Failure> readListFormat(const QCommandLineParser &parser, bool csv,
+                                          Options::Format *format)
     {
-        invocation->device = values.at(0);
-        invocation->dryRun = parser.isSet(QStringLiteral("dry-run"));
-        invocation->verify = parser.isSet(QStringLiteral("verify"));
-        invocation->logPath = parser.value(QStringLiteral("log"));
-        if (invocation->dryRun && invocation->verify) {
-            *error = QStringLiteral("--dry-run sends nothing, so there is nothing to --verify");
-            return false;
-        }
-        if (invocation->command == Invocation::Command::SetTime) {
-            bool ok = false;
-            const QString text = parser.value(QStringLiteral("tolerance"));
-            invocation->toleranceSeconds = text.toDouble(&ok);
-            if (!ok || invocation->toleranceSeconds < 0 || invocation->toleranceSeconds > 86400) {
-                *error = QStringLiteral("--tolerance wants seconds from 0 to 86400, not \"%1\"")
-                             .arg(text);
-                return false;
-            }
-            return true;
+        if (!parser.isSet(QStringLiteral("format")))
+            return std::nullopt;
+        const QString name = parser.value(QStringLiteral("format"));
+        if (name == QLatin1String("table"))
+            *format = Options::Format::Table;
+        else if (name == QLatin1String("json"))
+            *format = Options::Format::Json;
+        else if (csv && name == QLatin1String("csv"))
+            *format = Options::Format::Csv;
+        else
+            return usage(csv ? QStringLiteral("--format wants table, json or csv, not \"%1\"").arg(name)
+                             : QStringLiteral("--format wants table or json, not \"%1\"").arg(name));
+        return std::nullopt;
+    }
+
+    // set-time's, set-address's and apply's --format: text or json.
+    std::optional<Failure> readTextFormat(const QCommandLineParser &parser, bool *json)
+    {
+        if (!parser.isSet(QStringLiteral("format")))
+            return std::nullopt;
+        const QString name = parser.value(QStringLiteral("format"));
+        *json = name == QLatin1String("json");
+        if (!*json && name != QLatin1String("text"))
+            return usage(QStringLiteral("--format wants text or json, not \"%1\"").arg(name));
+        return std::nullopt;
+    }
+
+    Expected<double> tolerance(const QCommandLineParser &parser)
+    {
+        return OptionValue::seconds(parser, QStringLiteral("tolerance"), 0, 86400);
+    }
+
+    Expected<Options::Device> readDevice(const QCommandLineParser &parser, Command command,
+                                         const QStringList &values,
+                                         const Options::Probing &probing)
+    {
+        Options::Device options;
+        options.kind = command == Command::SetTime ? Options::Device::Kind::SetTime
+                                                   : Options::Device::Kind::SetAddress;
+        options.probing = probing;
+        if (const auto failure = readTextFormat(parser, &options.json))
+            return *failure;
+        options.device = values.at(0);
+        options.dryRun = parser.isSet(QStringLiteral("dry-run"));
+        options.verify = parser.isSet(QStringLiteral("verify"));
+        options.logPath = parser.value(QStringLiteral("log"));
+        if (options.dryRun && options.verify)
+            return *usage(QStringLiteral("--dry-run sends nothing, so there is nothing to --verify"));
+        if (command == Command::SetTime) {
+            const Expected<double> seconds = tolerance(parser);
+            if (!seconds)
+                return seconds.failure();
+            options.toleranceSeconds = *seconds;
+            return options;
         }
         const auto address = AddressRules::parse(values.at(1));
-        if (!address) {
-            *error = QStringLiteral("\"%1\" is not an IPv4 address: four decimal numbers 0 to "
-                                    "255 separated by dots, without leading zeros, such as "
-                                    "10.77.1.20")
-                         .arg(values.at(1));
-            return false;
-        }
-        invocation->newAddress = *address;
-        invocation->force = parser.isSet(QStringLiteral("force"));
-        return true;
+        if (!address)
+            return *usage(QStringLiteral("\"%1\" is not an IPv4 address: four decimal numbers 0 "
+                                         "to 255 separated by dots, without leading zeros, such "
+                                         "as 10.77.1.20")
+                              .arg(values.at(1)));
+        options.newAddress = *address;
+        options.force = parser.isSet(QStringLiteral("force"));
+        return options;
     }
 
-    std::optional<double> seconds(const QCommandLineParser &parser, const QString &name,
-                                  QString *error)
-    {
-        bool ok = false;
-        const QString text = parser.value(name);
-        const double value = text.toDouble(&ok);
-        if (!ok || !(value >= 0 && value <= 86400)) {
-            *error
-                = QStringLiteral("--%1 wants seconds from 0 to 86400, not \"%2\"").arg(name, text);
-            return std::nullopt;
-        }
-        return value;
-    }
-
-    bool readPlanOptions(const QCommandLineParser &parser, Invocation *invocation, QString *error)
+    Expected<Options::Plan> readPlan(const QCommandLineParser &parser,
+                                     const Options::Probing &probing)
     {
         const QString text = parser.value(QStringLiteral("range"));
-        if (text.isEmpty()) {
-            *error = QStringLiteral("plan needs --range, such as --range "
-                                    "10.77.1.100-10.77.1.199");
-            return false;
-        }
+        if (text.isEmpty())
+            return *usage(QStringLiteral("plan needs --range, such as --range "
+                                         "10.77.1.100-10.77.1.199"));
         const auto range = AddressRules::parseRange(text);
-        if (!range) {
-            *error = QStringLiteral("--range wants two IPv4 addresses, the lower first, joined "
-                                    "by '-' (such as 10.77.1.100-10.77.1.199), not \"%1\"")
-                         .arg(text);
-            return false;
-        }
-        invocation->rangeFirst = range->first;
-        invocation->rangeLast = range->second;
-        invocation->planSetTime = parser.isSet(QStringLiteral("set-time"));
-        return true;
+        if (!range)
+            return *usage(QStringLiteral("--range wants two IPv4 addresses, the lower first, "
+                                         "joined by '-' (such as 10.77.1.100-10.77.1.199), not "
+                                         "\"%1\"")
+                              .arg(text));
+        Options::Plan options;
+        options.probing = probing;
+        options.rangeFirst = range->first;
+        options.rangeLast = range->second;
+        options.setTime = parser.isSet(QStringLiteral("set-time"));
+        return options;
     }
 
-    bool readApplyOptions(const QCommandLineParser &parser, const QStringList &values,
-                          Invocation *invocation, QString *error)
+    Expected<Options::Apply> readApply(const QCommandLineParser &parser, const QStringList &values,
+                                       const Options::Probing &probing)
     {
-        invocation->planPath = values.at(0);
-        invocation->dryRun = parser.isSet(QStringLiteral("dry-run"));
-        invocation->skipBad = parser.isSet(QStringLiteral("skip-bad"));
-        invocation->logPath = parser.value(QStringLiteral("log"));
-        const auto rate = integer(parser, QStringLiteral("rate"), 1, 10000, error);
-        const auto tolerance
-            = rate ? seconds(parser, QStringLiteral("tolerance"), error) : std::nullopt;
-        if (!tolerance)
-            return false;
-        invocation->ratePerSecond = int(*rate);
-        invocation->toleranceSeconds = *tolerance;
-        return true;
-    }
-
-    // What check takes beside the scan options.
-    bool readCheckOptions(const QCommandLineParser &parser, Invocation *invocation, QString *error)
-    {
-        const auto timeout = integer(parser, QStringLiteral("timeout"), 1, 60000, error);
-        const auto concurrency = timeout
-            ? integer(parser, QStringLiteral("concurrency"), 1, 1024, error)
-            : std::nullopt;
-        const auto rate = concurrency ? integer(parser, QStringLiteral("rate"), 1, 100000, error)
-                                      : std::nullopt;
+        Options::Apply options;
+        options.probing = probing;
+        if (const auto failure = readTextFormat(parser, &options.json))
+            return *failure;
+        options.planPath = values.at(0);
+        options.dryRun = parser.isSet(QStringLiteral("dry-run"));
+        options.skipBad = parser.isSet(QStringLiteral("skip-bad"));
+        options.logPath = parser.value(QStringLiteral("log"));
+        const auto rate = OptionValue::integer(parser, QStringLiteral("rate"), 1, 10000);
         if (!rate)
-            return false;
-        invocation->check.timeoutMs = int(*timeout);
-        invocation->check.concurrency = int(*concurrency);
-        invocation->check.ratePerSecond = int(*rate);
+            return rate.failure();
+        const Expected<double> seconds = tolerance(parser);
+        if (!seconds)
+            return seconds.failure();
+        options.ratePerSecond = int(*rate);
+        options.toleranceSeconds = *seconds;
+        return options;
+    }
+
+    Expected<Options::Check> readCheck(const QCommandLineParser &parser,
+                                       const Options::Probing &probing)
+    {
+        Options::Check options;
+        options.probing = probing;
+        if (const auto failure = readListFormat(parser, false, &options.format))
+            return *failure;
+        const auto timeout = OptionValue::integer(parser, QStringLiteral("timeout"), 1, 60000);
+        if (!timeout)
+            return timeout.failure();
+        const auto concurrency
+            = OptionValue::integer(parser, QStringLiteral("concurrency"), 1, 1024);
+        if (!concurrency)
+            return concurrency.failure();
+        const auto rate = OptionValue::integer(parser, QStringLiteral("rate"), 1, 100000);
+        if (!rate)
+            return rate.failure();
+        options.timeoutMs = int(*timeout);
+        options.concurrency = int(*concurrency);
+        options.ratePerSecond = int(*rate);
         const bool warn = parser.isSet(QStringLiteral("warn"));
         const bool crit = parser.isSet(QStringLiteral("crit"));
         if (!warn && !crit)
-            return true;
-        if (warn != crit) {
-            *error = QStringLiteral("--warn and --crit go together");
-            return false;
-        }
-        invocation->check.warnSeconds = seconds(parser, QStringLiteral("warn"), error);
-        invocation->check.critSeconds = invocation->check.warnSeconds
-            ? seconds(parser, QStringLiteral("crit"), error)
-            : std::nullopt;
-        if (!invocation->check.critSeconds)
-            return false;
-        if (*invocation->check.warnSeconds > *invocation->check.critSeconds) {
-            *error = QStringLiteral("--warn (%1 s) must not exceed --crit (%2 s)")
-                         .arg(*invocation->check.warnSeconds)
-                         .arg(*invocation->check.critSeconds);
-            return false;
-        }
-        if (invocation->format == OutputWriter::Format::Json) {
-            *error = QStringLiteral("--warn and --crit print a monitoring status line, not "
-                                    "--format json");
-            return false;
-        }
-        return true;
+            return options;
+        if (warn != crit)
+            return *usage(QStringLiteral("--warn and --crit go together"));
+        const auto warnSeconds = OptionValue::seconds(parser, QStringLiteral("warn"), 0, 86400);
+        if (!warnSeconds)
+            return warnSeconds.failure();
+        const auto critSeconds = OptionValue::seconds(parser, QStringLiteral("crit"), 0, 86400);
+        if (!critSeconds)
+            return critSeconds.failure();
+        if (*warnSeconds > *critSeconds)
+            return *usage(QStringLiteral("--warn (%1 s) must not exceed --crit (%2 s)")
+                              .arg(*warnSeconds)
+                              .arg(*critSeconds));
+        if (options.format == Options::Format::Json)
+            return *usage(QStringLiteral("--warn and --crit print a monitoring status line, not "
+                                         "--format json"));
+        options.warnSeconds = *warnSeconds;
+        options.critSeconds = *critSeconds;
+        return options;
     }
 
-    // check with --warn or --crit runs as a monitoring plugin, whose every mistake is UNKNOWN
-    // (exit 3) and is read from stdout. Told from the words typed, as a mistake may come
-    // before the options are read.
-    bool asMonitoringPlugin(const QStringList &arguments)
+    // The command's options, read after the scan options.
+    Expected<Invocation> readCommand(const QCommandLineParser &parser, Command command,
+                                     const QStringList &values)
     {
-        const QStringList words = arguments.mid(1);
-        const auto named = [](const QString &word) {
-            return word == QLatin1String("--warn") || word == QLatin1String("--crit")
-                || word.startsWith(QLatin1String("--warn="))
-                || word.startsWith(QLatin1String("--crit="));
-        };
-        const auto command = std::find_if(words.cbegin(), words.cend(), [](const QString &word) {
-            return !word.startsWith(QLatin1Char('-'));
-        });
-        return command != words.cend() && *command == QLatin1String("check")
-            && std::any_of(command, words.cend(), named);
+        const Expected<Options::Probing> probing = readProbing(parser);
+        if (!probing)
+            return probing.failure();
+        switch (command) {
+        case Command::Scan: {
+            Options::Scan options { *probing, Options::Format::Table };
+            if (const auto failure = readListFormat(parser, true, &options.format))
+                return *failure;
+            return Invocation(options);
+        }
+        case Command::SetTime:
+        case Command::SetAddress: {
+            const auto options = readDevice(parser, command, values, *probing);
+            return options ? Expected<Invocation>(Invocation(*options)) : options.failure();
+        }
+        case Command::Check: {
+            const auto options = readCheck(parser, *probing);
+            return options ? Expected<Invocation>(Invocation(*options)) : options.failure();
+        }
+        case Command::Plan: {
+            const auto options = readPlan(parser, *probing);
+            return options ? Expected<Invocation>(Invocation(*options)) : options.failure();
+        }
+        case Command::Apply:
+            break;
+        }
+        const auto options = readApply(parser, values, *probing);
+        return options ? Expected<Invocation>(Invocation(*options)) : options.failure();
     }
 
 } // namespace
 
-// The command line as typed; parse() makes a monitoring plugin's mistakes its own.
-static Parsed parseCommand(const QStringList &arguments)
+Parsed parse(const QStringList &arguments)
 {
     QCommandLineParser global;
     global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
@@ -535,30 +556,10 @@ static Parsed parseCommand(const QStringList &arguments)
                                     .arg(values.size()),
                           name);
 
-    Invocation invocation;
-    invocation.command = info->command;
-    QString error;
-    if (!readScanOptions(parser, &invocation, &error)
-        || (commandsOneDevice(info->command)
-            && !readDeviceOptions(parser, values, &invocation, &error))
-        || (info->command == Invocation::Command::Plan
-            && !readPlanOptions(parser, &invocation, &error))
-        || (info->command == Invocation::Command::Apply
-            && !readApplyOptions(parser, values, &invocation, &error))
-        || (info->command == Invocation::Command::Check
-            && !readCheckOptions(parser, &invocation, &error)))
-        return usageError(error, name);
-    return { invocation, 0, QString(), true };
-}
-
-Parsed parse(const QStringList &arguments)
-{
-    Parsed parsed = parseCommand(arguments);
-    if (parsed.invocation || parsed.exitCode != exitCode(ExitStatus::Usage)
-        || !asMonitoringPlugin(arguments))
-        return parsed;
-    const PluginStatus::Verdict verdict = PluginStatus::unknown(parsed.text);
-    return { std::nullopt, PluginStatus::exitCode(verdict.status), verdict.text, true };
+    const Expected<Invocation> invocation = readCommand(parser, info->command, values);
+    if (!invocation)
+        return usageError(invocation.failure().message, name);
+    return { *invocation, 0, QString(), true };
 }
 
 } // namespace CommandLine

@@ -1,6 +1,6 @@
 #include "devicelistbuilder.h"
 
-#include "dottedaddress.h"
+#include "addressrules.h"
 #include "wireformat.h"
 
 #include <QFile>
@@ -80,7 +80,7 @@ bool DeviceListBuilder::setField(DeviceRecord &device, const QString &key, const
         return true;
     }
     if (key == QLatin1String("ip") || key == QLatin1String("eeprom")) {
-        const auto address = DottedAddress::parse(value);
+        const auto address = AddressRules::parse(value);
         if (!address)
             return badValue(key, value, "a dotted IPv4 address", error);
         if (key == QLatin1String("ip")) {
@@ -274,7 +274,7 @@ bool DeviceListBuilder::addGenerated(int count, quint32 firstAddress, QString *e
         if (address > 0xFFFFFFFEu || !isUsableDeviceAddress(quint32(address))) {
             *error = QStringLiteral("%1 devices from %2 run out of unicast addresses")
                          .arg(count)
-                         .arg(DottedAddress::format(firstAddress));
+                         .arg(AddressRules::format(firstAddress));
             return false;
         }
         DeviceRecord device = nextDefaults();

@@ -1,7 +1,7 @@
 #include "commandline.h"
 
 #include "devicelistbuilder.h"
-#include "dottedaddress.h"
+#include "addressrules.h"
 #include "optionvalue.h"
 
 #include <QCommandLineOption>
@@ -103,13 +103,20 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
     }
 
     SimulatorSettings settings;
-    const auto probePort = OptionValue::integer(parser, probePortOption, 1, 65535, error);
-    const auto devicePort = OptionValue::integer(parser, devicePortOption, 1, 65535, error);
-    const auto sntpPort = OptionValue::integer(parser, sntpPortOption, 0, 65535, error);
-    const auto maxDelay = OptionValue::integer(parser, maxDelayOption, 0, 600000, error);
-    const auto repeat = OptionValue::integer(parser, repeatOption, 1, 100, error);
-    const auto hour = OptionValue::integer(parser, hourOption, 1, 1000LL * 3600 * 24 * 24, error);
-    if (!probePort || !devicePort || !sntpPort || !maxDelay || !repeat || !hour)
+    const auto number = [&](const QCommandLineOption &option, qint64 minimum, qint64 maximum) {
+        const Expected<qint64> value
+            = OptionValue::integer(parser, option.names().constFirst(), minimum, maximum);
+        if (!value)
+            *error = value.failure().message;
+        return value ? std::optional<qint64>(*value) : std::nullopt;
+    };
+    const auto probePort = number(probePortOption, 1, 65535);
+    const auto devicePort = probePort ? number(devicePortOption, 1, 65535) : std::nullopt;
+    const auto sntpPort = devicePort ? number(sntpPortOption, 0, 65535) : std::nullopt;
+    const auto maxDelay = sntpPort ? number(maxDelayOption, 0, 600000) : std::nullopt;
+    const auto repeat = maxDelay ? number(repeatOption, 1, 100) : std::nullopt;
+    const auto hour = repeat ? number(hourOption, 1, 1000LL * 3600 * 24 * 24) : std::nullopt;
+    if (!hour)
         return std::nullopt;
     settings.probePort = quint16(*probePort);
     settings.devicePort = quint16(*devicePort);
@@ -118,13 +125,13 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
     settings.repeat = int(*repeat);
     settings.hourMs = int(*hour);
     if (parser.isSet(seedOption)) {
-        const auto seed = OptionValue::integer(parser, seedOption, 0, 0xFFFFFFFFLL, error);
+        const auto seed = number(seedOption, 0, 0xFFFFFFFFLL);
         if (!seed)
             return std::nullopt;
         settings.seed = quint32(*seed);
         settings.seeded = true;
     }
-    const auto replyAddress = DottedAddress::parse(parser.value(replyAddressOption));
+    const auto replyAddress = AddressRules::parse(parser.value(replyAddressOption));
     if (!replyAddress) {
         *error = QStringLiteral("--reply-address must be a dotted IPv4 address");
         return std::nullopt;
@@ -141,10 +148,10 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
             return std::nullopt;
     }
     if (parser.isSet(countOption)) {
-        const auto count = OptionValue::integer(parser, countOption, 1, 100000, error);
+        const auto count = number(countOption, 1, 100000);
         if (!count)
             return std::nullopt;
-        const auto first = DottedAddress::parse(parser.value(firstIpOption));
+        const auto first = AddressRules::parse(parser.value(firstIpOption));
         if (!first) {
             *error = QStringLiteral("--first-ip must be a dotted IPv4 address");
             return std::nullopt;

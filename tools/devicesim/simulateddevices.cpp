@@ -1,6 +1,6 @@
 #include "simulateddevices.h"
 
-#include "dottedaddress.h"
+#include "addressrules.h"
 #include "wireformat.h"
 
 #include <QJsonArray>
@@ -61,7 +61,7 @@ bool SimulatedDevices::bindSocket(QUdpSocket &socket, quint32 address, quint16 p
         = address == 0 ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(address);
     if (socket.bind(host, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
         return true;
-    const QString text = DottedAddress::format(address);
+    const QString text = AddressRules::format(address);
     m_log.write({ { QStringLiteral("event"), QStringLiteral("bind-failed") },
                   { QStringLiteral("address"), text },
                   { QStringLiteral("port"), port },
@@ -166,7 +166,7 @@ bool SimulatedDevices::sendReply(const ReplyQueue::Entry &entry)
         return false;
     m_log.write({ { QStringLiteral("event"), QStringLiteral("reply") },
                   { QStringLiteral("device"), nameText(device) },
-                  { QStringLiteral("ip"), DottedAddress::format(device.address) },
+                  { QStringLiteral("ip"), AddressRules::format(device.address) },
                   { QStringLiteral("to"), m_replyAddress.toString() },
                   { QStringLiteral("port"), m_settings.devicePort },
                   { QStringLiteral("probe"), entry.probe } });
@@ -178,7 +178,7 @@ void SimulatedDevices::reportGiveUp(const ReplyQueue::Entry &entry)
     const DeviceRecord &device = m_devices.at(entry.device);
     m_log.write({ { QStringLiteral("event"), QStringLiteral("send-failed") },
                   { QStringLiteral("device"), nameText(device) },
-                  { QStringLiteral("ip"), DottedAddress::format(device.address) },
+                  { QStringLiteral("ip"), AddressRules::format(device.address) },
                   { QStringLiteral("error"), m_deviceSockets.at(device.address)->errorString() } });
 }
 
@@ -225,10 +225,10 @@ void SimulatedDevices::applyCommand(const WireFormat::Command &command, DeviceRe
             options.append(int(option));
         event.insert(QStringLiteral("kind"), QStringLiteral("settings"));
         event.insert(QStringLiteral("options"), options);
-        event.insert(QStringLiteral("address"), DottedAddress::format(command.address));
+        event.insert(QStringLiteral("address"), AddressRules::format(command.address));
     }
     event.insert(QStringLiteral("device"), nameText(device));
-    event.insert(QStringLiteral("at"), DottedAddress::format(device.address));
+    event.insert(QStringLiteral("at"), AddressRules::format(device.address));
     event.insert(QStringLiteral("from"), datagram.senderAddress().toString());
     event.insert(QStringLiteral("from_port"), datagram.senderPort());
     m_log.write(event);
@@ -298,7 +298,7 @@ void SimulatedDevices::logSntp(const DeviceRecord &device, const QNetworkDatagra
 {
     QJsonObject event { { QStringLiteral("event"), QStringLiteral("sntp") },
                         { QStringLiteral("device"), nameText(device) },
-                        { QStringLiteral("at"), DottedAddress::format(device.address) },
+                        { QStringLiteral("at"), AddressRules::format(device.address) },
                         { QStringLiteral("from"), datagram.senderAddress().toString() },
                         { QStringLiteral("from_port"), datagram.senderPort() },
                         { QStringLiteral("answered"), answered } };

@@ -121,16 +121,21 @@ int main(int argc, char **argv)
     if (settings.target.protocol() != QAbstractSocket::IPv4Protocol)
         return fail(QStringLiteral("--to must be an IPv4 address"), 2);
 
-    const auto sourcePort = OptionValue::integer(parser, sourcePortOption, 0, 65535, &error);
-    const auto port = OptionValue::integer(parser, portOption, 1, 65535, &error);
-    const auto count = OptionValue::integer(parser, countOption, 1, maxCount, &error);
-    const auto duration
-        = OptionValue::decimal(parser, durationOption, 0.01, maxDurationSec, &error);
-    const auto randomMax
-        = OptionValue::integer(parser, randomMaxOption, 0, Flood::maxDatagram, &error);
-    const auto seed = OptionValue::integer(parser, seedOption, 0, 0xFFFFFFFFLL, &error);
-    if (!sourcePort || !port || !count || !duration || !randomMax || !seed)
-        return fail(error, 2);
+    const auto number = [&](const QCommandLineOption &option, qint64 minimum, qint64 maximum) {
+        return OptionValue::integer(parser, option.names().constFirst(), minimum, maximum);
+    };
+    const Expected<qint64> sourcePort = number(sourcePortOption, 0, 65535);
+    const Expected<qint64> port = number(portOption, 1, 65535);
+    const Expected<qint64> count = number(countOption, 1, maxCount);
+    const Expected<double> duration = OptionValue::seconds(
+        parser, durationOption.names().constFirst(), 0.01, maxDurationSec);
+    const Expected<qint64> randomMax = number(randomMaxOption, 0, Flood::maxDatagram);
+    const Expected<qint64> seed = number(seedOption, 0, 0xFFFFFFFFLL);
+    for (const Failure *failure : { &sourcePort.failure(), &port.failure(), &count.failure(),
+                                    &duration.failure(), &randomMax.failure(), &seed.failure() }) {
+        if (!failure->message.isEmpty())
+            return fail(failure->message, 2);
+    }
     settings.sourcePort = quint16(*sourcePort);
     settings.port = quint16(*port);
     settings.count = *count;

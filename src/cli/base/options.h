@@ -1,0 +1,87 @@
+#ifndef OPTIONS_H
+#define OPTIONS_H
+
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+// What each command was asked to do, as the command line gives it: plain values, checked and
+// converted, and nothing that scans or prints.
+namespace Options {
+
+// How a command scans; every command has these.
+struct Probing
+{
+    std::optional<QString> from; // --from, as typed
+    int probes = 1;
+    int intervalMs = 1000;
+    int waitMs = 1000; // after the last probe
+    // As setsockopt(SO_RCVBUF) takes it; Linux grants twice as much where net.core.rmem_max
+    // allows: room for a burst of 2,000 replies at up to 4 KiB of kernel accounting each.
+    int replyBufferBytes = 4 * 1024 * 1024;
+    bool replyBufferGiven = false;
+};
+
+// How a list of devices or clocks is printed; check has no CSV.
+enum class Format { Table, Json, Csv };
+
+struct Scan
+{
+    Probing probing;
+    Format format = Format::Table;
+};
+
+// set-time and set-address.
+struct Device
+{
+    enum class Kind { SetTime, SetAddress };
+
+    Kind kind = Kind::SetTime;
+    Probing probing;
+    QString device; // as typed: serial, address, SERIAL@ADDRESS or name
+    quint32 newAddress = 0; // set-address
+    bool dryRun = false;
+    bool verify = false;
+    bool force = false;
+    bool json = false; // --format json; text otherwise
+    double toleranceSeconds = 2.0; // set-time --verify
+    QString logPath;
+};
+
+struct Check
+{
+    Probing probing;
+    Format format = Format::Table;
+    int concurrency = 64;
+    int ratePerSecond = 500;
+    int timeoutMs = 1000;
+    std::optional<double> warnSeconds; // both or neither: a monitoring plugin
+    std::optional<double> critSeconds;
+
+    bool monitoring() const { return warnSeconds.has_value(); }
+};
+
+struct Plan
+{
+    Probing probing;
+    quint32 rangeFirst = 0;
+    quint32 rangeLast = 0;
+    bool setTime = false;
+};
+
+struct Apply
+{
+    Probing probing;
+    QString planPath; // "-": stdin
+    bool dryRun = false;
+    bool skipBad = false;
+    bool json = false;
+    int ratePerSecond = 200; // commands
+    double toleranceSeconds = 2.0;
+    QString logPath;
+};
+
+} // namespace Options
+
+#endif // OPTIONS_H

@@ -1,0 +1,116 @@
+#include "checkcommand.h"
+
+#include "checkoutput.h"
+#include "clockreport.h"
+#include "clocksurvey.h"
+#include "console.h"
+#include "pluginstatus.h"
+#include "scanrun.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr quint16 sntpPort = 123;
+
+// Reads the clocks of `devices`, those that can be asked, with progress on a terminal.
+CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &settings)
+{
+    QList<ClockSurvey::Target> targets;
+    for (const DeviceEntry &device : devices) {
+        QString reason;
+        if (ClockReport::checkable(device, &reason))
+            targets.append({ QHostAddress(device.reply.currentAddress), device.heardOn.address });
+    }
+    ClockSurvey clocks(settings);
+    QObject::connect(&clocks, &ClockSurvey::progressed, &clocks, [](int done, int total) {
+        Console::progress(QStringLiteral("reading clocks: %1/%2").arg(done).arg(total));
+    });
+    clocks.runToEnd(targets);
+    Console::progressDone();
+
+    CheckRun run;
+    run.report = ClockReport::build(devices, clocks.results());
+    run.settings = settings;
+    run.requests = clocks.requests();
+    run.surveyMs = clocks.elapsedMs();
+    return run;
+}
+
+} // namespace
+
+CheckCommand::CheckCommand(const Options::Check &options)
+    : m_options(options)
+{ }
+
+bool CheckCommand::asMonitoringPlugin(const QStringList &arguments)
+{
+    const QStringList words = arguments.mid(1);
+    const auto named = [](const QString &word) {
+        return word == QLatin1String("--warn") || word == QLatin1String("--crit")
+            || word.startsWith(QLatin1String("--warn="))
+            || word.startsWith(QLatin1String("--crit="));
+    };
+    const auto command = std::find_if(words.cbegin(), words.cend(), [](const QString &word) {
+        return !word.startsWith(QLatin1Char('-'));
+    });
+    return command != words.cend() && *command == QLatin1String("check")
+        && std::any_of(command, words.cend(), named);
+}
+
+int CheckCommand::unknown(const QString &why)
+{
+    // A monitoring system reads stdout only: the reason goes into the status line.
+    const PluginStatus::Verdict verdict = PluginStatus::unknown(why);
+    Console::result(verdict.text);
+    return PluginStatus::exitCode(verdict.status);
+}
+
+Expected<int> CheckCommand::run()
+{
+    const Expected<int> status = check();
+    if (status || !m_options.monitoring())
+        return status;
+    return unknown(status.failure().message);
+}
+
+Expected<int> CheckCommand::check()
+{
+    const Expected<ScanReport> scan = ScanRun::firstScan(m_options.probing);
+    if (!scan)
+        return scan.failure();
+
+    ClockSurvey::Settings settings;
+    settings.concurrency = m_options.concurrency;
+    settings.ratePerSecond = m_options.ratePerSecond;
+    settings.timeoutMs = m_options.timeoutMs;
+    settings.retries = 1;
+    settings.port = sntpPort;
+    CheckRun run = survey(scan->devices, settings);
+    run.scannedFrom = scan->scannedFrom;
+    run.notes = scan->notes;
+    const ClockReport &report = run.report;
+
+    if (m_options.monitoring()) {
+        const PluginStatus::Verdict verdict = PluginStatus::judge(
+            report, { *m_options.warnSeconds, *m_options.critSeconds });
+        Console::result(verdict.text);
+        return PluginStatus::exitCode(verdict.status);
+    }
+
+    Console::result(m_options.format == Options::Format::Json ? CheckOutput::json(run)
+                                                              : CheckOutput::table(run));
+    if (report.checked == 0) {
+        Console::error(report.found == 0
+                           ? QStringLiteral("no device answered")
+                           : QStringLiteral("no device to check: NTP is off on all %1 found")
+                                 .arg(report.found));
+        return exitCode(ExitStatus::DeviceNotFound);
+    }
+    // A clock that cannot be trusted is a finding; silence is only a doubt.
+    if (report.unsynchronised > 0)
+        return exitCode(ExitStatus::VerifyFailed);
+    if (report.unanswered > 0)
+        return exitCode(ExitStatus::CannotVerify);
+    return exitCode(ExitStatus::Success);
+}

@@ -1,0 +1,20 @@
+#include "scancommand.h"
+
+#include "console.h"
+#include "outputwriter.h"
+#include "scanrun.h"
+
+namespace ScanCommand {
+
+Expected<ExitStatus> run(const Options::Scan &options)
+{
+    const Expected<ScanReport> report = ScanRun::firstScan(options.probing);
+    if (!report)
+        return report.failure();
+    Console::result(OutputWriter::create(options.format)->write(*report));
+    if (report->devices.isEmpty())
+        Console::error(QStringLiteral("no device answered"));
+    return ExitStatus::Success;
+}
+
+} // namespace ScanCommand

@@ -1,0 +1,29 @@
+#include "commandlog.h"
+
+#include "textescape.h"
+
+#include <QJsonDocument>
+
+std::optional<Failure> CommandLog::open(const QString &path, bool dryRun)
+{
+    if (path.isEmpty() || dryRun)
+        return std::nullopt;
+    m_file.setFileName(path);
+    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return std::nullopt;
+    return Failure { ExitStatus::Usage,
+                     QStringLiteral("cannot write the log %1: %2").arg(path, m_file.errorString()) };
+}
+
+std::optional<Failure> CommandLog::append(const QJsonObject &record)
+{
+    // One write per line: lines from several runs appending at once do not interleave.
+    const QByteArray line
+        = TextEscape::jsonWithoutControls(QJsonDocument(record).toJson(QJsonDocument::Compact))
+        + '\n';
+    if (m_file.write(line) == line.size() && m_file.flush())
+        return std::nullopt;
+    return Failure { ExitStatus::NetworkUnusable,
+                     QStringLiteral("cannot write the log %1: %2 (the command was sent)")
+                         .arg(m_file.fileName(), m_file.errorString()) };
+}

@@ -1,0 +1,147 @@
+#include "scanrun.h"
+
+#include "console.h"
+#include "eventloop.h"
+#include "platform.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <utility>
+
+namespace ScanRun {
+
+namespace {
+
+    constexpr int progressIntervalMs = 200;
+
+    QString kib(qint64 bytes)
+    {
+        return QStringLiteral("%1 KiB").arg(bytes / 1024);
+    }
+
+    QString progressText(const QList<LocalAddress> &from, const Scanner::Figures &figures,
+                         const Options::Probing &options, int devices)
+    {
+        return QStringLiteral("scanning from %1: probe %2/%3, %4 device(s)")
+            .arg(from.size() == 1 ? from.first().describe()
+                                  : QStringLiteral("%1 addresses").arg(from.size()))
+            .arg(figures.probesSent)
+            .arg(options.probes)
+            .arg(devices);
+    }
+
+} // namespace
+
+Expected<QList<LocalAddress>> addresses(const Options::Probing &options)
+{
+    const QList<LocalAddress> all = LocalInterfaces::ipv4Addresses();
+    if (all.isEmpty())
+        return Failure { ExitStatus::NetworkUnusable,
+                         QStringLiteral("this machine has no IPv4 address on an interface that is "
+                                        "up (loopback does not count): there is no segment to "
+                                        "scan") };
+    if (!options.from)
+        return all;
+    const auto wanted = AddressRules::parse(*options.from);
+    for (const LocalAddress &local : all) {
+        if (wanted && local.ipv4() == *wanted)
+            return QList<LocalAddress> { local };
+    }
+    QStringList known;
+    for (const LocalAddress &local : all)
+        known.append(local.describe());
+    return Failure { ExitStatus::Usage,
+                     QStringLiteral("--from %1 is not an IPv4 address of this machine; it has %2")
+                         .arg(*options.from, known.join(QStringLiteral(", "))) };
+}
+
+Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing &options,
+                         const std::function<bool(const Sighting &)> &enough)
+{
+    Scanner scanner(from, options);
+    QString error;
+    QStringList warnings;
+    if (!scanner.open(&error, &warnings))
+        return Failure { ExitStatus::NetworkUnusable, error };
+    for (const QString &warning : std::as_const(warnings))
+        Console::warning(warning);
+
+    ScanReport report;
+
+    const int granted = scanner.figures().replyBufferBytes;
+    // Linux grants twice what is asked, the other half being its bookkeeping.
+    if (!options.replyBufferGiven && granted < 2 * options.replyBufferBytes) {
+        const QString text
+            = QStringLiteral("the kernel granted %1 of receive buffer for replies, not the %2 "
+                             "asked for (net.core.rmem_max caps it): a burst from many "
+                             "hundreds of devices may not fit, and the scan says so if replies "
+                             "are dropped. To raise the cap, as root: "
+                             "sysctl -w net.core.rmem_max=%3")
+                  .arg(kib(granted), kib(2 * options.replyBufferBytes))
+                  .arg(options.replyBufferBytes);
+        report.notes.append({ QStringLiteral("reply-buffer-capped"), text });
+        // Said once, also when a command scans twice (--verify).
+        static bool warned = false;
+        if (!std::exchange(warned, true))
+            Console::warning(text);
+    }
+
+    Inventory inventory;
+    QElapsedTimer lastProgress;
+    lastProgress.start();
+    const auto showProgress = [&] {
+        Console::progress(progressText(from, scanner.figures(), options, inventory.size()));
+        lastProgress.restart();
+    };
+    // A burst is read in one go, so the count is also refreshed while nothing is heard.
+    QTimer progressTimer;
+    progressTimer.setInterval(progressIntervalMs);
+    QObject::connect(&progressTimer, &QTimer::timeout, &scanner, showProgress);
+    if (Console::stderrIsTerminal())
+        progressTimer.start();
+    QObject::connect(&scanner, &Scanner::probeSent, &scanner, showProgress);
+    QObject::connect(&scanner, &Scanner::heard, &scanner, [&](const Sighting &sighting) {
+        const int before = inventory.size();
+        inventory.add(sighting);
+        if (inventory.size() > before)
+            report.lastNewDeviceMs = sighting.atMs;
+        if (Console::stderrIsTerminal() && lastProgress.elapsed() >= progressIntervalMs)
+            showProgress();
+        if (enough && enough(sighting))
+            scanner.stop();
+    });
+    QObject::connect(&scanner, &Scanner::finished, &progressTimer, &QTimer::stop);
+    EventLoop::runUntil(&scanner, &Scanner::finished, [&] { scanner.start(); });
+    Console::progressDone();
+
+    report.devices = inventory.devices();
+    report.scannedFrom = from;
+    report.figures = scanner.figures();
+    if (report.figures.dropped > 0) {
+        const QString text
+            = QStringLiteral("the kernel dropped %1 datagram(s) on the reply port because its "
+                             "receive buffer (%2) was full: devices may be missing. Scan again "
+                             "with more --probes, or raise the cap as root: "
+                             "sysctl -w net.core.rmem_max=%3")
+                  .arg(report.figures.dropped)
+                  .arg(kib(granted))
+                  .arg(Options::Probing().replyBufferBytes);
+        report.notes.append({ QStringLiteral("replies-dropped"), text });
+        Console::warning(text);
+    }
+    const QString uncounted = Platform::receiveDropsUnavailable();
+    if (!uncounted.isEmpty())
+        report.notes.append({ QStringLiteral("drops-not-counted"), uncounted });
+    return report;
+}
+
+Expected<ScanReport> firstScan(const Options::Probing &options)
+{
+    const Expected<QList<LocalAddress>> from = addresses(options);
+    if (!from)
+        return from.failure();
+    return run(*from, options);
+}
+
+} // namespace ScanRun

@@ -1,0 +1,167 @@
+#include "checkoutput.h"
+
+#include "outputwriter.h"
+#include "textescape.h"
+#include "units.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+using State = ClockReading::State;
+
+QString seconds(double value)
+{
+    return QStringLiteral("%1 s").arg(value, 0, 'f', 6);
+}
+
+QString stateText(State state)
+{
+    switch (state) {
+    case State::Synchronised:
+        return QStringLiteral("ok");
+    case State::Unsynchronised:
+        return QStringLiteral("UNSYNCHRONISED");
+    case State::NoAnswer:
+        return QStringLiteral("NO ANSWER");
+    case State::NotCheckable:
+        break;
+    }
+    return QStringLiteral("not checkable");
+}
+
+QJsonValue optionalSeconds(const std::optional<double> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue();
+}
+
+QJsonObject deviceJson(const ClockReading &reading)
+{
+    const DeviceEntry &device = reading.device;
+    QJsonObject object {
+        { QStringLiteral("name"), QString::fromLatin1(device.name()) },
+        { QStringLiteral("name_hex"), TextEscape::hex(device.reply.name, false) },
+        { QStringLiteral("serial"), device.reply.serial },
+        { QStringLiteral("address"), device.address() },
+        { QStringLiteral("heard_on"),
+          QJsonObject { { QStringLiteral("address"), device.heardOn.address.toString() },
+                        { QStringLiteral("interface"), device.heardOn.interfaceName } } },
+        { QStringLiteral("state"), ClockReading::stateName(reading.state) },
+        { QStringLiteral("reason"),
+          reading.reason.isEmpty() ? QJsonValue() : QJsonValue(reading.reason) },
+        { QStringLiteral("attempts"), reading.sntp.attempts },
+    };
+    const bool figures = reading.hasFigures();
+    const bool heard = figures || reading.sntp.kissOfDeath;
+    object.insert(QStringLiteral("offset_s"),
+                  figures ? QJsonValue(reading.sntp.offsetSeconds) : QJsonValue());
+    object.insert(QStringLiteral("delay_s"),
+                  figures ? QJsonValue(reading.sntp.delaySeconds) : QJsonValue());
+    object.insert(QStringLiteral("stratum"),
+                  heard ? QJsonValue(reading.sntp.stratum) : QJsonValue());
+    object.insert(QStringLiteral("leap"), heard ? QJsonValue(reading.sntp.leap) : QJsonValue());
+    object.insert(QStringLiteral("reference_id"),
+                  heard ? QJsonValue(reading.sntp.referenceId) : QJsonValue());
+    return object;
+}
+
+} // namespace
+
+namespace CheckOutput {
+
+QByteArray table(const CheckRun &run)
+{
+    const ClockReport &report = run.report;
+    QList<QStringList> rows {
+        { QStringLiteral("NAME"), QStringLiteral("ADDRESS"), QStringLiteral("SERIAL"),
+          QStringLiteral("CLOCK"), QStringLiteral("OFFSET"), QStringLiteral("DELAY"),
+          QStringLiteral("STRATUM"), QStringLiteral("LEAP"), QStringLiteral("DETAIL") }
+    };
+    const QString none = QStringLiteral("-");
+    for (const ClockReading &reading : report.readings) {
+        const SntpQuery::Result &sntp = reading.sntp;
+        const bool figures = reading.hasFigures();
+        const bool heard = figures || sntp.kissOfDeath;
+        rows.append({ reading.device.shownName(), reading.device.address(),
+                      QString::number(reading.device.reply.serial), stateText(reading.state),
+                      figures ? Units::signedSeconds(sntp.offsetSeconds) : none,
+                      figures ? seconds(sntp.delaySeconds) : none,
+                      heard ? QString::number(sntp.stratum) : none,
+                      heard ? QString::number(sntp.leap) : none,
+                      reading.reason.isEmpty() ? none : reading.reason });
+    }
+    QString text = OutputWriter::aligned(rows);
+    text += QStringLiteral("\nfound %1, checked %2, answered %3, unsynchronised %4, no answer %5, "
+                           "not checkable %6\n")
+                .arg(report.found)
+                .arg(report.checked)
+                .arg(report.answered)
+                .arg(report.unsynchronised)
+                .arg(report.unanswered)
+                .arg(report.notCheckable);
+    if (report.worstOffset) {
+        const ClockReading &worst = report.readings.at(*report.worstOffset);
+        text += QStringLiteral("worst offset %1 (%2, serial %3, %4); median delay %5\n")
+                    .arg(Units::signedSeconds(worst.sntp.offsetSeconds), worst.device.label())
+                    .arg(worst.device.reply.serial)
+                    .arg(worst.device.address(), seconds(*report.medianDelaySeconds));
+    } else {
+        text += QStringLiteral("no clock read\n");
+    }
+    return text.toUtf8();
+}
+
+QByteArray json(const CheckRun &run)
+{
+    const ClockReport &report = run.report;
+    QJsonArray devices;
+    for (const ClockReading &reading : report.readings)
+        devices.append(deviceJson(reading));
+    QJsonValue worst;
+    std::optional<double> worstOffset;
+    if (report.worstOffset) {
+        const ClockReading &reading = report.readings.at(*report.worstOffset);
+        worstOffset = reading.sntp.offsetSeconds;
+        worst
+            = QJsonObject { { QStringLiteral("name"), QString::fromLatin1(reading.device.name()) },
+                            { QStringLiteral("serial"), reading.device.reply.serial },
+                            { QStringLiteral("address"), reading.device.address() } };
+    }
+    const QJsonObject summary {
+        { QStringLiteral("found"), report.found },
+        { QStringLiteral("checked"), report.checked },
+        { QStringLiteral("answered"), report.answered },
+        { QStringLiteral("unsynchronised"), report.unsynchronised },
+        { QStringLiteral("no_answer"), report.unanswered },
+        { QStringLiteral("not_checkable"), report.notCheckable },
+        { QStringLiteral("worst_offset_s"), optionalSeconds(worstOffset) },
+        { QStringLiteral("worst_offset_device"), worst },
+        { QStringLiteral("median_delay_s"), optionalSeconds(report.medianDelaySeconds) },
+        { QStringLiteral("max_delay_s"), optionalSeconds(report.maxDelaySeconds) },
+    };
+    const QJsonObject settings {
+        { QStringLiteral("timeout_ms"), run.settings.timeoutMs },
+        { QStringLiteral("retries"), run.settings.retries },
+        { QStringLiteral("concurrency"), run.settings.concurrency },
+        { QStringLiteral("rate"), run.settings.ratePerSecond },
+    };
+    const QJsonObject statistics {
+        { QStringLiteral("requests"), run.requests },
+        { QStringLiteral("survey_ms"), run.surveyMs },
+    };
+    const QJsonObject document {
+        { QStringLiteral("format"), QStringLiteral("setuptool-cli/check") },
+        { QStringLiteral("version"), jsonVersion },
+        { QStringLiteral("scanned_from"), OutputWriter::scannedFromJson(run.scannedFrom) },
+        { QStringLiteral("devices"), devices },
+        { QStringLiteral("summary"), summary },
+        { QStringLiteral("settings"), settings },
+        { QStringLiteral("statistics"), statistics },
+        { QStringLiteral("notes"), OutputWriter::notesJson(run.notes) },
+    };
+    return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson(QJsonDocument::Indented));
+}
+
+} // namespace CheckOutput
