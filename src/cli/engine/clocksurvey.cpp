@@ -6,41 +6,23 @@
 
 #include <algorithm>
 
-namespace {
-
-int paceIntervalMs(int ratePerSecond)
-{
-    return std::clamp(1000 / std::max(1, ratePerSecond), 1, 1000);
-}
-
-} // namespace
-
 ClockSurvey::ClockSurvey(const Settings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_pace(new QTimer(this))
-    , m_bucket(
-          settings.ratePerSecond,
-          TokenBucket::depthFor(settings.ratePerSecond, paceIntervalMs(settings.ratePerSecond)))
+    , m_pacer(settings.ratePerSecond)
 {
     m_settings.concurrency = std::max(1, m_settings.concurrency);
     m_settings.ratePerSecond = std::max(1, m_settings.ratePerSecond);
-    // A coarse timer would let the queries bunch up at each of its ticks; the rate is meant to
-    // spread them.
-    m_pace->setTimerType(Qt::PreciseTimer);
-    m_pace->setInterval(paceIntervalMs(m_settings.ratePerSecond));
-    connect(m_pace, &QTimer::timeout, this, &ClockSurvey::launchDue);
+    m_pacer.setReady([this] { return !m_idle.isEmpty(); });
 }
 
 void ClockSurvey::start(const QList<Target> &targets)
 {
     m_targets = targets;
     m_results = QList<SntpQuery::Result>(targets.size());
-    m_next = 0;
     m_done = 0;
     m_requests = 0;
     m_clock.start();
-    m_bucket.start(m_clock.nsecsElapsed());
     if (targets.isEmpty()) {
         QTimer::singleShot(0, this, &ClockSurvey::finished);
         return;
@@ -52,22 +34,12 @@ void ClockSurvey::start(const QList<Target> &targets)
                 [this, query](const SntpQuery::Result &result) { onQueryFinished(query, result); });
         m_idle.append(query);
     }
-    m_pace->start();
-    launchDue();
+    m_pacer.start(int(targets.size()), [this](int index) { launch(index); });
 }
 
-void ClockSurvey::launchDue()
+void ClockSurvey::launch(int index)
 {
-    // A token is taken only for a query that can start, so a full pool does not waste the rate.
-    while (m_next < m_targets.size() && !m_idle.isEmpty() && m_bucket.take(m_clock.nsecsElapsed()))
-        launch(m_idle.takeLast());
-    if (m_next >= m_targets.size())
-        m_pace->stop();
-}
-
-void ClockSurvey::launch(SntpQuery *query)
-{
-    const int index = m_next++;
+    SntpQuery *query = m_idle.takeLast();
     m_running.insert(query, index);
     const Target &target = m_targets.at(index);
     query->start(target.server, m_settings.port, target.from, m_settings.timeoutMs,
@@ -90,7 +62,7 @@ void ClockSurvey::onQueryFinished(SntpQuery *query, const SntpQuery::Result &res
     // SntpQuery allows a new start() from inside its finished(); the freed query may take the
     // next target at once if the rate allows it.
     m_idle.append(query);
-    launchDue();
+    m_pacer.poke();
 }
 
 void ClockSurvey::runToEnd(const QList<Target> &targets)

@@ -1,8 +1,8 @@
 #ifndef CLOCKSURVEY_H
 #define CLOCKSURVEY_H
 
+#include "pacer.h"
 #include "sntpquery.h"
-#include "tokenbucket.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -10,10 +10,8 @@
 #include <QList>
 #include <QObject>
 
-class QTimer;
-
 // Reads many devices' clocks over SNTP at once: at most `concurrency` queries outstanding and at
-// most `ratePerSecond` started per second (plus a small burst, TokenBucket), so that a large
+// most `ratePerSecond` started per second (plus a small burst; Pacer), so that a large
 // segment is neither flooded nor waited on one device at a time. Each query has its own timeout and
 // retries (SntpQuery).
 class ClockSurvey : public QObject
@@ -56,8 +54,7 @@ signals:
     void finished();
 
 private:
-    void launchDue();
-    void launch(SntpQuery *query);
+    void launch(int index);
     void onQueryFinished(SntpQuery *query, const SntpQuery::Result &result);
 
     Settings m_settings;
@@ -65,10 +62,8 @@ private:
     QList<SntpQuery::Result> m_results;
     QList<SntpQuery *> m_idle; // owned by this object as their parent
     QHash<SntpQuery *, int> m_running; // query -> target index
-    QTimer *m_pace = nullptr;
-    TokenBucket m_bucket;
+    Pacer m_pacer;
     QElapsedTimer m_clock;
-    int m_next = 0; // next target to start
     int m_done = 0;
     int m_requests = 0;
     qint64 m_elapsedMs = 0;
