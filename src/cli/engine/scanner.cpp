@@ -29,20 +29,21 @@ Scanner::Scanner(const QList<LocalAddress> &from, const Settings &settings, QObj
 
 Scanner::~Scanner() = default;
 
-bool Scanner::open(QString *error, QStringList *warnings)
+std::optional<Failure> Scanner::open(QStringList *warnings)
 {
     if (m_from.isEmpty()) {
-        *error = QStringLiteral("this machine has no IPv4 address on an interface that is up "
-                                "(loopback does not count): there is no network to scan");
-        return false;
+        return Failure { ExitStatus::NetworkUnusable,
+                         QStringLiteral("this machine has no IPv4 address on an interface that "
+                                        "is up (loopback does not count): there is no network "
+                                        "to scan") };
     }
     if (!m_replySocket.bind(QHostAddress::AnyIPv4, DeviceProtocol::devicePort, shared)) {
-        *error = QStringLiteral("cannot listen on UDP port %1, where the devices answer: %2. "
-                                "Another program holds the port for itself; "
-                                "`ss -ulpn sport = :%1` shows which")
-                     .arg(DeviceProtocol::devicePort)
-                     .arg(m_replySocket.errorString());
-        return false;
+        return Failure { ExitStatus::NetworkUnusable,
+                         QStringLiteral("cannot listen on UDP port %1, where the devices answer: "
+                                        "%2. Another program holds the port for itself; "
+                                        "`ss -ulpn sport = :%1` shows which")
+                             .arg(DeviceProtocol::devicePort)
+                             .arg(m_replySocket.errorString()) };
     }
     m_replySocket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
                                   m_settings.replyBufferBytes);
@@ -57,14 +58,14 @@ bool Scanner::open(QString *error, QStringList *warnings)
                                  .arg(DeviceProtocol::probePort)
                                  .arg(local.describe()));
             if (!socket->bind(local.address, 0)) {
-                *error = QStringLiteral("cannot send probes from %1: %2")
-                             .arg(local.describe(), socket->errorString());
-                return false;
+                return Failure { ExitStatus::NetworkUnusable,
+                                 QStringLiteral("cannot send probes from %1: %2")
+                                     .arg(local.describe(), socket->errorString()) };
             }
         }
         m_probeSockets.push_back(std::move(socket));
     }
-    return true;
+    return std::nullopt;
 }
 
 void Scanner::start()

@@ -2,6 +2,7 @@
 #define SCANNER_H
 
 #include "deviceprotocol.h"
+#include "failure.h"
 #include "localinterfaces.h"
 #include "options.h"
 
@@ -12,6 +13,7 @@
 #include <QUdpSocket>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 // One device reply as it was heard: what it says, which of our addresses it was heard on and
@@ -51,10 +53,10 @@ public:
     Scanner(const QList<LocalAddress> &from, const Settings &settings, QObject *parent = nullptr);
     ~Scanner() override;
 
-    // Binds the sockets. False, with *error saying why, when the network is unusable: the
-    // device port held by another program alone, or no address to probe from. Notes on what
-    // works but not as asked go to *warnings.
-    bool open(QString *error, QStringList *warnings);
+    // Binds the sockets. A failure (network unusable) when the device port is held by another
+    // program alone, or there is no address to probe from. Notes on what works but not as
+    // asked go to *warnings.
+    std::optional<Failure> open(QStringList *warnings);
     // Sends the first probe now; finished() follows the wait after the last one.
     void start();
     // Ends the scan early; finished() is emitted.

@@ -60,10 +60,9 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
                          const std::function<bool(const Sighting &)> &enough)
 {
     Scanner scanner(from, options);
-    QString error;
     QStringList warnings;
-    if (!scanner.open(&error, &warnings))
-        return Failure { ExitStatus::NetworkUnusable, error };
+    if (const auto failure = scanner.open(&warnings))
+        return *failure;
     for (const QString &warning : std::as_const(warnings))
         Console::warning(warning);
 

@@ -38,10 +38,9 @@ namespace {
     {
         const qint64 seconds = QDateTime::currentSecsSinceEpoch();
         const QByteArray sent = datagram(order, address, seconds);
-        QString error;
-        if (!CommandSender::send(sent, order.device.heardOn, order.device.reply.currentAddress,
-                                 &error)) {
-            outcome->sendError = error;
+        if (const auto failure = CommandSender::send(sent, order.device.heardOn,
+                                                     order.device.reply.currentAddress)) {
+            outcome->sendError = failure->message;
             return;
         }
         outcome->sent.append(commandName(address));
