@@ -172,7 +172,8 @@ void ApplyCommand::sendAndVerify(const QList<LocalAddress> &from, CommandLog *lo
     SendAndVerify::Settings settings;
     settings.ratePerSecond = m_options.ratePerSecond;
     settings.probing = m_options.probing;
-    const SendAndVerify::Result result = SendAndVerify::run(orders, from, settings, log);
+    SendAndVerify::Result result = SendAndVerify::send(orders, settings, log);
+    SendAndVerify::verify(orders, from, settings, &result);
     for (int i = 0; i < indexes.size(); ++i)
         m_lines[indexes.at(i)].outcome = result.outcomes.at(i);
     m_commandsSent = result.commandsSent;

@@ -68,12 +68,14 @@ Expected<ExitStatus> DeviceCommand::run()
     settings.clocks.timeoutMs = 1500;
     settings.clocks.retries = 2;
     settings.probing = m_options.probing;
-    const SendAndVerify::Result result = SendAndVerify::run({ order }, *from, settings, nullptr);
-    const OrderOutcome &outcome = result.outcomes.first();
-    if (!outcome.sendError.isEmpty())
-        return Failure { ExitStatus::NetworkUnusable, outcome.sendError };
+    SendAndVerify::Result result = SendAndVerify::send({ order }, settings, nullptr);
+    if (const QString error = result.outcomes.constFirst().sendError; !error.isEmpty())
+        return Failure { ExitStatus::NetworkUnusable, error };
     if (!m_options.json)
-        Console::result(sentText(*device, outcome.seconds) + QLatin1Char('\n'));
+        Console::result(sentText(*device, result.outcomes.constFirst().seconds)
+                        + QLatin1Char('\n'));
+    SendAndVerify::verify({ order }, *from, settings, &result);
+    const OrderOutcome &outcome = result.outcomes.constFirst();
 
     const Verification verification
         = m_options.verify ? verify(*device, outcome, result) : Verification();

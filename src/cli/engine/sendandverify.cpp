@@ -116,34 +116,39 @@ namespace {
 
 } // namespace
 
-Result run(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,
-           const Settings &settings, CommandLog *log)
+Result send(const QList<CommandOrder> &orders, const Settings &settings, CommandLog *log)
 {
     Result result;
     result.outcomes = QList<OrderOutcome>(orders.size());
     result.sendMs = sendAll(orders, settings.ratePerSecond, &result.outcomes, log);
     for (const OrderOutcome &outcome : std::as_const(result.outcomes))
         result.commandsSent += int(outcome.sent.size());
-    if (result.commandsSent == 0)
-        return result;
+    return result;
+}
+
+void verify(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,
+            const Settings &settings, Result *result)
+{
+    if (result->commandsSent == 0)
+        return;
     if (settings.rescan)
-        result.rescanFailure = rescan(orders, from, settings.probing, &result.outcomes);
+        result->rescanFailure = rescan(orders, from, settings.probing, &result->outcomes);
     if (!settings.readClocks)
-        return result;
+        return;
 
     // Clocks are read over SNTP, which needs no rescan: with the rescan failed they still tell
     // what became of the set-time commands.
     QList<int> clocks;
     QList<DeviceEntry> devices;
     for (int i = 0; i < orders.size(); ++i) {
-        if (result.outcomes.at(i).sent.contains(commandName(false))
+        if (result->outcomes.at(i).sent.contains(commandName(false))
             && orders.at(i).device.reply.ntp) {
             clocks.append(i);
             devices.append(orders.at(i).device);
         }
     }
     if (devices.isEmpty())
-        return result;
+        return;
     if (!settings.rescan) {
         QTimer settle;
         settle.setSingleShot(true);
@@ -151,8 +156,7 @@ Result run(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,
     }
     const QList<SntpQuery::Result> read = readClocks(devices, settings.clocks);
     for (int i = 0; i < clocks.size(); ++i)
-        result.outcomes[clocks.at(i)].clockAfter = read.at(i);
-    return result;
+        result->outcomes[clocks.at(i)].clockAfter = read.at(i);
 }
 
 QByteArray datagram(const CommandOrder &order, bool address, qint64 seconds)

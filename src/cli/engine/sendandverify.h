@@ -62,10 +62,12 @@ struct Result
     std::optional<Failure> rescanFailure; // the rescan could not be made
 };
 
-// Sends every order's commands (its address first), each appended to `log` as it goes when a
-// log is given, then verifies them as `settings` ask. Scans and reads from `from`.
-Result run(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,
-           const Settings &settings, CommandLog *log);
+// Sends every order's commands (its address first) at the settings' rate, each appended to
+// `log` as it goes when a log is given.
+Result send(const QList<CommandOrder> &orders, const Settings &settings, CommandLog *log);
+// Then finds out what became of them, as `settings` ask: scanning and reading from `from`.
+void verify(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,
+            const Settings &settings, Result *result);
 
 // The command, scrambled as sent: the order's address, or its clock set to `seconds`.
 QByteArray datagram(const CommandOrder &order, bool address, qint64 seconds);
