@@ -42,6 +42,13 @@ QString DeviceEntry::describe() const
         .arg(address());
 }
 
+QJsonObject DeviceEntry::identityJson() const
+{
+    return { { QStringLiteral("name"), QString::fromLatin1(name()) },
+             { QStringLiteral("serial"), reply.serial },
+             { QStringLiteral("address"), address() } };
+}
+
 void Inventory::add(const Sighting &sighting)
 {
     const QPair<qint32, quint32> key(sighting.reply.serial, sighting.reply.currentAddress);

@@ -4,6 +4,7 @@
 #include "scanner.h"
 
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -33,6 +34,8 @@ struct DeviceEntry
     QString storedAddress() const;
     // "DEV-0001, serial 65536, 10.77.1.1"
     QString describe() const;
+    // {"name", "serial", "address"}: the device as the JSON documents and the log name it.
+    QJsonObject identityJson() const;
 };
 
 // The devices of one scan, with the health notes that only the whole list can tell.

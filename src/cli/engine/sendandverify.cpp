@@ -169,14 +169,11 @@ QJsonObject record(const CommandOrder &order, bool address, const QByteArray &da
                    qint64 seconds)
 {
     const DeviceEntry &device = order.device;
-    const QJsonObject deviceJson { { QStringLiteral("name"), QString::fromLatin1(device.name()) },
-                                   { QStringLiteral("serial"), device.reply.serial },
-                                   { QStringLiteral("address"), device.address() } };
     QJsonObject object = order.logFields;
     object.insert(QStringLiteral("time"),
                   QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     object.insert(QStringLiteral("command"), commandName(address));
-    object.insert(QStringLiteral("device"), deviceJson);
+    object.insert(QStringLiteral("device"), device.identityJson());
     object.insert(QStringLiteral("local_address"), device.heardOn.address.toString());
     object.insert(QStringLiteral("interface"), device.heardOn.interfaceName);
     object.insert(QStringLiteral("plain_hex"),

@@ -124,10 +124,7 @@ QByteArray json(const CheckRun &run)
     if (report.worstOffset) {
         const ClockReading &reading = report.readings.at(*report.worstOffset);
         worstOffset = reading.sntp.offsetSeconds;
-        worst
-            = QJsonObject { { QStringLiteral("name"), QString::fromLatin1(reading.device.name()) },
-                            { QStringLiteral("serial"), reading.device.reply.serial },
-                            { QStringLiteral("address"), reading.device.address() } };
+        worst = reading.device.identityJson();
     }
     const QJsonObject summary {
         { QStringLiteral("found"), report.found },
