@@ -148,8 +148,7 @@ namespace {
 
     bool commandsOneDevice(Command command)
     {
-        return command == Command::SetTime
-            || command == Command::SetAddress;
+        return command == Command::SetTime || command == Command::SetAddress;
     }
 
     // The options more than one command has, each declared once.
@@ -206,13 +205,12 @@ namespace {
               QStringLiteral("BYTES") },
         });
         if (info.command != Command::Plan)
-            parser.addOption({ QStringLiteral("format"),
-                               info.command == Command::Scan
-                                   ? QStringLiteral("table (default), json or csv.")
-                                   : info.command == Command::Check
-                                   ? QStringLiteral("table (default) or json.")
-                                   : QStringLiteral("text (default) or json."),
-                               QStringLiteral("FORMAT") });
+            parser.addOption(
+                { QStringLiteral("format"),
+                  info.command == Command::Scan ? QStringLiteral("table (default), json or csv.")
+                      : info.command == Command::Check ? QStringLiteral("table (default) or json.")
+                                                       : QStringLiteral("text (default) or json."),
+                  QStringLiteral("FORMAT") });
         if (commandsOneDevice(info.command))
             parser.addOptions({
                 dryRunOption(info.command),
@@ -271,9 +269,9 @@ namespace {
             });
     }
 
-    std::optional<Failure> usage(const QString &message)
+    Failure usage(const QString &message)
     {
-        return Failure { ExitStatus::Usage, message };
+        return { ExitStatus::Usage, message };
     }
 
     // How every command scans.
@@ -319,8 +317,9 @@ namespace {
         else if (csv && name == QLatin1String("csv"))
             *format = Options::Format::Csv;
         else
-            return usage(csv ? QStringLiteral("--format wants table, json or csv, not \"%1\"").arg(name)
-                             : QStringLiteral("--format wants table or json, not \"%1\"").arg(name));
+            return usage(
+                csv ? QStringLiteral("--format wants table, json or csv, not \"%1\"").arg(name)
+                    : QStringLiteral("--format wants table or json, not \"%1\"").arg(name));
         return std::nullopt;
     }
 
@@ -342,8 +341,7 @@ namespace {
     }
 
     Expected<Options::Device> readDevice(const QCommandLineParser &parser, Command command,
-                                         const QStringList &values,
-                                         const Options::Probing &probing)
+                                         const QStringList &values, const Options::Probing &probing)
     {
         Options::Device options;
         options.kind = command == Command::SetTime ? Options::Device::Kind::SetTime
@@ -356,7 +354,8 @@ namespace {
         options.verify = parser.isSet(QStringLiteral("verify"));
         options.logPath = parser.value(QStringLiteral("log"));
         if (options.dryRun && options.verify)
-            return *usage(QStringLiteral("--dry-run sends nothing, so there is nothing to --verify"));
+            return usage(
+                QStringLiteral("--dry-run sends nothing, so there is nothing to --verify"));
         if (command == Command::SetTime) {
             const Expected<double> seconds = tolerance(parser);
             if (!seconds)
@@ -366,10 +365,10 @@ namespace {
         }
         const auto address = AddressRules::parse(values.at(1));
         if (!address)
-            return *usage(QStringLiteral("\"%1\" is not an IPv4 address: four decimal numbers 0 "
-                                         "to 255 separated by dots, without leading zeros, such "
-                                         "as 10.77.1.20")
-                              .arg(values.at(1)));
+            return usage(QStringLiteral("\"%1\" is not an IPv4 address: four decimal numbers 0 "
+                                        "to 255 separated by dots, without leading zeros, such "
+                                        "as 10.77.1.20")
+                             .arg(values.at(1)));
         options.newAddress = *address;
         options.force = parser.isSet(QStringLiteral("force"));
         return options;
@@ -380,14 +379,14 @@ namespace {
     {
         const QString text = parser.value(QStringLiteral("range"));
         if (text.isEmpty())
-            return *usage(QStringLiteral("plan needs --range, such as --range "
-                                         "10.77.1.100-10.77.1.199"));
+            return usage(QStringLiteral("plan needs --range, such as --range "
+                                        "10.77.1.100-10.77.1.199"));
         const auto range = AddressRules::parseRange(text);
         if (!range)
-            return *usage(QStringLiteral("--range wants two IPv4 addresses, the lower first, "
-                                         "joined by '-' (such as 10.77.1.100-10.77.1.199), not "
-                                         "\"%1\"")
-                              .arg(text));
+            return usage(QStringLiteral("--range wants two IPv4 addresses, the lower first, "
+                                        "joined by '-' (such as 10.77.1.100-10.77.1.199), not "
+                                        "\"%1\"")
+                             .arg(text));
         Options::Plan options;
         options.probing = probing;
         options.rangeFirst = range->first;
@@ -443,7 +442,7 @@ namespace {
         if (!warn && !crit)
             return options;
         if (warn != crit)
-            return *usage(QStringLiteral("--warn and --crit go together"));
+            return usage(QStringLiteral("--warn and --crit go together"));
         const auto warnSeconds = OptionValue::seconds(parser, QStringLiteral("warn"), 0, 86400);
         if (!warnSeconds)
             return warnSeconds.failure();
@@ -451,12 +450,12 @@ namespace {
         if (!critSeconds)
             return critSeconds.failure();
         if (*warnSeconds > *critSeconds)
-            return *usage(QStringLiteral("--warn (%1 s) must not exceed --crit (%2 s)")
-                              .arg(*warnSeconds)
-                              .arg(*critSeconds));
+            return usage(QStringLiteral("--warn (%1 s) must not exceed --crit (%2 s)")
+                             .arg(*warnSeconds)
+                             .arg(*critSeconds));
         if (options.format == Options::Format::Json)
-            return *usage(QStringLiteral("--warn and --crit print a monitoring status line, not "
-                                         "--format json"));
+            return usage(QStringLiteral("--warn and --crit print a monitoring status line, not "
+                                        "--format json"));
         options.warnSeconds = *warnSeconds;
         options.critSeconds = *critSeconds;
         return options;

@@ -13,8 +13,7 @@
 namespace {
 
 // Every command ends here: its exit status, or the failure that stopped it, printed.
-template <typename Status>
-int finished(const Expected<Status> &result)
+template<typename Status> int finished(const Expected<Status> &result)
 {
     if (result)
         return int(*result);
@@ -24,7 +23,10 @@ int finished(const Expected<Status> &result)
 
 struct Run
 {
-    int operator()(const Options::Scan &options) const { return finished(ScanCommand::run(options)); }
+    int operator()(const Options::Scan &options) const
+    {
+        return finished(ScanCommand::run(options));
+    }
     int operator()(const Options::Device &options) const
     {
         return finished(DeviceCommand(options).run());
@@ -33,7 +35,10 @@ struct Run
     {
         return finished(CheckCommand(options).run());
     }
-    int operator()(const Options::Plan &options) const { return finished(PlanCommand::run(options)); }
+    int operator()(const Options::Plan &options) const
+    {
+        return finished(PlanCommand::run(options));
+    }
     int operator()(const Options::Apply &options) const
     {
         return finished(ApplyCommand(options).run());
@@ -52,7 +57,8 @@ int main(int argc, char *argv[])
     if (parsed.invocation)
         return std::visit(Run(), *parsed.invocation);
     // check as a monitoring plugin reports even a mistake as its UNKNOWN status on stdout.
-    if (parsed.exitCode == exitCode(ExitStatus::Usage) && CheckCommand::asMonitoringPlugin(arguments))
+    if (parsed.exitCode == exitCode(ExitStatus::Usage)
+        && CheckCommand::asMonitoringPlugin(arguments))
         return CheckCommand::unknown(parsed.text);
     std::fputs(parsed.text.toLocal8Bit().constData(), parsed.toStdout ? stdout : stderr);
     return parsed.exitCode;

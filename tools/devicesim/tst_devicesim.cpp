@@ -624,9 +624,9 @@ void TestDeviceSim::invalidOptionsExitWithTwo_data()
     QTest::newRow("octet above 255") << device("ip=127.0.0.256");
     // The simulator reads addresses by the companion's rules: inet_aton would take 010 as octal.
     QTest::newRow("leading zero") << device("ip=127.0.0.010");
-    QTest::newRow("blank around it") << QStringList { QStringLiteral("--count"), QStringLiteral("1"),
-                                                      QStringLiteral("--first-ip"),
-                                                      QStringLiteral(" 127.0.0.2") };
+    QTest::newRow("blank around it")
+        << QStringList { QStringLiteral("--count"), QStringLiteral("1"),
+                         QStringLiteral("--first-ip"), QStringLiteral(" 127.0.0.2") };
     QTest::newRow("no ip") << device("name=A");
     QTest::newRow("flag above a byte") << device("ip=127.0.0.2,gps=256");
     QTest::newRow("unknown key") << device("ip=127.0.0.2,colour=red");

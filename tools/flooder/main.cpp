@@ -127,8 +127,8 @@ int main(int argc, char **argv)
     const Expected<qint64> sourcePort = number(sourcePortOption, 0, 65535);
     const Expected<qint64> port = number(portOption, 1, 65535);
     const Expected<qint64> count = number(countOption, 1, maxCount);
-    const Expected<double> duration = OptionValue::seconds(
-        parser, durationOption.names().constFirst(), 0.01, maxDurationSec);
+    const Expected<double> duration
+        = OptionValue::seconds(parser, durationOption.names().constFirst(), 0.01, maxDurationSec);
     const Expected<qint64> randomMax = number(randomMaxOption, 0, Flood::maxDatagram);
     const Expected<qint64> seed = number(seedOption, 0, 0xFFFFFFFFLL);
     for (const Failure *failure : { &sourcePort.failure(), &port.failure(), &count.failure(),

@@ -9,7 +9,7 @@
 namespace EventLoop {
 
 // Connects to `sender`'s `done` signal, calls `start`, and returns once the signal came.
-template <typename Sender, typename Signal, typename Start>
+template<typename Sender, typename Signal, typename Start>
 void runUntil(const Sender *sender, Signal done, Start start)
 {
     QEventLoop loop;

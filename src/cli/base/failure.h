@@ -17,8 +17,7 @@ struct Failure
 };
 
 // A value, or the failure that kept it from being made.
-template <typename T>
-class Expected
+template<typename T> class Expected
 {
 public:
     Expected(T value)

@@ -161,9 +161,9 @@ void ApplyCommand::sendAndVerify(const QList<LocalAddress> &from, CommandLog *lo
         if (!line.sendAddress && !line.sendTime)
             continue;
         CommandOrder order { *line.step.device, std::nullopt, line.sendTime,
-                             QJsonObject { { QStringLiteral("plan"), m_options.planPath },
-                                           { QStringLiteral("plan_line"),
-                                             line.step.line.lineNumber } } };
+                             QJsonObject {
+                                 { QStringLiteral("plan"), m_options.planPath },
+                                 { QStringLiteral("plan_line"), line.step.line.lineNumber } } };
         if (line.sendAddress)
             order.newAddress = line.step.line.newAddress;
         indexes.append(i);
@@ -217,8 +217,8 @@ void ApplyCommand::judge()
         }
         if (line.sendTime && outcome.sent.contains(QStringLiteral("set-time"))) {
             const std::optional<SntpQuery::Result> &clock = outcome.clockAfter;
-            switch (SendAndVerify::findClock(*line.step.device, clock,
-                                             m_options.toleranceSeconds)) {
+            switch (
+                SendAndVerify::findClock(*line.step.device, clock, m_options.toleranceSeconds)) {
             case ClockFinding::NtpOff:
                 done.append(QStringLiteral("clock set (not read back: NTP is off on it)"));
                 break;
@@ -286,7 +286,8 @@ QJsonObject ApplyCommand::lineJson(const Line &line) const
                          { QStringLiteral("state"), QLatin1String(stateNames[int(line.state)]) },
                          { QStringLiteral("set_time"), line.step.line.setTime },
                          { QStringLiteral("faults"), QJsonArray::fromStringList(line.step.faults) },
-                         { QStringLiteral("sent"), QJsonArray::fromStringList(line.outcome.sent) } };
+                         { QStringLiteral("sent"),
+                           QJsonArray::fromStringList(line.outcome.sent) } };
     if (line.step.line.newAddress)
         object.insert(QStringLiteral("new_address"), format(*line.step.line.newAddress));
     if (line.step.device) {

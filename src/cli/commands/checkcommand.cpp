@@ -92,8 +92,8 @@ Expected<int> CheckCommand::check()
     const ClockReport &report = run.report;
 
     if (m_options.monitoring()) {
-        const PluginStatus::Verdict verdict = PluginStatus::judge(
-            report, { *m_options.warnSeconds, *m_options.critSeconds });
+        const PluginStatus::Verdict verdict
+            = PluginStatus::judge(report, { *m_options.warnSeconds, *m_options.critSeconds });
         Console::result(verdict.text);
         return PluginStatus::exitCode(verdict.status);
     }

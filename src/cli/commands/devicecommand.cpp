@@ -95,7 +95,8 @@ Expected<DeviceEntry> DeviceCommand::findDevice(const QList<LocalAddress> &from)
     const Expected<ScanReport> scan = ScanRun::run(from, m_options.probing);
     if (!scan)
         return scan.failure();
-    const QList<DeviceEntry> candidates = DeviceSelector(scan->devices).candidates(m_options.device);
+    const QList<DeviceEntry> candidates
+        = DeviceSelector(scan->devices).candidates(m_options.device);
     const QString problem = DeviceSelector::problem(m_options.device, candidates, scan->devices);
     if (!problem.isEmpty())
         return Failure { ExitStatus::DeviceNotFound, problem };
@@ -113,7 +114,8 @@ std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device) const
                                         "reach it")
                              .arg(device.describe()) };
     if (setsAddress()) {
-        const QString refusal = AddressRules::refusal(m_options.newAddress, device.heardOn.subnet());
+        const QString refusal
+            = AddressRules::refusal(m_options.newAddress, device.heardOn.subnet());
         if (!refusal.isEmpty() && !m_options.force)
             return Failure {
                 ExitStatus::Usage,
@@ -163,8 +165,7 @@ Verification DeviceCommand::verify(const DeviceEntry &device, const OrderOutcome
 
 // The device's clock, read over SNTP a moment after the command, must be within the tolerance
 // of ours.
-Verification DeviceCommand::verifyTime(const DeviceEntry &device,
-                                       const OrderOutcome &outcome) const
+Verification DeviceCommand::verifyTime(const DeviceEntry &device, const OrderOutcome &outcome) const
 {
     const double tolerance = m_options.toleranceSeconds;
     const ClockFinding finding = SendAndVerify::findClock(device, outcome.clockAfter, tolerance);
@@ -176,11 +177,12 @@ Verification DeviceCommand::verifyTime(const DeviceEntry &device,
     QJsonObject figures { { QStringLiteral("tolerance_s"), tolerance },
                           { QStringLiteral("attempts"), clock.attempts } };
     if (finding == ClockFinding::Unread)
-        return Verification::cannotVerify(QStringLiteral("no usable SNTP answer from %1 port %2: %3")
-                                              .arg(device.address())
-                                              .arg(sntpPort)
-                                              .arg(clock.error),
-                                          figures);
+        return Verification::cannotVerify(
+            QStringLiteral("no usable SNTP answer from %1 port %2: %3")
+                .arg(device.address())
+                .arg(sntpPort)
+                .arg(clock.error),
+            figures);
     figures.insert(QStringLiteral("offset_s"), clock.offsetSeconds);
     figures.insert(QStringLiteral("delay_s"), clock.delaySeconds);
     figures.insert(QStringLiteral("stratum"), clock.stratum);

@@ -103,8 +103,7 @@ Expected<ExitStatus> run(const Options::Plan &options)
             unplanned.append(QStringLiteral("%1: no free address of %2-%3 left in %4, the subnet "
                                             "it was heard on")
                                  .arg(device.describe(), format(options.rangeFirst),
-                                      format(options.rangeLast),
-                                      device.heardOn.subnet().text()));
+                                      format(options.rangeLast), device.heardOn.subnet().text()));
             continue;
         }
         entries.append({ device, *address, options.setTime });

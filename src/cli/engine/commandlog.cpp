@@ -11,8 +11,10 @@ std::optional<Failure> CommandLog::open(const QString &path, bool dryRun)
     m_file.setFileName(path);
     if (m_file.open(QIODevice::WriteOnly | QIODevice::Append))
         return std::nullopt;
-    return Failure { ExitStatus::Usage,
-                     QStringLiteral("cannot write the log %1: %2").arg(path, m_file.errorString()) };
+    return Failure {
+        ExitStatus::Usage,
+        QStringLiteral("cannot write the log %1: %2").arg(path, m_file.errorString())
+    };
 }
 
 std::optional<Failure> CommandLog::append(const QJsonObject &record)

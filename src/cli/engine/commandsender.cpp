@@ -6,7 +6,7 @@
 #include <QUdpSocket>
 
 std::optional<Failure> CommandSender::send(const QByteArray &datagram, const LocalAddress &from,
-                                          quint32 to)
+                                           quint32 to)
 {
     QUdpSocket socket;
     // Shared, as the window and any scan bind the device port.

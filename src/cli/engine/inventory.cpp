@@ -36,10 +36,7 @@ QString DeviceEntry::storedAddress() const
 
 QString DeviceEntry::describe() const
 {
-    return QStringLiteral("%1, serial %2, %3")
-        .arg(label())
-        .arg(reply.serial)
-        .arg(address());
+    return QStringLiteral("%1, serial %2, %3").arg(label()).arg(reply.serial).arg(address());
 }
 
 QJsonObject DeviceEntry::identityJson() const

@@ -38,8 +38,8 @@ namespace {
     {
         const qint64 seconds = QDateTime::currentSecsSinceEpoch();
         const QByteArray sent = datagram(order, address, seconds);
-        if (const auto failure = CommandSender::send(sent, order.device.heardOn,
-                                                     order.device.reply.currentAddress)) {
+        if (const auto failure
+            = CommandSender::send(sent, order.device.heardOn, order.device.reply.currentAddress)) {
             outcome->sendError = failure->message;
             return;
         }
@@ -83,8 +83,9 @@ namespace {
 
     // One scan, ended as soon as every device commanded has answered with the address it
     // should now store; each such device as the scan heard it.
-    std::optional<Failure> rescan(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,
-                                  const Options::Probing &probing, QList<OrderOutcome> *outcomes)
+    std::optional<Failure> rescan(const QList<CommandOrder> &orders,
+                                  const QList<LocalAddress> &from, const Options::Probing &probing,
+                                  QList<OrderOutcome> *outcomes)
     {
         QHash<DeviceKey, quint32> awaited; // -> the stored address to see
         for (int i = 0; i < orders.size(); ++i) {
@@ -94,13 +95,14 @@ namespace {
             awaited.insert(keyOf(reply), orders.at(i).newAddress.value_or(reply.storedAddress));
         }
         QSet<DeviceKey> confirmed;
-        const Expected<ScanReport> scan = ScanRun::run(from, probing, [&](const Sighting &sighting) {
-            const DeviceKey key = keyOf(sighting.reply);
-            const auto wanted = awaited.constFind(key);
-            if (wanted != awaited.cend() && *wanted == sighting.reply.storedAddress)
-                confirmed.insert(key);
-            return confirmed.size() == awaited.size();
-        });
+        const Expected<ScanReport> scan
+            = ScanRun::run(from, probing, [&](const Sighting &sighting) {
+                  const DeviceKey key = keyOf(sighting.reply);
+                  const auto wanted = awaited.constFind(key);
+                  if (wanted != awaited.cend() && *wanted == sighting.reply.storedAddress)
+                      confirmed.insert(key);
+                  return confirmed.size() == awaited.size();
+              });
         if (!scan)
             return scan.failure();
         for (int i = 0; i < orders.size(); ++i) {
@@ -202,7 +204,7 @@ AddressFinding findAddress(const OrderOutcome &outcome, quint32 wanted, bool res
     if (!outcome.heardAfter)
         return rescanFailed ? AddressFinding::NotScanned : AddressFinding::Unheard;
     return outcome.heardAfter->reply.storedAddress == wanted ? AddressFinding::Stored
-                                                              : AddressFinding::StoresOther;
+                                                             : AddressFinding::StoresOther;
 }
 
 ClockFinding findClock(const DeviceEntry &device, const std::optional<SntpQuery::Result> &clock,

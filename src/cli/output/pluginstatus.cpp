@@ -145,9 +145,9 @@ Verdict judge(const ClockReport &report, const Thresholds &thresholds)
         summary = QStringLiteral("%1 (%2)").arg(problems.join(QStringLiteral(", ")), summary);
     if (report.worstOffset) {
         const ClockReading &worst = report.readings.at(*report.worstOffset);
-        summary += QStringLiteral(", worst offset %1 (%2)")
-                       .arg(Units::signedSeconds(worst.sntp.offsetSeconds, 3),
-                            safeName(worst.device));
+        summary
+            += QStringLiteral(", worst offset %1 (%2)")
+                   .arg(Units::signedSeconds(worst.sntp.offsetSeconds, 3), safeName(worst.device));
     }
     verdict.text = QStringLiteral("%1 %2 - %3 | %4\n")
                        .arg(QLatin1String(service), statusWord(verdict.status), summary,
