@@ -374,6 +374,9 @@ void tst_Cli::refusals_data()
         << QStringList { "set-time", "100", "--dry-run", "--verify" } << 2 << "--verify";
     QTest::newRow("bad tolerance")
         << QStringList { "set-time", "100", "--tolerance", "x" } << 2 << "--tolerance";
+    // Every offset compares false with NaN: such a tolerance would fail every clock.
+    QTest::newRow("tolerance not a number")
+        << QStringList { "set-time", "100", "--tolerance", "nan" } << 2 << "--tolerance";
     for (const char *text : { "10.77.1", "10.77.1.256", "10.077.1.2", "0x0a.77.1.2", " 10.77.1.2",
                               "10.77.1.2/16", "" })
         QTest::addRow("address \"%s\"", text) << address(text) << 2 << "not an IPv4 address";
