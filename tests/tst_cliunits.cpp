@@ -108,6 +108,8 @@ private slots:
     void tokenBucket_data();
     void tokenBucket();
     void pacerAfterStall();
+    void pacerOrder_data();
+    void pacerOrder();
 };
 
 void tst_CliUnits::terminalText_data()
@@ -462,6 +464,43 @@ void tst_CliUnits::pacerAfterStall()
              qPrintable(QString::number(busiestWindow(calls, 1000 * msNs))));
     QVERIFY2(busiestWindow(calls, 2 * msNs) <= depth,
              qPrintable(QString::number(busiestWindow(calls, 2 * msNs))));
+}
+
+void tst_CliUnits::pacerOrder_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("count");
+    QTest::newRow("nothing to call") << 100 << 0;
+    QTest::newRow("one call") << 100 << 1;
+    QTest::newRow("50/s") << 50 << 20;
+    QTest::newRow("1000/s") << 1000 << 300;
+}
+
+void tst_CliUnits::pacerOrder()
+{
+    // Every index once and in order, from the event loop, then finished() once. Time is only
+    // bounded from below: a loaded machine makes the calls later, never sooner.
+    QFETCH(int, rate);
+    QFETCH(int, count);
+    Pacer pacer(rate);
+    QSignalSpy finished(&pacer, &Pacer::finished);
+    QElapsedTimer clock;
+    clock.start();
+    int calls = 0;
+    qint64 lastNs = 0;
+    pacer.start(count, [&](int index) {
+        QCOMPARE(index, calls++);
+        lastNs = clock.nsecsElapsed();
+    });
+    QCOMPARE(calls, 0);
+    QVERIFY(finished.wait(30000));
+    QTest::qWait(30);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(calls, count);
+    // A few may go at once (the bucket's depth, at most two 5 ms ticks' worth), the rest one
+    // each 1/rate s.
+    const qint64 earliestNs = (count - TokenBucket::depthFor(rate, 5)) * (1000 * msNs / rate);
+    QVERIFY2(lastNs >= earliestNs, qPrintable(QString::number(lastNs / msNs)));
 }
 
 QTEST_GUILESS_MAIN(tst_CliUnits)

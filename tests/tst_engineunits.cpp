@@ -1,0 +1,175 @@
+#include "clockreport.h"
+#include "plancheck.h"
+#include "unitfixtures.h"
+
+#include <QTest>
+
+using namespace UnitFixtures;
+
+// The engine's judgements that need no network: a plan held against a scan, and the clocks read
+// summed up.
+class tst_EngineUnits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void planCheck_data();
+    void planCheck();
+    void clockReport_data();
+    void clockReport();
+};
+
+void tst_EngineUnits::planCheck_data()
+{
+    QTest::addColumn<QByteArray>("plan"); // the lines after "serial,new_address,set_time"
+    // Per line: "sound", "in effect", or a part of the text of each fault, joined by " & ".
+    QTest::addColumn<QStringList>("verdicts");
+
+    QTest::newRow("sound lines") << QByteArray("1,10.77.5.1,no\n2,,yes\n3,10.77.1.3,no")
+                                 << QStringList { "sound", "sound", "sound" };
+    QTest::newRow("already stored") << QByteArray("1,10.77.1.1,no\n3,10.77.1.30,yes")
+                                    << QStringList { "in effect", "in effect" };
+    QTest::newRow("unknown serial")
+        << QByteArray("99,10.77.5.1,no") << QStringList { "no device with serial 99 answered" };
+    QTest::newRow("repeated serial") << QByteArray("1,10.77.5.1,no\n1,10.77.5.2,no")
+                                     << QStringList { "on lines 2, 3", "on lines 2, 3" };
+    QTest::newRow("address given twice") << QByteArray("1,10.77.5.1,no\n2,10.77.5.1,no")
+                                         << QStringList { "for lines 2, 3", "for lines 2, 3" };
+    QTest::newRow("in use by a device")
+        << QByteArray("1,10.77.1.4,no") << QStringList { "10.77.1.4 is in use by D, serial 4" };
+    QTest::newRow("in use as a stored address")
+        << QByteArray("1,10.77.1.30,no")
+        << QStringList { "by C, serial 3, 10.77.1.3, as its stored" };
+    QTest::newRow("in use by this machine")
+        << QByteArray("1,10.77.0.1,no")
+        << QStringList { "in use by this machine (10.77.0.1 (ws1))" };
+    QTest::newRow("outside the device's subnet")
+        << QByteArray("1,192.168.1.10,no") << QStringList { "outside 10.77.0.0/16" };
+    QTest::newRow("refused addresses")
+        << QByteArray("1,10.77.255.255,no\n2,224.0.0.1,no\n4,10.77.0.0,no\n3,127.0.0.1,no")
+        << QStringList { "broadcast address of", "multicast", "network address", "loopback" };
+    QTest::newRow("two faults") << QByteArray("1,10.77.1.4,no\n2,10.77.1.4,no")
+                                << QStringList { "for lines 2, 3 & in use by D",
+                                                 "for lines 2, 3 & in use by D" };
+    QTest::newRow("serial heard twice")
+        << QByteArray("5,10.77.5.5,no") << QStringList { "answers at 10.77.1.5 and 10.77.1.6" };
+    QTest::newRow("device at 0.0.0.0")
+        << QByteArray("6,10.77.5.6,no") << QStringList { "reports 0.0.0.0 as its address" };
+    QTest::newRow("unreadable line")
+        << QByteArray("1,10.77.5.1,maybe") << QStringList { "set_time \"maybe\" is not yes or no" };
+    QTest::newRow("an unreadable line claims nothing")
+        << QByteArray("1,10.77.5.1,maybe\n1,10.77.5.1,no")
+        << QStringList { "not yes or no", "sound" };
+    // A device the plan moves frees its address; one it leaves where it is keeps it.
+    QTest::newRow("swap") << QByteArray("1,10.77.1.2,no\n2,10.77.1.1,no")
+                          << QStringList { "sound", "sound" };
+    QTest::newRow("clock-only line keeps the address")
+        << QByteArray("1,,yes\n2,10.77.1.1,no") << QStringList { "sound", "in use by A" };
+    QTest::newRow("faulty lines keep theirs, down a chain")
+        << QByteArray("1,10.77.5.1,maybe\n2,10.77.1.1,no\n4,10.77.1.2,no")
+        << QStringList { "not yes or no", "in use by A", "in use by B" };
+}
+
+void tst_EngineUnits::planCheck()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QStringList, verdicts);
+    const QList<DeviceEntry> devices { device(1, "10.77.1.1", "A"),
+                                       device(2, "10.77.1.2", "B"),
+                                       device(3, "10.77.1.3", "C", "10.77.1.30"),
+                                       device(4, "10.77.1.4", "D"),
+                                       device(5, "10.77.1.5", "E"),
+                                       device(5, "10.77.1.6", "F"),
+                                       device(6, "0.0.0.0", "G") };
+    const Plan::Read read = Plan::read("serial,new_address,set_time\n" + plan);
+    QVERIFY(read.error.isEmpty());
+    const QList<PlanStep> steps = PlanCheck::check(read.lines, devices, { workstation() });
+    QCOMPARE(steps.size(), verdicts.size());
+    for (int i = 0; i < steps.size(); ++i) {
+        const PlanStep &step = steps.at(i);
+        const QString faults = step.faults.join("; ");
+        const QString verdict = verdicts.at(i);
+        QCOMPARE(step.line.lineNumber, i + 2);
+        if (verdict == "sound" || verdict == "in effect") {
+            QVERIFY2(step.sound(), qPrintable(faults));
+            QCOMPARE(step.device->reply.serial, step.line.serial);
+            QCOMPARE(step.addressInEffect(), verdict == "in effect");
+            continue;
+        }
+        const QStringList expected = verdict.split(" & ");
+        QCOMPARE(step.faults.size(), expected.size());
+        for (const QString &part : expected)
+            QVERIFY2(faults.contains(part), qPrintable(faults));
+    }
+}
+
+void tst_EngineUnits::clockReport_data()
+{
+    QTest::addColumn<QStringList>("devices"); // as UnitFixtures::report() takes them
+    QTest::addColumn<QStringList>("states"); // "state: reason" per device, in the scan's order
+    // found checked answered unsynchronised unanswered not-checkable, the worst offset's index
+    // and the median and largest delay
+    QTest::addColumn<QString>("summary");
+
+    QTest::newRow("one of each")
+        << QStringList { "ok 0.000094 0.000319",
+                         "ok 1.5 0.000206",
+                         "s16 0.000037 0.000134",
+                         "kiss",
+                         "silent",
+                         "off" }
+        << QStringList { "ok: ",
+                         "ok: ",
+                         "unsynchronised: not synchronised (stratum 16)",
+                         "unsynchronised: refuses to serve time (kiss-of-death RATE)",
+                         "no-answer: no answer after 2 tries",
+                         "not-checkable: NTP service off" }
+        << "6 5 4 2 1 1, worst 1, delay 0.000206 0.000319";
+    QTest::newRow("worst offset negative, median of an even count")
+        << QStringList { "ok 1.5 0.1", "ok -2 0.4", "ok 0.3 0.3", "ok -0.1 0.2" }
+        << QStringList { "ok: ", "ok: ", "ok: ", "ok: " } << "4 4 4 0 0 0, worst 1, delay 0.25 0.4";
+    QTest::newRow("unsynchronised offsets count for the worst")
+        << QStringList { "ok 0.1 0.001", "leap3 -5 0.002" }
+        << QStringList { "ok: ", "unsynchronised: not synchronised (leap indicator 3)" }
+        << "2 2 2 1 0 0, worst 1, delay 0.0015 0.002";
+    QTest::newRow("answers go to the checkable devices, in order")
+        << QStringList { "off", "ok 1 0.1", "zero", "ok 2 0.2" }
+        << QStringList { "not-checkable: NTP service off",
+                         "ok: ", "not-checkable: reports address 0.0.0.0: nowhere to ask", "ok: " }
+        << "4 2 2 0 0 2, worst 3, delay 0.15 0.2";
+    QTest::newRow("no time read")
+        << QStringList { "kiss", "silent" }
+        << QStringList { "unsynchronised: refuses to serve time (kiss-of-death RATE)",
+                         "no-answer: no answer after 2 tries" }
+        << "2 2 1 1 1 0, worst -, delay -";
+    QTest::newRow("nothing found")
+        << QStringList {} << QStringList {} << "0 0 0 0 0 0, worst -, delay -";
+}
+
+void tst_EngineUnits::clockReport()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, states);
+    QFETCH(QString, summary);
+    const ClockReport report = UnitFixtures::report(devices);
+    QStringList found;
+    for (const ClockReading &reading : report.readings)
+        found.append(ClockReading::stateName(reading.state) + ": " + reading.reason);
+    QCOMPARE(found, states);
+    QString delay = QStringLiteral("-");
+    if (report.medianDelaySeconds)
+        delay
+            = QStringLiteral("%1 %2").arg(*report.medianDelaySeconds).arg(*report.maxDelaySeconds);
+    QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6, worst %7, delay %8")
+                 .arg(report.found)
+                 .arg(report.checked)
+                 .arg(report.answered)
+                 .arg(report.unsynchronised)
+                 .arg(report.unanswered)
+                 .arg(report.notCheckable)
+                 .arg(report.worstOffset ? QString::number(*report.worstOffset) : "-", delay),
+             summary);
+}
+
+QTEST_GUILESS_MAIN(tst_EngineUnits)
+#include "tst_engineunits.moc"

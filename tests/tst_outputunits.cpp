@@ -1,0 +1,256 @@
+#include "checkoutput.h"
+#include "outputwriter.h"
+#include "pluginstatus.h"
+#include "textescape.h"
+#include "unitfixtures.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace UnitFixtures;
+
+namespace {
+
+// Where a table leaves the header's columns: every cell must start where its title does, after
+// two blanks at least, and the last one must end its line. Empty when all keep to them.
+QString misaligned(const QString &table, const QList<QStringList> &rows)
+{
+    const QStringList lines = table.split(QLatin1Char('\n'));
+    QList<int> starts;
+    for (const QString &title : rows.first())
+        starts.append(int(lines.first().indexOf(title, starts.isEmpty() ? 0 : starts.last() + 1)));
+    for (int r = 0; r < rows.size(); ++r) {
+        for (int c = 0; c < rows.at(r).size(); ++c) {
+            const QString &cell = rows.at(r).at(c);
+            const bool last = c == rows.at(r).size() - 1;
+            if (lines.at(r).mid(starts.at(c), last ? -1 : cell.size()) != cell
+                || (c > 0 && lines.at(r).mid(starts.at(c) - 2, 2) != QLatin1String("  ")))
+                return QStringLiteral("column %1 of \"%2\"").arg(c + 1).arg(lines.at(r));
+        }
+    }
+    return QString();
+}
+
+// JSON text as a terminal may be given it: no C0 control but the line break, no DEL, no C1.
+bool controlFree(const QByteArray &json)
+{
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const auto byte = uchar(json.at(i));
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7F
+            || (byte == 0xC2 && i + 1 < json.size() && uchar(json.at(i + 1)) <= 0x9F))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// How results are written: the scan's three formats, the check's two and the monitoring
+// plugin's verdict, with names from the wire that try to break each.
+class tst_OutputUnits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void scanWriters_data();
+    void scanWriters();
+    void pluginStatus_data();
+    void pluginStatus();
+    void pluginUnknown();
+    void checkOutput();
+};
+
+void tst_OutputUnits::scanWriters_data()
+{
+    QTest::addColumn<QByteArray>("name"); // as the device sends it, without NUL padding
+    QTest::addColumn<QStringList>("cells"); // in the table, and in CSV
+    QTest::newRow("plain") << QByteArray("CLOCK-A") << QStringList { "CLOCK-A", "CLOCK-A" };
+    QTest::newRow("formula") << QByteArray("=HYPERLINK(")
+                             << QStringList { "=HYPERLINK(", "\"'=HYPERLINK(\"" };
+    QTest::newRow("comma and quotes")
+        << QByteArray("a,\"b\"") << QStringList { "a,\"b\"", "\"a,\"\"b\"\"\"" };
+    QTest::newRow("escape and line break")
+        << QByteArray("\x1b[2J\r\nX")
+        << QStringList { "\\x1b[2J\\x0d\\x0aX", "\\x1b[2J\\x0d\\x0aX" };
+    QTest::newRow("DEL, C1 and Latin-1")
+        << QByteArray("\x7f\x9b\xe9") << QStringList { "\\x7f\\x9b\u00e9", "\\x7f\\x9b\u00e9" };
+    QTest::newRow("NUL inside, backslash")
+        << QByteArray("A\0B\\", 4) << QStringList { "A\\x00B\\\\", "A\\x00B\\\\" };
+    QTest::newRow("blanks around") << QByteArray(" pad ") << QStringList { " pad ", "\" pad \"" };
+    QTest::newRow("no name") << QByteArray() << QStringList { "", "" };
+}
+
+void tst_OutputUnits::scanWriters()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QStringList, cells);
+    ScanReport report;
+    report.devices
+        = { device(1, "10.77.1.1", name), device(-5, "10.77.1.20", "CLOCK-B", "10.77.1.21") };
+    report.devices[1].reply.gps = true;
+    report.devices[1].notes = { { "pending-restart", "takes 10.77.1.21 at its next restart" } };
+    report.scannedFrom = { workstation() };
+
+    const QString table = QString::fromUtf8(TableWriter().write(report));
+    const QList<QStringList> rows {
+        { "NAME", "ADDRESS", "STORED", "SERIAL", "UPTIME", "SERVICES", "HEARD ON", "NOTES" },
+        { cells.at(0), "10.77.1.1", "10.77.1.1", "1", "5h", "ntp", "10.77.0.1", "-" },
+        { "CLOCK-B", "10.77.1.20", "10.77.1.21", "-5", "5h", "ntp,gps", "10.77.0.1",
+          "pending-restart" },
+    };
+    QVERIFY2(misaligned(table, rows).isEmpty(), qPrintable(misaligned(table, rows)));
+    QVERIFY(table.endsWith("\n\n10.77.1.20 (serial -5): takes 10.77.1.21 at its next restart\n"));
+
+    const QByteArray json = JsonWriter().write(report);
+    QVERIFY2(controlFree(json), json.constData());
+    const QJsonObject document = QJsonDocument::fromJson(json).object();
+    QCOMPARE(document.value("format").toString(), "setuptool-cli/scan");
+    QCOMPARE(document.value("version").toInt(), 1);
+    const QJsonObject first = document.value("devices").toArray().at(0).toObject();
+    QCOMPARE(first.value("name").toString(), QString::fromLatin1(name));
+    QVERIFY(document.value("statistics").toObject().value("dropped").isNull());
+
+    // RFC 4180: CRLF after every line and nowhere else, formula-safe cells.
+    const QStringList lines = QString::fromUtf8(CsvWriter().write(report)).split("\r\n");
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines.last().isEmpty());
+    QCOMPARE(lines.at(0),
+             "name,address,stored_address,serial,uptime_hours,ntp,mbtcp,melsec,gps,"
+             "heard_on,interface,notes");
+    QCOMPARE(lines.at(1), cells.at(1) + ",10.77.1.1,10.77.1.1,1,5,1,0,0,0,10.77.0.1,ws1,");
+    QCOMPARE(lines.at(2),
+             "CLOCK-B,10.77.1.20,10.77.1.21,\"-5\",5,1,0,0,1,10.77.0.1,ws1,pending-restart");
+}
+
+void tst_OutputUnits::pluginStatus_data()
+{
+    QTest::addColumn<QStringList>("devices"); // as UnitFixtures::report() takes them
+    QTest::addColumn<int>("status"); // with --warn 0.5 --crit 2
+    QTest::addColumn<QString>("perfdata"); // a part of it
+    QTest::addColumn<int>("lines");
+
+    QTest::newRow("ok") << QStringList { "ok 0.1 0.001", "ok -0.4999 0.002" } << 0
+                        << "devices=2 checked=2 answered=2 unsynchronised=0 unanswered=0 "
+                           "not_checkable=0 worst_offset=0.499900s;0.5;2;0; "
+                           "median_delay=0.001500s;;;0; max_delay=0.002000s;;;0;"
+                        << 1;
+    QTest::newRow("warning at warn")
+        << QStringList { "ok 0.5 0.001" } << 1 << "worst_offset=0.500000s;0.5;2;0;" << 2;
+    QTest::newRow("warning, clock behind")
+        << QStringList { "ok -0.7 0.001", "ok 0.1 0.001" } << 1 << "worst_offset=0.700000s;" << 2;
+    QTest::newRow("critical at crit")
+        << QStringList { "ok -2 0.001", "ok 0.6 0.001" } << 2 << "worst_offset=2.000000s;" << 3;
+    QTest::newRow("unsynchronised, small offset")
+        << QStringList { "ok 0 0.001", "s16 0.01 0.001" } << 2 << "unsynchronised=1" << 2;
+    QTest::newRow("kiss-of-death")
+        << QStringList { "kiss", "ok 0 0.001" } << 2 << "answered=2 unsynchronised=1" << 2;
+    QTest::newRow("not answering")
+        << QStringList { "silent", "ok 0 0.001" } << 2 << "unanswered=1" << 2;
+    QTest::newRow("no time read") << QStringList { "silent" } << 2
+                                  << "worst_offset=U;0.5;2;0; median_delay=U;;;0; max_delay=U;;;0;"
+                                  << 2;
+    QTest::newRow("NTP off does not count")
+        << QStringList { "off", "ok 0.1 0.001" } << 0 << "not_checkable=1" << 2;
+    QTest::newRow("no checkable device") << QStringList { "off", "zero" } << 3 << "" << 1;
+    QTest::newRow("no device") << QStringList {} << 3 << "" << 1;
+}
+
+void tst_OutputUnits::pluginStatus()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(int, status);
+    QFETCH(QString, perfdata);
+    QFETCH(int, lines);
+    const PluginStatus::Verdict verdict
+        = PluginStatus::judge(UnitFixtures::report(devices), { 0.5, 2 });
+    QCOMPARE(int(verdict.status), status);
+    QCOMPARE(PluginStatus::exitCode(verdict.status), status);
+    static const QStringList words { "OK", "WARNING", "CRITICAL", "UNKNOWN" };
+    QVERIFY2(verdict.text.startsWith("CLOCK " + words.at(status) + " - "),
+             qPrintable(verdict.text));
+    QVERIFY(verdict.text.endsWith('\n'));
+    QCOMPARE(verdict.text.count('\n'), lines);
+    // Every device is named "D|n": only the performance data may start at a '|'.
+    QCOMPARE(verdict.text.count('|'), status == 3 ? 0 : 1);
+    QVERIFY2(verdict.text.section('|', 1).section('\n', 0, 0).trimmed().contains(perfdata),
+             qPrintable(verdict.text));
+    if (status == 1 || status == 2)
+        QVERIFY2(verdict.text.contains("D\\x7c"), qPrintable(verdict.text));
+}
+
+void tst_OutputUnits::pluginUnknown()
+{
+    const PluginStatus::Verdict verdict = PluginStatus::unknown("bad | option\nTry help ");
+    QCOMPARE(verdict.text, "CLOCK UNKNOWN - bad / option Try help\n");
+    QCOMPARE(PluginStatus::exitCode(verdict.status), 3);
+}
+
+void tst_OutputUnits::checkOutput()
+{
+    CheckRun run;
+    run.report = UnitFixtures::report({ "ok 0.000094 0.000319", "ok -1.5 0.000206",
+                                        "s16 0.000037 0.000134", "kiss", "silent", "off" });
+    const QByteArray name("\x1b]0;x\x07\x9b", 7);
+    run.report.readings[0].device.reply.name = name.leftJustified(13, '\0');
+    run.scannedFrom = { workstation() };
+    run.requests = 7;
+
+    const QString table = QString::fromUtf8(CheckOutput::table(run));
+    const QList<QStringList> rows {
+        { "NAME", "ADDRESS", "SERIAL", "CLOCK", "OFFSET", "DELAY", "STRATUM", "LEAP", "DETAIL" },
+        { "\\x1b]0;x\\x07\\x9b", "10.77.1.1", "1", "ok", "+0.000094 s", "0.000319 s", "1", "0",
+          "-" },
+        { "D|2", "10.77.1.2", "2", "ok", "-1.500000 s", "0.000206 s", "1", "0", "-" },
+        { "D|3", "10.77.1.3", "3", "UNSYNCHRONISED", "+0.000037 s", "0.000134 s", "16", "0",
+          "not synchronised (stratum 16)" },
+        { "D|4", "10.77.1.4", "4", "UNSYNCHRONISED", "-", "-", "0", "0",
+          "refuses to serve time (kiss-of-death RATE)" },
+        { "D|5", "10.77.1.5", "5", "NO ANSWER", "-", "-", "-", "-", "no answer after 2 tries" },
+        { "D|6", "10.77.1.6", "6", "not checkable", "-", "-", "-", "-", "NTP service off" },
+    };
+    QVERIFY2(misaligned(table, rows).isEmpty(), qPrintable(misaligned(table, rows)));
+    QVERIFY2(table.endsWith("\n\nfound 6, checked 5, answered 4, unsynchronised 2, no answer 1, "
+                            "not checkable 1\nworst offset -1.500000 s (D|2, serial 2, 10.77.1.2); "
+                            "median delay 0.000206 s\n"),
+             qPrintable(table));
+
+    const QByteArray json = CheckOutput::json(run);
+    QVERIFY2(controlFree(json), json.constData());
+    const QJsonObject document = QJsonDocument::fromJson(json).object();
+    QCOMPARE(document.value("format").toString(), "setuptool-cli/check");
+    QCOMPARE(document.value("version").toInt(), 1);
+    const QJsonArray devices = document.value("devices").toArray();
+    QCOMPARE(devices.at(0).toObject().value("name").toString(), QString::fromLatin1(name));
+    QStringList
+        found; // per device: state, offset, stratum, reference, attempts; a reason unless ok
+    for (const QJsonValue &device : devices) {
+        QStringList values;
+        for (const char *key : { "state", "offset_s", "stratum", "reference_id", "attempts" })
+            values.append(device[key].isNull() ? "null" : device[key].toVariant().toString());
+        found.append(values.join(' '));
+        QCOMPARE(device["reason"].isNull(), device["state"] == "ok");
+    }
+    QCOMPARE(found,
+             QStringList({ "ok 9.4e-05 1 GPS 1", "ok -1.5 1 GPS 1",
+                           "unsynchronised 3.7e-05 16 GPS 1", "unsynchronised null 0 RATE 1",
+                           "no-answer null null null 2", "not-checkable null null null 0" }));
+    const QJsonObject summary = document.value("summary").toObject();
+    QCOMPARE(summary.value("worst_offset_s").toDouble(), -1.5);
+    QCOMPARE(summary.value("worst_offset_device").toObject().value("serial").toInt(), 2);
+    QCOMPARE(summary.value("median_delay_s").toDouble(), 0.000206);
+    QCOMPARE(summary.value("no_answer").toInt(), 1);
+    QCOMPARE(document.value("statistics").toObject().value("requests").toInt(), 7);
+
+    // Nothing answered with a time: no worst offset, no delays.
+    run.report = UnitFixtures::report({ "silent" });
+    QVERIFY(CheckOutput::table(run).endsWith("not checkable 0\nno clock read\n"));
+    const QJsonObject none = QJsonDocument::fromJson(CheckOutput::json(run)).object();
+    for (const char *key :
+         { "worst_offset_s", "worst_offset_device", "median_delay_s", "max_delay_s" })
+        QVERIFY(none.value("summary").toObject().value(key).isNull());
+}
+
+QTEST_GUILESS_MAIN(tst_OutputUnits)
+#include "tst_outputunits.moc"
