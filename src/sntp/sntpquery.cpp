@@ -178,7 +178,7 @@ void SntpQuery::readAnswers()
             && datagram.senderPort() == m_port;
         if (!datagram.isValid() || !fromServer)
             continue;
-        const std::optional<Result> result = judge(datagram.data(), arrivedAt);
+        const std::optional<Result> result = judge(datagram.data(), m_sent, arrivedAt);
         if (!result) {
             ++m_ignored;
             continue;
@@ -189,7 +189,8 @@ void SntpQuery::readAnswers()
     }
 }
 
-std::optional<SntpQuery::Result> SntpQuery::judge(const QByteArray &answer, quint64 arrivedAt) const
+std::optional<SntpQuery::Result> SntpQuery::judge(const QByteArray &answer, const QList<Sent> &sent,
+                                                  quint64 arrivedAt)
 {
     // A datagram too short to carry our transmit time cannot be an answer: if it ended the
     // query, anyone on the segment could end every query with a few bytes. Extension fields or
@@ -199,10 +200,10 @@ std::optional<SntpQuery::Result> SntpQuery::judge(const QByteArray &answer, quin
     // A stale answer to an earlier query, or a forged one, does not carry our transmit time.
     Result result;
     const quint64 originate = timestampAt(answer, 24);
-    const auto ours = std::find_if(m_sent.cbegin(), m_sent.cend(), [originate](const Sent &sent) {
-        return sent.stamp == originate;
+    const auto ours = std::find_if(sent.cbegin(), sent.cend(), [originate](const Sent &request) {
+        return request.stamp == originate;
     });
-    if (ours == m_sent.cend())
+    if (ours == sent.cend())
         return std::nullopt;
 
     const auto first = quint8(answer.at(0));

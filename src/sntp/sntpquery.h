@@ -38,6 +38,18 @@ public:
         bool synchronised() const { return answered && leap != 3 && stratum >= 1 && stratum <= 15; }
     };
 
+    // One request sent: our transmit timestamp as it went out, and our clock then.
+    struct Sent
+    {
+        quint64 stamp = 0;
+        quint64 sentAt = 0; // NTP format
+    };
+
+    // What an answer from the server says, arrived at `arrivedAt` (our clock, NTP format), or
+    // nothing when it answers none of the requests `sent`. Reads no socket and no clock.
+    static std::optional<Result> judge(const QByteArray &answer, const QList<Sent> &sent,
+                                       quint64 arrivedAt);
+
     explicit SntpQuery(QObject *parent = nullptr);
 
     // Sends from `from` (any address when null) to server:port; finished() follows exactly once.
@@ -49,20 +61,11 @@ signals:
     void finished(const SntpQuery::Result &result);
 
 private:
-    // One request sent: our transmit timestamp as it went out, and our clock then.
-    struct Sent
-    {
-        quint64 stamp = 0;
-        quint64 sentAt = 0; // NTP format
-    };
-
     void sendRequest();
     void readAnswers();
     void onTimeout();
     void failLater(const QString &error);
     void finish(Result result);
-    // What an answer from the server says, or nothing when it answers none of our requests.
-    std::optional<Result> judge(const QByteArray &answer, quint64 arrivedAt) const;
 
     QUdpSocket *m_socket = nullptr;
     QTimer *m_timer = nullptr;
