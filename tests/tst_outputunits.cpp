@@ -58,6 +58,8 @@ private slots:
     void scanWriters();
     void pluginStatus_data();
     void pluginStatus();
+    void pluginThresholds_data();
+    void pluginThresholds();
     void pluginUnknown();
     void checkOutput();
 };
@@ -178,6 +180,26 @@ void tst_OutputUnits::pluginStatus()
              qPrintable(verdict.text));
     if (status == 1 || status == 2)
         QVERIFY2(verdict.text.contains("D\\x7c"), qPrintable(verdict.text));
+}
+
+void tst_OutputUnits::pluginThresholds_data()
+{
+    QTest::addColumn<double>("warn");
+    QTest::addColumn<double>("crit");
+    QTest::addColumn<QString>("perfdata");
+    QTest::newRow("whole and half") << 0.5 << 2.0 << ";0.5;2;0;";
+    QTest::newRow("tiny, no exponent") << 0.00001 << 0.5 << ";0.00001;0.5;0;";
+    QTest::newRow("to the microsecond") << 1.2345678 << 3.0 << ";1.234568;3;0;";
+}
+
+void tst_OutputUnits::pluginThresholds()
+{
+    QFETCH(double, warn);
+    QFETCH(double, crit);
+    QFETCH(QString, perfdata);
+    const QString text
+        = PluginStatus::judge(UnitFixtures::report({ "ok 0.1 0.001" }), { warn, crit }).text;
+    QVERIFY2(text.contains("worst_offset=0.100000s" + perfdata), qPrintable(text));
 }
 
 void tst_OutputUnits::pluginUnknown()

@@ -33,6 +33,18 @@ namespace {
         return QString::number(value, 'f', 6);
     }
 
+    // A threshold as typed, to the microsecond: "0.5", "2", "0.00001", never an exponent,
+    // which performance data does not allow.
+    QString threshold(double seconds)
+    {
+        QString text = number(seconds);
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+        return text;
+    }
+
     QString perfdata(const ClockReport &report, const Thresholds &thresholds)
     {
         const QString worst = report.worstOffset
@@ -51,9 +63,8 @@ namespace {
             .arg(report.unsynchronised)
             .arg(report.unanswered)
             .arg(report.notCheckable)
-            .arg(worst, QString::number(thresholds.warnSeconds),
-                 QString::number(thresholds.critSeconds), delay(report.medianDelaySeconds),
-                 delay(report.maxDelaySeconds));
+            .arg(worst, threshold(thresholds.warnSeconds), threshold(thresholds.critSeconds),
+                 delay(report.medianDelaySeconds), delay(report.maxDelaySeconds));
     }
 
     QString plural(int count, const char *one, const char *many)
@@ -112,11 +123,11 @@ Verdict judge(const ClockReport &report, const Thresholds &thresholds)
         if (!crit && offset < thresholds.warnSeconds)
             continue;
         ++(crit ? critical : warning);
-        details.append(
-            QStringLiteral("%1: offset %2 (%3 %4 s)")
-                .arg(describe(reading), Units::signedSeconds(reading.sntp.offsetSeconds, 3),
-                     crit ? QStringLiteral("critical at") : QStringLiteral("warning at"),
-                     QString::number(crit ? thresholds.critSeconds : thresholds.warnSeconds)));
+        details.append(QStringLiteral("%1: offset %2 (%3 %4 s)")
+                           .arg(describe(reading),
+                                Units::signedSeconds(reading.sntp.offsetSeconds, 3),
+                                crit ? QStringLiteral("critical at") : QStringLiteral("warning at"),
+                                threshold(crit ? thresholds.critSeconds : thresholds.warnSeconds)));
     }
 
     Verdict verdict;
@@ -128,11 +139,11 @@ Verdict judge(const ClockReport &report, const Thresholds &thresholds)
     if (critical > 0)
         problems.append(QStringLiteral("%1 off by %2 s or more")
                             .arg(critical)
-                            .arg(QString::number(thresholds.critSeconds)));
+                            .arg(threshold(thresholds.critSeconds)));
     if (warning > 0)
         problems.append(QStringLiteral("%1 off by %2 s or more")
                             .arg(warning)
-                            .arg(QString::number(thresholds.warnSeconds)));
+                            .arg(threshold(thresholds.warnSeconds)));
     if (report.unanswered > 0 || report.unsynchronised > 0 || critical > 0)
         verdict.status = Status::Critical;
     else if (warning > 0)
