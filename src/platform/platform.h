@@ -17,6 +17,10 @@ bool stderrIsTerminal();
 // buffer was full; nothing when it cannot be told.
 std::optional<qint64> receiveDrops(qintptr descriptor);
 
+// The receive buffer a socket has when the system grants all of `asked`: Linux doubles a request
+// (the other half is its bookkeeping), Windows grants it as asked.
+int fullReceiveBuffer(int asked);
+
 // Empty where the system keeps that count; otherwise a sentence saying that it does not, for the
 // scan's notes.
 QString receiveDropsUnavailable();

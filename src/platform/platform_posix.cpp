@@ -36,6 +36,11 @@ std::optional<qint64> receiveDrops(qintptr descriptor)
     return std::nullopt;
 }
 
+int fullReceiveBuffer(int asked)
+{
+    return 2 * asked;
+}
+
 QString receiveDropsUnavailable()
 {
     return QString();

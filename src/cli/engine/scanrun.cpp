@@ -69,15 +69,17 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
     ScanReport report;
 
     const int granted = scanner.figures().replyBufferBytes;
-    // Linux grants twice what is asked, the other half being its bookkeeping.
-    if (!options.replyBufferGiven && granted < 2 * options.replyBufferBytes) {
+    // Said only where the system granted less than the whole request: Linux caps it at
+    // net.core.rmem_max, Windows grants what is asked.
+    const int full = Platform::fullReceiveBuffer(options.replyBufferBytes);
+    if (!options.replyBufferGiven && granted < full) {
         const QString text
             = QStringLiteral("the kernel granted %1 of receive buffer for replies, not the %2 "
                              "asked for (net.core.rmem_max caps it): a burst from many "
                              "hundreds of devices may not fit, and the scan says so if replies "
                              "are dropped. To raise the cap, as root: "
                              "sysctl -w net.core.rmem_max=%3")
-                  .arg(kib(granted), kib(2 * options.replyBufferBytes))
+                  .arg(kib(granted), kib(full))
                   .arg(options.replyBufferBytes);
         report.notes.append({ QStringLiteral("reply-buffer-capped"), text });
         // Said once, also when a command scans twice (--verify).
