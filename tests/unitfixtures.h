@@ -33,15 +33,15 @@ inline DeviceEntry device(qint32 serial, const QString &current, const QByteArra
     return entry;
 }
 
-// One device per spec, serial i + 1 at 10.77.1.(i + 1), named "D|(i + 1)", and what its clock
-// answered: "off" (NTP off), "zero" (reports 0.0.0.0), "kiss" (kiss-of-death RATE), "silent",
+// One device per description, serial i + 1 at 10.77.1.(i + 1), named "D|(i + 1)", and what its
+// clock answered: "off" (NTP off), "zero" (reports 0.0.0.0), "kiss" (kiss-of-death RATE), "silent",
 // or "ok|s16|leap3 OFFSET DELAY" (an answer; stratum 16 or leap indicator 3: unsynchronised).
-inline ClockReport report(const QStringList &specs)
+inline ClockReport report(const QStringList &descriptions)
 {
     QList<DeviceEntry> devices;
     QList<SntpQuery::Result> results;
-    for (int i = 0; i < specs.size(); ++i) {
-        const QStringList words = specs.at(i).split(QLatin1Char(' '));
+    for (int i = 0; i < descriptions.size(); ++i) {
+        const QStringList words = descriptions.at(i).split(QLatin1Char(' '));
         const QString kind = words.first();
         devices.append(device(i + 1,
                               kind == "zero" ? "0.0.0.0" : QStringLiteral("10.77.1.%1").arg(i + 1),
