@@ -2,6 +2,7 @@
 
 #include "addressrules.h"
 #include "optionvalue.h"
+#include "platform.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -13,6 +14,15 @@ namespace CommandLine {
 namespace {
 
     const QString program = QStringLiteral("setuptool-cli");
+
+    QString replyBufferHelp()
+    {
+        const QString cap = Platform::receiveBufferCap(0).setting;
+        return QStringLiteral("Receive buffer to ask for on the reply port, bytes as "
+                              "setsockopt(SO_RCVBUF) takes them (default 4194304%1).")
+            .arg(cap.isEmpty() ? QString()
+                               : QStringLiteral("; the kernel grants at most twice %1").arg(cap));
+    }
 
     const char exitStatuses[]
         = "\nExit status:\n"
@@ -198,11 +208,7 @@ namespace {
               QStringLiteral("After the last probe, wait this long for replies, ms (default "
                              "1000)."),
               QStringLiteral("MS"), QStringLiteral("1000") },
-            { QStringLiteral("reply-buffer"),
-              QStringLiteral("Receive buffer to ask for on the reply port, bytes as "
-                             "setsockopt(SO_RCVBUF) takes them (default 4194304; the kernel "
-                             "grants at most twice net.core.rmem_max)."),
-              QStringLiteral("BYTES") },
+            { QStringLiteral("reply-buffer"), replyBufferHelp(), QStringLiteral("BYTES") },
         });
         if (info.command != Command::Plan)
             parser.addOption(

@@ -25,6 +25,28 @@ int fullReceiveBuffer(int asked);
 // scan's notes.
 QString receiveDropsUnavailable();
 
+// For messages saying that a socket's receive buffer came out smaller than asked: the system
+// setting that caps it, and the command that lets a socket have `bytes` (as root). Both empty
+// where no setting caps it.
+struct ReceiveBufferCap
+{
+    QString setting;
+    QString raiseCommand;
+};
+ReceiveBufferCap receiveBufferCap(int bytes);
+
+// A command that shows which program holds UDP `port`.
+QString udpPortHolderCommand(quint16 port);
+
+// A command (for an administrator) that routes `address` straight out of the interface with
+// `interfaceIndex` (named `interfaceName`), for a device whose address lies outside that
+// interface's subnet.
+QString hostRouteCommand(const QString &address, const QString &interfaceName, int interfaceIndex);
+
+// Readies a UDP socket that Qt has opened for a read loop: a datagram that an earlier send
+// provoked an ICMP error for must not end it.
+void keepReadingAfterIcmpErrors(qintptr descriptor);
+
 } // namespace Platform
 
 #endif // PLATFORM_H

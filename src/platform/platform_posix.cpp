@@ -46,4 +46,25 @@ QString receiveDropsUnavailable()
     return QString();
 }
 
+ReceiveBufferCap receiveBufferCap(int bytes)
+{
+    return { QStringLiteral("net.core.rmem_max"),
+             QStringLiteral("sysctl -w net.core.rmem_max=%1").arg(bytes) };
+}
+
+QString udpPortHolderCommand(quint16 port)
+{
+    return QStringLiteral("ss -ulpn sport = :%1").arg(port);
+}
+
+QString hostRouteCommand(const QString &address, const QString &interfaceName, int)
+{
+    return QStringLiteral("ip route add %1/32 dev %2").arg(address, interfaceName);
+}
+
+// Linux reports ICMP errors to a UDP socket only when it is connected (or asks with
+// IP_RECVERR); the companion's sockets are neither.
+void keepReadingAfterIcmpErrors(qintptr)
+{ }
+
 } // namespace Platform

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <io.h>
+#include <winsock2.h>
+#include <mswsock.h>
 #include <windows.h>
 
 namespace Platform {
@@ -30,6 +32,39 @@ QString receiveDropsUnavailable()
 {
     return QStringLiteral("Windows does not tell how many replies it dropped for want of receive "
                           "buffer: if devices are missing, scan again with more --probes");
+}
+
+// Windows grants a socket whatever receive buffer it asks for.
+ReceiveBufferCap receiveBufferCap(int)
+{
+    return {};
+}
+
+QString udpPortHolderCommand(quint16 port)
+{
+    return QStringLiteral("netstat -ano -p UDP | findstr :%1").arg(port);
+}
+
+// netsh takes the interface's index as well as its name, and Qt's names for interfaces are not
+// the ones Windows shows.
+QString hostRouteCommand(const QString &address, const QString &, int interfaceIndex)
+{
+    return QStringLiteral("netsh interface ipv4 add route %1/32 %2")
+        .arg(address)
+        .arg(interfaceIndex);
+}
+
+// A device address with nothing listening answers a command or an SNTP request with an ICMP
+// port-unreachable, and Windows (unlike Linux) hands that to the next read of the same UDP
+// socket as WSAECONNRESET, which Qt turns into a read error; Qt leaves that reporting on, so it
+// is switched off here. Broadcasting needs nothing of ours: Qt sets SO_BROADCAST on every UDP
+// socket it opens, and WSAStartup is Qt's too.
+void keepReadingAfterIcmpErrors(qintptr descriptor)
+{
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(SOCKET(descriptor), SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned,
+             nullptr, nullptr);
 }
 
 } // namespace Platform

@@ -1,5 +1,7 @@
 #include "sntpquery.h"
 
+#include "platform.h"
+
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -115,6 +117,7 @@ void SntpQuery::start(const QHostAddress &server, quint16 port, const QHostAddre
                       .arg(local.toString(), m_socket->errorString()));
         return;
     }
+    Platform::keepReadingAfterIcmpErrors(m_socket->socketDescriptor());
     sendRequest();
 }
 

@@ -1,6 +1,7 @@
 #include "commandsender.h"
 
 #include "deviceprotocol.h"
+#include "platform.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
@@ -18,6 +19,7 @@ std::optional<Failure> CommandSender::send(const QByteArray &datagram, const Loc
                              .arg(DeviceProtocol::devicePort)
                              .arg(socket.errorString()) };
     }
+    Platform::keepReadingAfterIcmpErrors(socket.socketDescriptor());
     QNetworkDatagram command(datagram, QHostAddress(to), DeviceProtocol::devicePort);
     command.setInterfaceIndex(uint(from.interfaceIndex));
     if (socket.writeDatagram(command) != datagram.size()) {

@@ -1,5 +1,6 @@
 #include "inventory.h"
 
+#include "platform.h"
 #include "textescape.h"
 
 #include <QMultiHash>
@@ -104,9 +105,10 @@ void noteOutsideSubnet(DeviceEntry &device)
                          "that interface, so commands sent the usual way (the window's too) "
                          "may miss it; setuptool-cli sends its commands out through %4 all "
                          "the same. Give it an address in %2 with set-address and restart it, "
-                         "or add a route to it: ip route add %1/32 dev %4")
+                         "or add a route to it: %4")
               .arg(device.address(), subnet.text(), device.heardOn.describe(),
-                   device.heardOn.interfaceName) });
+                   Platform::hostRouteCommand(device.address(), device.heardOn.interfaceName,
+                                              device.heardOn.interfaceIndex)) });
 }
 
 } // namespace

@@ -41,10 +41,12 @@ std::optional<Failure> Scanner::open(QStringList *warnings)
         return Failure { ExitStatus::NetworkUnusable,
                          QStringLiteral("cannot listen on UDP port %1, where the devices answer: "
                                         "%2. Another program holds the port for itself; "
-                                        "`ss -ulpn sport = :%1` shows which")
+                                        "`%3` shows which")
                              .arg(DeviceProtocol::devicePort)
-                             .arg(m_replySocket.errorString()) };
+                             .arg(m_replySocket.errorString(),
+                                  Platform::udpPortHolderCommand(DeviceProtocol::devicePort)) };
     }
+    Platform::keepReadingAfterIcmpErrors(m_replySocket.socketDescriptor());
     m_replySocket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
                                   m_settings.replyBufferBytes);
     m_figures.replyBufferBytes

@@ -72,15 +72,17 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
     // Said only where the system granted less than the whole request: Linux caps it at
     // net.core.rmem_max, Windows grants what is asked.
     const int full = Platform::fullReceiveBuffer(options.replyBufferBytes);
+    const Platform::ReceiveBufferCap cap = Platform::receiveBufferCap(options.replyBufferBytes);
     if (!options.replyBufferGiven && granted < full) {
-        const QString text
-            = QStringLiteral("the kernel granted %1 of receive buffer for replies, not the %2 "
-                             "asked for (net.core.rmem_max caps it): a burst from many "
-                             "hundreds of devices may not fit, and the scan says so if replies "
-                             "are dropped. To raise the cap, as root: "
-                             "sysctl -w net.core.rmem_max=%3")
-                  .arg(kib(granted), kib(full))
-                  .arg(options.replyBufferBytes);
+        QString text = QStringLiteral("the kernel granted %1 of receive buffer for replies, not "
+                                      "the %2 asked for")
+                           .arg(kib(granted), kib(full));
+        if (!cap.setting.isEmpty())
+            text += QStringLiteral(" (%1 caps it)").arg(cap.setting);
+        text += QStringLiteral(": a burst from many hundreds of devices may not fit, and the scan "
+                               "says so if replies are dropped.");
+        if (!cap.raiseCommand.isEmpty())
+            text += QStringLiteral(" To raise the cap, as root: %1").arg(cap.raiseCommand);
         report.notes.append({ QStringLiteral("reply-buffer-capped"), text });
         // Said once, also when a command scans twice (--verify).
         static bool warned = false;
@@ -120,14 +122,15 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
     report.scannedFrom = from;
     report.figures = scanner.figures();
     if (report.figures.dropped > 0) {
-        const QString text
-            = QStringLiteral("the kernel dropped %1 datagram(s) on the reply port because its "
-                             "receive buffer (%2) was full: devices may be missing. Scan again "
-                             "with more --probes, or raise the cap as root: "
-                             "sysctl -w net.core.rmem_max=%3")
-                  .arg(report.figures.dropped)
-                  .arg(kib(granted))
-                  .arg(Options::Probing().replyBufferBytes);
+        QString text = QStringLiteral("the kernel dropped %1 datagram(s) on the reply port "
+                                      "because its receive buffer (%2) was full: devices may be "
+                                      "missing. Scan again with more --probes")
+                           .arg(report.figures.dropped)
+                           .arg(kib(granted));
+        const QString raise
+            = Platform::receiveBufferCap(Options::Probing().replyBufferBytes).raiseCommand;
+        if (!raise.isEmpty())
+            text += QStringLiteral(", or raise the cap as root: %1").arg(raise);
         report.notes.append({ QStringLiteral("replies-dropped"), text });
         Console::warning(text);
     }
