@@ -277,6 +277,10 @@ void tst_Cli::commands_data()
         << QStringList { "set-address", "9", "10.77.255.255", "--force" } << 0 << "10.77.1.5"
         << "not-requested"
         << "";
+    QTest::newRow("set-address forced over a silent host")
+        << QStringList { "set-address", "100", "10.77.1.16", "--force" } << 0 << "10.77.1.1"
+        << "not-requested"
+        << "";
 }
 
 void tst_Cli::commands()
@@ -383,6 +387,10 @@ void tst_Cli::refusals_data()
     for (const char *text : { "0.0.0.0", "255.255.255.255", "224.0.0.5", "127.0.0.1", "10.77.0.0",
                               "10.77.255.255", "10.78.1.1" })
         QTest::addRow("refused %s", text) << address(text) << 2 << "refused";
+    // The segment's addresses past the fleet's belong to a host that answers ARP and nothing else.
+    QTest::newRow("held by a silent host")
+        << address("10.77.1.16") << 2 << "10.77.1.16 is in use: a host at ";
+    QTest::newRow("held by this workstation") << address("10.77.0.1") << 2 << "this workstation";
     QTest::newRow("unknown device")
         << QStringList { "set-time", "4242" } << 3 << "CLOCK-A, serial 100, 10.77.1.1";
     QTest::newRow("ambiguous name")

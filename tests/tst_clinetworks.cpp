@@ -43,7 +43,7 @@ void tst_CliNetworks::twoSegments()
     QCOMPARE(heard(runCli({ "scan", "--format", "json", "--from", "10.78.0.1" })),
              QStringList { "TWO@10.78.0.1" });
 
-    const CliRun run = runCli({ "set-address", "TWO", "10.78.1.9", "--verify" });
+    const CliRun run = runCli({ "set-address", "TWO", "10.78.1.99", "--verify" });
     QVERIFY2(run.exitCode == 0, run.text().constData());
     QVERIFY(second.waitForCount("command", 1));
     QCOMPARE(second.events("command").first()["from"].toString(), "10.78.0.1");

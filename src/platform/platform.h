@@ -1,6 +1,7 @@
 #ifndef PLATFORM_H
 #define PLATFORM_H
 
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -46,6 +47,22 @@ QString hostRouteCommand(const QString &address, const QString &interfaceName, i
 // Readies a UDP socket that Qt has opened for a read loop: a datagram that an earlier send
 // provoked an ICMP error for must not end it.
 void keepReadingAfterIcmpErrors(qintptr descriptor);
+
+// Whether some host on a link answers for an IPv4 address.
+struct AddressUse
+{
+    enum class State { Free, InUse, CannotTell };
+    State state = State::CannotTell;
+    QString hardwareAddress; // of the host that answered, where the system tells it
+    QString reason; // why it cannot tell
+};
+
+// Asks the link that this workstation's address `local` lies on who holds each of `addresses`
+// (IPv4, host order): one empty datagram to each (UDP port 9, discard), then the system's own
+// address resolution (ARP). Needs no administrator rights. Blocks, about two seconds per batch
+// of addresses that the system's neighbour table has room for. A host that is switched off, or
+// that drops ARP, is not seen.
+QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local);
 
 } // namespace Platform
 

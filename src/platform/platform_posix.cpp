@@ -1,9 +1,18 @@
 #include "platform.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QList>
+#include <QThread>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,5 +75,136 @@ QString hostRouteCommand(const QString &address, const QString &interfaceName, i
 // IP_RECVERR); the companion's sockets are neither.
 void keepReadingAfterIcmpErrors(qintptr)
 { }
+
+namespace {
+
+    // The kernel asks twice, a second apart (neigh retrans_time), before it gives an address up;
+    // a host on the link answers the first request within milliseconds.
+    constexpr int answerWaitMs = 2000;
+    constexpr int pollMs = 50;
+
+    // Each probe takes a neighbour entry until it is garbage-collected; a quarter of the
+    // table's hard limit (gc_thresh3) at a time leaves room for the workstation's own traffic.
+    int batchSize()
+    {
+        QFile limit(QStringLiteral("/proc/sys/net/ipv4/neigh/default/gc_thresh3"));
+        const int entries = limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toInt() : 0;
+        return qBound(16, entries / 4, 256);
+    }
+
+    QString interfaceOf(quint32 local)
+    {
+        ifaddrs *list = nullptr;
+        if (getifaddrs(&list) != 0)
+            return QString();
+        QString name;
+        for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
+            if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET
+                && ntohl(reinterpret_cast<const sockaddr_in *>(entry->ifa_addr)->sin_addr.s_addr)
+                    == local) {
+                name = QString::fromLocal8Bit(entry->ifa_name);
+                break;
+            }
+        }
+        freeifaddrs(list);
+        return name;
+    }
+
+    // The complete entries of the kernel's ARP table on `device`: address and hardware address.
+    std::optional<QHash<quint32, QString>> resolved(const QByteArray &device)
+    {
+        QFile table(QStringLiteral("/proc/net/arp"));
+        if (!table.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        QHash<quint32, QString> entries;
+        table.readLine();
+        for (QByteArray line = table.readLine(); !line.isEmpty(); line = table.readLine()) {
+            // IP address, HW type, Flags, HW address, Mask, Device
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            constexpr int complete = 0x2; // ATF_COM
+            in_addr address {};
+            if (fields.size() < 6 || fields.at(5) != device
+                || !(fields.at(2).toInt(nullptr, 16) & complete)
+                || inet_pton(AF_INET, fields.at(0).constData(), &address) != 1)
+                continue;
+            entries.insert(ntohl(address.s_addr), QString::fromLatin1(fields.at(3)));
+        }
+        return entries;
+    }
+
+    void cannotTell(QList<AddressUse> &uses, qsizetype from, qsizetype to, const QString &why)
+    {
+        for (qsizetype i = from; i < to; ++i)
+            uses[i] = { AddressUse::State::CannotTell, QString(), why };
+    }
+
+} // namespace
+
+QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local)
+{
+    QList<AddressUse> uses(addresses.size());
+    const QByteArray device = interfaceOf(local).toLocal8Bit();
+    if (device.isEmpty()) {
+        cannotTell(uses, 0, uses.size(),
+                   QStringLiteral("no interface has this workstation's address"));
+        return uses;
+    }
+    const int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from {};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(local);
+    if (descriptor < 0
+        || bind(descriptor, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0) {
+        cannotTell(
+            uses, 0, uses.size(),
+            QStringLiteral("cannot send from %1: %2")
+                .arg(QString::fromLocal8Bit(device), QString::fromLocal8Bit(std::strerror(errno))));
+        if (descriptor >= 0)
+            close(descriptor);
+        return uses;
+    }
+
+    const int batch = batchSize();
+    for (qsizetype first = 0; first < addresses.size(); first += batch) {
+        const qsizetype end = qMin(addresses.size(), first + batch);
+        for (qsizetype i = first; i < end; ++i) {
+            sockaddr_in to {};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(9);
+            to.sin_addr.s_addr = htonl(addresses.at(i));
+            if (sendto(descriptor, "", 0, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to)
+                < 0)
+                uses[i] = { AddressUse::State::CannotTell, QString(),
+                            QString::fromLocal8Bit(std::strerror(errno)) };
+            else
+                uses[i] = { AddressUse::State::Free, QString(), QString() };
+        }
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            const auto table = resolved(device);
+            if (!table) {
+                cannotTell(uses, first, end, QStringLiteral("/proc/net/arp cannot be read"));
+                break;
+            }
+            bool open = false;
+            for (qsizetype i = first; i < end; ++i) {
+                if (uses.at(i).state != AddressUse::State::Free)
+                    continue;
+                const auto entry = table->constFind(addresses.at(i));
+                if (entry != table->constEnd())
+                    uses[i] = { AddressUse::State::InUse, *entry, QString() };
+                else
+                    open = true;
+            }
+            // What has not answered by now counts as free.
+            if (!open || waited.elapsed() >= answerWaitMs)
+                break;
+            QThread::msleep(pollMs);
+        }
+    }
+    close(descriptor);
+    return uses;
+}
 
 } // namespace Platform

@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <io.h>
+#include <thread>
+#include <vector>
 #include <winsock2.h>
+#include <iphlpapi.h>
 #include <mswsock.h>
 #include <windows.h>
 
@@ -65,6 +68,39 @@ void keepReadingAfterIcmpErrors(qintptr descriptor)
     DWORD returned = 0;
     WSAIoctl(SOCKET(descriptor), SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned,
              nullptr, nullptr);
+}
+
+// SendARP asks once and waits for the answer (about three seconds for an address nobody holds),
+// so many addresses are asked at once, each from a thread of its own.
+QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local)
+{
+    std::vector<AddressUse> uses(size_t(addresses.size()));
+    constexpr qsizetype parallel = 64;
+    for (qsizetype first = 0; first < addresses.size(); first += parallel) {
+        std::vector<std::thread> askers;
+        for (qsizetype i = first; i < qMin(addresses.size(), first + parallel); ++i) {
+            askers.emplace_back([&uses, &addresses, local, i] {
+                ULONG hardware[2] = {};
+                ULONG length = sizeof hardware;
+                const DWORD status
+                    = SendARP(htonl(addresses.at(i)), htonl(local), hardware, &length);
+                AddressUse &use = uses[size_t(i)];
+                if (status == NO_ERROR && length > 0) {
+                    const QByteArray bytes(reinterpret_cast<const char *>(hardware), int(length));
+                    use = { AddressUse::State::InUse, QString::fromLatin1(bytes.toHex(':')),
+                            QString() };
+                } else if (status == ERROR_BAD_NET_NAME || status == ERROR_GEN_FAILURE) {
+                    use = { AddressUse::State::Free, QString(), QString() };
+                } else {
+                    use = { AddressUse::State::CannotTell, QString(),
+                            QStringLiteral("SendARP failed (error %1)").arg(status) };
+                }
+            });
+        }
+        for (std::thread &asker : askers)
+            asker.join();
+    }
+    return QList<AddressUse>(uses.begin(), uses.end());
 }
 
 } // namespace Platform

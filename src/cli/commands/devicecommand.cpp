@@ -1,5 +1,7 @@
 #include "devicecommand.h"
 
+#include "addressprobe.h"
+#include "addressrules.h"
 #include "console.h"
 #include "deviceselector.h"
 #include "scanrun.h"
@@ -116,13 +118,16 @@ std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device) const
     if (setsAddress()) {
         const QString refusal
             = AddressRules::refusal(m_options.newAddress, device.heardOn.subnet());
-        if (!refusal.isEmpty() && !m_options.force)
-            return Failure {
-                ExitStatus::Usage,
-                QStringLiteral("refused: %1 (--force sends it all the same)").arg(refusal)
-            };
-        if (!refusal.isEmpty())
-            Console::warning(QStringLiteral("sending as forced: %1").arg(refusal));
+        const QString held = refusal.isEmpty() ? holderOf(device) : QString();
+        for (const QString &reason : { refusal, held }) {
+            if (!reason.isEmpty() && !m_options.force)
+                return Failure {
+                    ExitStatus::Usage,
+                    QStringLiteral("refused: %1 (--force sends it all the same)").arg(reason)
+                };
+            if (!reason.isEmpty())
+                Console::warning(QStringLiteral("sending as forced: %1").arg(reason));
+        }
     }
     for (const HealthNote &note : device.notes) {
         if (note.code == QLatin1String("address-conflict")
@@ -130,6 +135,34 @@ std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device) const
             Console::warning(note.text);
     }
     return std::nullopt;
+}
+
+// Which other host already answers for the new address on the device's link, as a reason to
+// refuse it; empty when none does. The device's own current address is not asked about. Not
+// being able to tell is a warning, not a reason.
+QString DeviceCommand::holderOf(const DeviceEntry &device) const
+{
+    const quint32 address = m_options.newAddress;
+    if (address == device.reply.currentAddress)
+        return QString();
+    const AddressHolder holder = AddressProbe::probe({ address }, device.heardOn).constFirst();
+    const QString text = AddressRules::format(address);
+    switch (holder.state) {
+    case AddressHolder::State::Free:
+        return QString();
+    case AddressHolder::State::CannotTell:
+        Console::warning(QStringLiteral("cannot tell whether another host holds %1: %2")
+                             .arg(text, holder.reason));
+        return QString();
+    case AddressHolder::State::InUse:
+        break;
+    }
+    return QStringLiteral("%1 is in use: %2 answers for it on the link of %3")
+        .arg(text,
+             holder.holder == QLatin1String("this workstation")
+                 ? holder.holder
+                 : QStringLiteral("a host at %1").arg(holder.holder),
+             device.heardOn.describe());
 }
 
 // A rescan must hear the device, same serial at the same current address, report the new
