@@ -154,6 +154,7 @@ private slots:
     void dryRunSendsNothing();
     void refusals_data();
     void refusals();
+    void addressInUseSeenWithoutRoot();
     void portsTaken_data();
     void portsTaken();
 
@@ -410,6 +411,26 @@ void tst_Cli::refusals()
     QVERIFY(run.out.isEmpty());
     QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
     QVERIFY(simulator->events("command").isEmpty());
+}
+
+// The probe needs no privilege: run as nobody, from a copy nobody may execute (the checkout may
+// lie in a private folder).
+void tst_Cli::addressInUseSeenWithoutRoot()
+{
+    QTemporaryDir folder;
+    QVERIFY(QFile::setPermissions(folder.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                      | QFile::ReadOther | QFile::ExeOther));
+    const QString cli = folder.filePath("setuptool-cli");
+    QVERIFY(QFile::copy(QString::fromLocal8Bit(qgetenv("SETUPTOOL_CLI")), cli));
+    QProcess process;
+    process.start("setpriv",
+                  { "--reuid=65534", "--regid=65534", "--clear-groups", "--", cli, "set-address",
+                    "100", "10.77.1.16", "--wait", "500" });
+    QVERIFY(process.waitForFinished(30000));
+    const QByteArray err = process.readAllStandardError();
+    QVERIFY2(process.exitCode() == 2, err.constData());
+    QVERIFY2(err.contains("10.77.1.16 is in use: a host at "), err.constData());
 }
 
 void tst_Cli::portsTaken_data()

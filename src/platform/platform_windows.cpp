@@ -91,6 +91,10 @@ QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local)
                             QString() };
                 } else if (status == ERROR_BAD_NET_NAME || status == ERROR_GEN_FAILURE) {
                     use = { AddressUse::State::Free, QString(), QString() };
+                } else if (status == ERROR_NOT_SUPPORTED) {
+                    use = { AddressUse::State::CannotTell, QString(),
+                            QStringLiteral("this system does not resolve addresses for "
+                                           "programs (SendARP is not supported)") };
                 } else {
                     use = { AddressUse::State::CannotTell, QString(),
                             QStringLiteral("SendARP failed (error %1)").arg(status) };

@@ -1,11 +1,13 @@
 #include "applycommand.h"
 
+#include "addressprobe.h"
 #include "console.h"
 #include "scanrun.h"
 #include "textescape.h"
 #include "units.h"
 
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -59,6 +61,7 @@ Expected<ExitStatus> ApplyCommand::run()
 
     readClocksBefore();
     decide();
+    holdBackTakenAddresses();
     if (m_options.dryRun)
         return finish(false, true);
 
@@ -147,6 +150,39 @@ void ApplyCommand::decide()
         line.sendTime = line.step.line.setTime && !clockRight;
         line.state
             = line.sendAddress || line.sendTime ? Line::State::WouldSend : Line::State::InEffect;
+    }
+}
+
+// The plan may be old: an address it gives that another host has taken since is asked about
+// again right before sending, and such a line is not sent at all (it fails). A line that keeps
+// the device's current address is not asked about.
+void ApplyCommand::holdBackTakenAddresses()
+{
+    QHash<quint32, QList<int>> byLink; // line indexes by the workstation address that heard them
+    for (int i = 0; i < m_lines.size(); ++i) {
+        const Line &line = m_lines.at(i);
+        if (line.state == Line::State::WouldSend && line.sendAddress
+            && *line.step.line.newAddress != line.step.device->reply.currentAddress)
+            byLink[line.step.device->heardOn.ipv4()].append(i);
+    }
+    for (const QList<int> &indexes : std::as_const(byLink)) {
+        const LocalAddress via = m_lines.at(indexes.first()).step.device->heardOn;
+        QList<quint32> addresses;
+        for (const int i : indexes)
+            addresses.append(*m_lines.at(i).step.line.newAddress);
+        const QList<AddressHolder> holders = AddressProbe::probe(addresses, via);
+        for (int k = 0; k < indexes.size(); ++k) {
+            Line &line = m_lines[indexes.at(k)];
+            const AddressHolder &holder = holders.at(k);
+            if (holder.state == AddressHolder::State::CannotTell)
+                Console::warning(AddressProbe::cannotTellText(addresses.at(k), holder));
+            if (holder.state != AddressHolder::State::InUse)
+                continue;
+            line.state = Line::State::Failed;
+            line.sendAddress = line.sendTime = false;
+            line.detail = QStringLiteral("not sent: %1")
+                              .arg(AddressProbe::inUseText(addresses.at(k), holder, via));
+        }
     }
 }
 

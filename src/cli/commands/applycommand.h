@@ -42,6 +42,7 @@ private:
     void reportFaults(bool refused) const;
     void readClocksBefore();
     void decide();
+    void holdBackTakenAddresses();
     void sendAndVerify(const QList<LocalAddress> &from, CommandLog *log);
     void judge();
     ExitStatus finish(bool refused, bool dryRun);

@@ -146,23 +146,16 @@ QString DeviceCommand::holderOf(const DeviceEntry &device) const
     if (address == device.reply.currentAddress)
         return QString();
     const AddressHolder holder = AddressProbe::probe({ address }, device.heardOn).constFirst();
-    const QString text = AddressRules::format(address);
     switch (holder.state) {
     case AddressHolder::State::Free:
         return QString();
     case AddressHolder::State::CannotTell:
-        Console::warning(QStringLiteral("cannot tell whether another host holds %1: %2")
-                             .arg(text, holder.reason));
+        Console::warning(AddressProbe::cannotTellText(address, holder));
         return QString();
     case AddressHolder::State::InUse:
         break;
     }
-    return QStringLiteral("%1 is in use: %2 answers for it on the link of %3")
-        .arg(text,
-             holder.holder == QLatin1String("this workstation")
-                 ? holder.holder
-                 : QStringLiteral("a host at %1").arg(holder.holder),
-             device.heardOn.describe());
+    return AddressProbe::inUseText(address, holder, device.heardOn);
 }
 
 // A rescan must hear the device, same serial at the same current address, report the new

@@ -1,5 +1,6 @@
 #include "plancommand.h"
 
+#include "addressprobe.h"
 #include "console.h"
 #include "plan.h"
 #include "scanrun.h"
@@ -45,12 +46,90 @@ namespace {
             return std::nullopt;
         }
 
+        // The next `count` addresses that next() could hand out on `subnet` and that were not
+        // returned here before: those to ask the link about.
+        QList<quint32> unasked(const AddressRules::Subnet &subnet, int count)
+        {
+            const quint64 key = quint64(subnet.network) << 8 | quint64(subnet.prefixLength);
+            quint64 candidate = m_asked.value(key, m_first);
+            QList<quint32> found;
+            for (; candidate <= m_last && found.size() < count; ++candidate) {
+                const quint32 address = quint32(candidate);
+                if (isFree(address) && AddressRules::refusal(address, subnet).isEmpty())
+                    found.append(address);
+            }
+            m_asked.insert(key, candidate);
+            return found;
+        }
+
     private:
         quint32 m_first;
         quint32 m_last;
         QSet<quint32> m_taken;
         QHash<quint64, quint64> m_cursors;
+        QHash<quint64, quint64> m_asked;
     };
+
+    // A stored address that another host answers for is not kept: the device would clash with
+    // that host at its next restart. Its own current address is not asked about.
+    void dropKeptAddressesInUse(const QList<DeviceEntry> &devices, QHash<int, quint32> *kept)
+    {
+        QHash<quint32, QList<int>> byLink;
+        for (auto entry = kept->cbegin(); entry != kept->cend(); ++entry) {
+            const DeviceEntry &device = devices.at(entry.key());
+            if (entry.value() != device.reply.currentAddress)
+                byLink[device.heardOn.ipv4()].append(entry.key());
+        }
+        for (const QList<int> &indexes : std::as_const(byLink)) {
+            const LocalAddress via = devices.at(indexes.first()).heardOn;
+            QList<quint32> addresses;
+            for (const int i : indexes)
+                addresses.append(kept->value(i));
+            const QList<AddressHolder> holders = AddressProbe::probe(addresses, via);
+            for (int k = 0; k < indexes.size(); ++k) {
+                if (holders.at(k).state == AddressHolder::State::CannotTell)
+                    Console::warning(AddressProbe::cannotTellText(addresses.at(k), holders.at(k)));
+                if (holders.at(k).state != AddressHolder::State::InUse)
+                    continue;
+                Console::warning(
+                    QStringLiteral("%1 is given another address than the one it "
+                                   "stores: %2")
+                        .arg(devices.at(indexes.at(k)).describe(),
+                             AddressProbe::inUseText(addresses.at(k), holders.at(k), via)));
+                kept->remove(indexes.at(k));
+            }
+        }
+    }
+
+    // Takes from the pool every address that another host already answers for, asking each
+    // link about as many candidates as its devices need, again for those found taken.
+    void takeAddressesInUse(const QHash<quint32, int> &needed,
+                            const QHash<quint32, LocalAddress> &links, AddressPool *pool)
+    {
+        for (auto link = needed.cbegin(); link != needed.cend(); ++link) {
+            const LocalAddress &via = links.value(link.key());
+            int wanted = link.value();
+            while (wanted > 0) {
+                const QList<quint32> batch = pool->unasked(via.subnet(), wanted);
+                if (batch.isEmpty())
+                    break;
+                const QList<AddressHolder> holders = AddressProbe::probe(batch, via);
+                for (int k = 0; k < batch.size(); ++k) {
+                    const AddressHolder &holder = holders.at(k);
+                    if (holder.state == AddressHolder::State::InUse) {
+                        pool->take(batch.at(k));
+                        Console::warning(
+                            QStringLiteral("not handed out: %1")
+                                .arg(AddressProbe::inUseText(batch.at(k), holder, via)));
+                        continue;
+                    }
+                    if (holder.state == AddressHolder::State::CannotTell)
+                        Console::warning(AddressProbe::cannotTellText(batch.at(k), holder));
+                    --wanted;
+                }
+            }
+        }
+    }
 
 } // namespace
 
@@ -86,6 +165,19 @@ Expected<ExitStatus> run(const Options::Plan &options)
             claimed.insert(stored);
         }
     }
+
+    dropKeptAddressesInUse(scan.devices, &kept);
+
+    QHash<quint32, int> needed;
+    QHash<quint32, LocalAddress> links;
+    for (int i = 0; i < scan.devices.size(); ++i) {
+        const DeviceEntry &device = scan.devices.at(i);
+        if (kept.contains(i) || device.reply.currentAddress == 0)
+            continue;
+        ++needed[device.heardOn.ipv4()];
+        links.insert(device.heardOn.ipv4(), device.heardOn);
+    }
+    takeAddressesInUse(needed, links, &pool);
 
     QList<Plan::Entry> entries;
     QStringList unplanned;

@@ -1,5 +1,6 @@
 #include "addressprobe.h"
 
+#include "addressrules.h"
 #include "platform.h"
 
 QList<AddressHolder> AddressProbe::probe(const QList<quint32> &addresses, const LocalAddress &via)
@@ -12,7 +13,7 @@ QList<AddressHolder> AddressProbe::probe(const QList<quint32> &addresses, const 
     QList<quint32> asked;
     for (qsizetype i = 0; i < addresses.size(); ++i) {
         if (own.contains(addresses.at(i)))
-            holders[i] = { AddressHolder::State::InUse, QStringLiteral("this workstation"), {} };
+            holders[i] = { AddressHolder::State::InUse, {}, true, {} };
         else
             asked.append(addresses.at(i));
     }
@@ -24,15 +25,32 @@ QList<AddressHolder> AddressProbe::probe(const QList<quint32> &addresses, const 
         const Platform::AddressUse &use = uses.at(next++);
         switch (use.state) {
         case Platform::AddressUse::State::Free:
-            holders[i] = { AddressHolder::State::Free, {}, {} };
+            holders[i] = { AddressHolder::State::Free, {}, false, {} };
             break;
         case Platform::AddressUse::State::InUse:
-            holders[i] = { AddressHolder::State::InUse, use.hardwareAddress, {} };
+            holders[i] = { AddressHolder::State::InUse, use.hardwareAddress, false, {} };
             break;
         case Platform::AddressUse::State::CannotTell:
-            holders[i] = { AddressHolder::State::CannotTell, {}, use.reason };
+            holders[i] = { AddressHolder::State::CannotTell, {}, false, use.reason };
             break;
         }
     }
     return holders;
+}
+
+QString AddressProbe::inUseText(quint32 address, const AddressHolder &holder,
+                                const LocalAddress &via)
+{
+    const QString who = holder.workstation ? QStringLiteral("this workstation")
+        : holder.hardwareAddress.isEmpty()
+        ? QStringLiteral("a host")
+        : QStringLiteral("a host at %1").arg(holder.hardwareAddress);
+    return QStringLiteral("%1 is in use: %2 answers for it on the link of %3")
+        .arg(AddressRules::format(address), who, via.describe());
+}
+
+QString AddressProbe::cannotTellText(quint32 address, const AddressHolder &holder)
+{
+    return QStringLiteral("cannot tell whether another host holds %1: %2")
+        .arg(AddressRules::format(address), holder.reason);
 }
