@@ -85,11 +85,12 @@ namespace {
 
     // Each probe takes a neighbour entry until it is garbage-collected; a quarter of the
     // table's hard limit (gc_thresh3) at a time leaves room for the workstation's own traffic.
+    // A network namespace does not show the limit; it is the kernel's default, 1024, there.
     int batchSize()
     {
         QFile limit(QStringLiteral("/proc/sys/net/ipv4/neigh/default/gc_thresh3"));
         const int entries = limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toInt() : 0;
-        return qBound(16, entries / 4, 256);
+        return qBound(16, (entries > 0 ? entries : 1024) / 4, 256);
     }
 
     QString interfaceOf(quint32 local)
@@ -149,24 +150,26 @@ QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local)
                    QStringLiteral("no interface has this workstation's address"));
         return uses;
     }
-    const int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in from {};
-    from.sin_family = AF_INET;
-    from.sin_addr.s_addr = htonl(local);
-    if (descriptor < 0
-        || bind(descriptor, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0) {
-        cannotTell(
-            uses, 0, uses.size(),
-            QStringLiteral("cannot send from %1: %2")
-                .arg(QString::fromLocal8Bit(device), QString::fromLocal8Bit(std::strerror(errno))));
-        if (descriptor >= 0)
-            close(descriptor);
-        return uses;
-    }
-
     const int batch = batchSize();
     for (qsizetype first = 0; first < addresses.size(); first += batch) {
         const qsizetype end = qMin(addresses.size(), first + batch);
+        // A socket per batch: each datagram waiting for an address that nobody answers for
+        // stays charged to its socket's send buffer until the kernel gives the address up, a
+        // few seconds later, and would hold the next batch back.
+        const int descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in from {};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(local);
+        if (descriptor < 0
+            || bind(descriptor, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0) {
+            cannotTell(uses, first, uses.size(),
+                       QStringLiteral("cannot send from %1: %2")
+                           .arg(QString::fromLocal8Bit(device),
+                                QString::fromLocal8Bit(std::strerror(errno))));
+            if (descriptor >= 0)
+                close(descriptor);
+            return uses;
+        }
         for (qsizetype i = first; i < end; ++i) {
             sockaddr_in to {};
             to.sin_family = AF_INET;
@@ -179,6 +182,7 @@ QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local)
             else
                 uses[i] = { AddressUse::State::Free, QString(), QString() };
         }
+        close(descriptor);
         QElapsedTimer waited;
         waited.start();
         for (;;) {
@@ -203,7 +207,6 @@ QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local)
             QThread::msleep(pollMs);
         }
     }
-    close(descriptor);
     return uses;
 }
 
