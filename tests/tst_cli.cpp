@@ -154,7 +154,7 @@ private slots:
     void dryRunSendsNothing();
     void refusals_data();
     void refusals();
-    void addressInUseSeenWithoutRoot();
+    void lateHostSeenWithoutRoot();
     void portsTaken_data();
     void portsTaken();
 
@@ -413,10 +413,16 @@ void tst_Cli::refusals()
     QVERIFY(simulator->events("command").isEmpty());
 }
 
-// The probe needs no privilege: run as nobody, from a copy nobody may execute (the checkout may
-// lie in a private folder).
-void tst_Cli::addressInUseSeenWithoutRoot()
+// A host that answers ARP 400 ms late still holds its address, and the probe needs no
+// privilege to see it: run as nobody, from a copy nobody may execute (the checkout may lie in a
+// private folder).
+void tst_Cli::lateHostSeenWithoutRoot()
 {
+    QProcess host;
+    host.start("ip",
+               { "netns", "exec", Segment::deviceNamespaces().first(), "python3",
+                 QString::fromLocal8Bit(qgetenv("LATE_RESPONDER")), "10.77.1.200", "400", "dev1" });
+    QVERIFY(host.waitForReadyRead(10000));
     QTemporaryDir folder;
     QVERIFY(QFile::setPermissions(folder.path(),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
@@ -426,11 +432,13 @@ void tst_Cli::addressInUseSeenWithoutRoot()
     QProcess process;
     process.start("setpriv",
                   { "--reuid=65534", "--regid=65534", "--clear-groups", "--", cli, "set-address",
-                    "100", "10.77.1.16", "--wait", "500" });
+                    "100", "10.77.1.200", "--wait", "500" });
     QVERIFY(process.waitForFinished(30000));
     const QByteArray err = process.readAllStandardError();
     QVERIFY2(process.exitCode() == 2, err.constData());
-    QVERIFY2(err.contains("10.77.1.16 is in use: a host at "), err.constData());
+    QVERIFY2(err.contains("10.77.1.200 is in use: a host at "), err.constData());
+    host.kill();
+    host.waitForFinished();
 }
 
 void tst_Cli::portsTaken_data()
