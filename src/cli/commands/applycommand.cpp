@@ -7,7 +7,6 @@
 #include "units.h"
 
 #include <QFile>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -158,31 +157,26 @@ void ApplyCommand::decide()
 // the device's current address is not asked about.
 void ApplyCommand::holdBackTakenAddresses()
 {
-    QHash<quint32, QList<int>> byLink; // line indexes by the workstation address that heard them
+    QList<int> asked;
+    QList<AddressProbe::Request> requests;
     for (int i = 0; i < m_lines.size(); ++i) {
         const Line &line = m_lines.at(i);
         if (line.state == Line::State::WouldSend && line.sendAddress
-            && *line.step.line.newAddress != line.step.device->reply.currentAddress)
-            byLink[line.step.device->heardOn.ipv4()].append(i);
-    }
-    for (const QList<int> &indexes : std::as_const(byLink)) {
-        const LocalAddress via = m_lines.at(indexes.first()).step.device->heardOn;
-        QList<quint32> addresses;
-        for (const int i : indexes)
-            addresses.append(*m_lines.at(i).step.line.newAddress);
-        const QList<AddressHolder> holders = AddressProbe::probe(addresses, via);
-        for (int k = 0; k < indexes.size(); ++k) {
-            Line &line = m_lines[indexes.at(k)];
-            const AddressHolder &holder = holders.at(k);
-            if (holder.state == AddressHolder::State::CannotTell)
-                Console::warning(AddressProbe::cannotTellText(addresses.at(k), holder));
-            if (holder.state != AddressHolder::State::InUse)
-                continue;
-            line.state = Line::State::Failed;
-            line.sendAddress = line.sendTime = false;
-            line.detail = QStringLiteral("not sent: %1")
-                              .arg(AddressProbe::inUseText(addresses.at(k), holder, via));
+            && *line.step.line.newAddress != line.step.device->reply.currentAddress) {
+            asked.append(i);
+            requests.append({ *line.step.line.newAddress, line.step.device->heardOn });
         }
+    }
+    const QList<AddressHolder> holders = AddressProbe::probe(requests);
+    for (int k = 0; k < asked.size(); ++k) {
+        if (holders.at(k).state != AddressHolder::State::InUse)
+            continue;
+        Line &line = m_lines[asked.at(k)];
+        line.state = Line::State::Failed;
+        line.sendAddress = line.sendTime = false;
+        line.detail = QStringLiteral("not sent: %1")
+                          .arg(AddressProbe::inUseText(requests.at(k).address, holders.at(k),
+                                                       requests.at(k).via));
     }
 }
 

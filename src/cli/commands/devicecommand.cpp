@@ -145,17 +145,10 @@ QString DeviceCommand::holderOf(const DeviceEntry &device) const
     const quint32 address = m_options.newAddress;
     if (address == device.reply.currentAddress)
         return QString();
-    const AddressHolder holder = AddressProbe::probe({ address }, device.heardOn).constFirst();
-    switch (holder.state) {
-    case AddressHolder::State::Free:
-        return QString();
-    case AddressHolder::State::CannotTell:
-        Console::warning(AddressProbe::cannotTellText(address, holder));
-        return QString();
-    case AddressHolder::State::InUse:
-        break;
-    }
-    return AddressProbe::inUseText(address, holder, device.heardOn);
+    const AddressHolder holder = AddressProbe::probe({ { address, device.heardOn } }).constFirst();
+    return holder.state == AddressHolder::State::InUse
+        ? AddressProbe::inUseText(address, holder, device.heardOn)
+        : QString();
 }
 
 // A rescan must hear the device, same serial at the same current address, report the new

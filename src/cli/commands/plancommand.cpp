@@ -74,30 +74,25 @@ namespace {
     // that host at its next restart. Its own current address is not asked about.
     void dropKeptAddressesInUse(const QList<DeviceEntry> &devices, QHash<int, quint32> *kept)
     {
-        QHash<quint32, QList<int>> byLink;
+        QList<int> asked;
+        QList<AddressProbe::Request> requests;
         for (auto entry = kept->cbegin(); entry != kept->cend(); ++entry) {
             const DeviceEntry &device = devices.at(entry.key());
-            if (entry.value() != device.reply.currentAddress)
-                byLink[device.heardOn.ipv4()].append(entry.key());
-        }
-        for (const QList<int> &indexes : std::as_const(byLink)) {
-            const LocalAddress via = devices.at(indexes.first()).heardOn;
-            QList<quint32> addresses;
-            for (const int i : indexes)
-                addresses.append(kept->value(i));
-            const QList<AddressHolder> holders = AddressProbe::probe(addresses, via);
-            for (int k = 0; k < indexes.size(); ++k) {
-                if (holders.at(k).state == AddressHolder::State::CannotTell)
-                    Console::warning(AddressProbe::cannotTellText(addresses.at(k), holders.at(k)));
-                if (holders.at(k).state != AddressHolder::State::InUse)
-                    continue;
-                Console::warning(
-                    QStringLiteral("%1 is given another address than the one it "
-                                   "stores: %2")
-                        .arg(devices.at(indexes.at(k)).describe(),
-                             AddressProbe::inUseText(addresses.at(k), holders.at(k), via)));
-                kept->remove(indexes.at(k));
+            if (entry.value() != device.reply.currentAddress) {
+                asked.append(entry.key());
+                requests.append({ entry.value(), device.heardOn });
             }
+        }
+        const QList<AddressHolder> holders = AddressProbe::probe(requests);
+        for (int k = 0; k < asked.size(); ++k) {
+            if (holders.at(k).state != AddressHolder::State::InUse)
+                continue;
+            Console::warning(
+                QStringLiteral("%1 is given another address than the one it stores: %2")
+                    .arg(devices.at(asked.at(k)).describe(),
+                         AddressProbe::inUseText(requests.at(k).address, holders.at(k),
+                                                 requests.at(k).via)));
+            kept->remove(asked.at(k));
         }
     }
 
@@ -113,7 +108,10 @@ namespace {
                 const QList<quint32> batch = pool->unasked(via.subnet(), wanted);
                 if (batch.isEmpty())
                     break;
-                const QList<AddressHolder> holders = AddressProbe::probe(batch, via);
+                QList<AddressProbe::Request> requests;
+                for (const quint32 address : batch)
+                    requests.append({ address, via });
+                const QList<AddressHolder> holders = AddressProbe::probe(requests);
                 for (int k = 0; k < batch.size(); ++k) {
                     const AddressHolder &holder = holders.at(k);
                     if (holder.state == AddressHolder::State::InUse) {
@@ -123,8 +121,6 @@ namespace {
                                 .arg(AddressProbe::inUseText(batch.at(k), holder, via)));
                         continue;
                     }
-                    if (holder.state == AddressHolder::State::CannotTell)
-                        Console::warning(AddressProbe::cannotTellText(batch.at(k), holder));
                     --wanted;
                 }
             }

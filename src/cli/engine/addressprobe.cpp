@@ -1,9 +1,15 @@
 #include "addressprobe.h"
 
 #include "addressrules.h"
+#include "console.h"
 #include "platform.h"
 
-QList<AddressHolder> AddressProbe::probe(const QList<quint32> &addresses, const LocalAddress &via)
+#include <QHash>
+
+namespace {
+
+// The addresses of one link.
+QList<AddressHolder> probeLink(const QList<quint32> &addresses, const LocalAddress &via)
 {
     QList<quint32> own;
     for (const LocalAddress &local : LocalInterfaces::ipv4Addresses())
@@ -38,6 +44,30 @@ QList<AddressHolder> AddressProbe::probe(const QList<quint32> &addresses, const 
     return holders;
 }
 
+} // namespace
+
+QList<AddressHolder> AddressProbe::probe(const QList<Request> &requests)
+{
+    QHash<quint32, QList<qsizetype>> byLink;
+    for (qsizetype i = 0; i < requests.size(); ++i)
+        byLink[requests.at(i).via.ipv4()].append(i);
+    QList<AddressHolder> holders(requests.size());
+    for (const QList<qsizetype> &indexes : std::as_const(byLink)) {
+        QList<quint32> addresses;
+        for (const qsizetype i : indexes)
+            addresses.append(requests.at(i).address);
+        const QList<AddressHolder> answers = probeLink(addresses, requests.at(indexes.first()).via);
+        for (qsizetype k = 0; k < indexes.size(); ++k) {
+            holders[indexes.at(k)] = answers.at(k);
+            if (answers.at(k).state == AddressHolder::State::CannotTell)
+                Console::warning(
+                    QStringLiteral("cannot tell whether another host holds %1: %2")
+                        .arg(AddressRules::format(addresses.at(k)), answers.at(k).reason));
+        }
+    }
+    return holders;
+}
+
 QString AddressProbe::inUseText(quint32 address, const AddressHolder &holder,
                                 const LocalAddress &via)
 {
@@ -47,10 +77,4 @@ QString AddressProbe::inUseText(quint32 address, const AddressHolder &holder,
         : QStringLiteral("a host at %1").arg(holder.hardwareAddress);
     return QStringLiteral("%1 is in use: %2 answers for it on the link of %3")
         .arg(AddressRules::format(address), who, via.describe());
-}
-
-QString AddressProbe::cannotTellText(quint32 address, const AddressHolder &holder)
-{
-    return QStringLiteral("cannot tell whether another host holds %1: %2")
-        .arg(AddressRules::format(address), holder.reason);
 }

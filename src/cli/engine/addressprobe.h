@@ -19,15 +19,20 @@ struct AddressHolder
 
 namespace AddressProbe {
 
-// One answer per address, in order. This workstation's own addresses are in use without asking
-// the link; the others are asked through the interface of `via`.
-QList<AddressHolder> probe(const QList<quint32> &addresses, const LocalAddress &via);
+struct Request
+{
+    quint32 address = 0;
+    LocalAddress via; // the workstation address whose link is asked
+};
+
+// One answer per request, in order. This workstation's own addresses are in use without asking;
+// the others are asked on their links, the addresses of one link together. Where it cannot tell,
+// it warns on stderr.
+QList<AddressHolder> probe(const QList<Request> &requests);
 
 // "10.77.1.5 is in use: a host at 02:fc:00:00:00:05 answers for it on the link of 10.77.0.1
 // (ws1)", for an address found in use.
 QString inUseText(quint32 address, const AddressHolder &holder, const LocalAddress &via);
-// "cannot tell whether another host holds 10.77.1.5: <reason>", a warning, not a refusal.
-QString cannotTellText(quint32 address, const AddressHolder &holder);
 
 } // namespace AddressProbe
 
