@@ -157,6 +157,9 @@ void tst_OutputUnits::pluginStatus_data()
         << QStringList { "off", "ok 0.1 0.001" } << 0 << "not_checkable=1" << 2;
     QTest::newRow("no checkable device") << QStringList { "off", "zero" } << 3 << "" << 1;
     QTest::newRow("no device") << QStringList {} << 3 << "" << 1;
+    // Long output names 50 devices at most, then counts the rest on one line.
+    QTest::newRow("50 devices named") << QStringList(50, "ok 0.6 0.001") << 1 << "devices=50" << 51;
+    QTest::newRow("51st counted") << QStringList(51, "ok 0.6 0.001") << 1 << "devices=51" << 52;
 }
 
 void tst_OutputUnits::pluginStatus()
@@ -180,6 +183,7 @@ void tst_OutputUnits::pluginStatus()
              qPrintable(verdict.text));
     if (status == 1 || status == 2)
         QVERIFY2(verdict.text.contains("D\\x7c"), qPrintable(verdict.text));
+    QCOMPARE(verdict.text.contains("\nand 1 more device not OK ("), devices.size() == 51);
 }
 
 void tst_OutputUnits::pluginThresholds_data()
