@@ -1,4 +1,5 @@
 #include "clirun.h"
+#include "perfdata.h"
 #include "segment.h"
 #include "simulatorprocess.h"
 
@@ -42,34 +43,11 @@ QStringList simulatorArguments(const QStringList &devices)
     return arguments;
 }
 
-// One performance data item: 'label'=value[UOM];[warn];[crit];[min];[max].
-struct Metric
-{
-    QString value;
-    QString unit;
-    QStringList thresholds; // warn, crit, min, max as written (may be empty)
-};
-
 // The status line's performance data by label; empty when any item breaks the syntax.
-QMap<QString, Metric> perfdata(const QString &statusLine)
+QMap<QString, Perfdata::Metric> perfdata(const QString &statusLine)
 {
     const qsizetype bar = statusLine.indexOf(QLatin1Char('|'));
-    if (bar < 0)
-        return {};
-    static const QRegularExpression item(
-        QStringLiteral("^('(?:[^']|'')+'|[^=' ]+)=(U|-?[0-9]+(?:\\.[0-9]+)?)([a-zA-Z%]*)"
-                       "((?:;[-0-9.:~@]*){0,4})$"));
-    QMap<QString, Metric> metrics;
-    for (const QString &word : statusLine.mid(bar + 1).split(' ', Qt::SkipEmptyParts)) {
-        const QRegularExpressionMatch match = item.match(word);
-        if (!match.hasMatch())
-            return {};
-        Metric metric { match.captured(2), match.captured(3),
-                        match.captured(4).mid(1).split(QLatin1Char(';')) };
-        metric.thresholds.resize(4);
-        metrics.insert(match.captured(1), metric);
-    }
-    return metrics;
+    return bar < 0 ? QMap<QString, Perfdata::Metric> {} : Perfdata::parse(statusLine.mid(bar + 1));
 }
 
 const QHostAddress workstation(QStringLiteral("10.77.0.1"));
@@ -183,7 +161,7 @@ void tst_CliCheck::plugin()
     }
     QCOMPARE(named, notOk);
 
-    const QMap<QString, Metric> metrics = perfdata(lines.first());
+    const QMap<QString, Perfdata::Metric> metrics = perfdata(lines.first());
     QVERIFY2(!metrics.isEmpty(), qPrintable(lines.first()));
     const QStringList labels { "checked", "answered", "unsynchronised", "unanswered",
                                "not_checkable" };
@@ -192,7 +170,7 @@ void tst_CliCheck::plugin()
         seen.append(metrics.value(label).value);
     QCOMPARE(seen.join(' '), counts);
     QCOMPARE(metrics.value("devices").value.toInt(), int(devices.size()));
-    const Metric worst = metrics.value("worst_offset");
+    const Perfdata::Metric worst = metrics.value("worst_offset");
     QCOMPARE(worst.unit, "s");
     QCOMPARE(worst.thresholds, QStringList({ "1", "2", "0", "" }));
     QVERIFY2(std::fabs(worst.value.toDouble() - worstOffset) < 0.05, qPrintable(lines.first()));

@@ -1,0 +1,351 @@
+// setuptool-cli check scheduled by a real monitoring engine, Nagios 4, started by the test in
+// the workstation namespace with a configuration of its own in a temporary folder. What is
+// checked is the engine's own record (its status file): the state it holds, the long output and
+// the performance data as it split them off the plugin's output.
+
+#include "perfdata.h"
+#include "segment.h"
+#include "simulatorprocess.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// scripts/setup-deps unpacks Debian's nagios4-core there rather than installing it.
+QString enginePath()
+{
+    return qEnvironmentVariable("NAGIOS4",
+                                QStringLiteral("/var/cache/setuptool/nagios4/usr/sbin/nagios4"));
+}
+
+// The engine drops root for nobody (65534), as Debian's service runs as user nagios: the check
+// needs no privileges.
+constexpr uid_t engineUid = 65534;
+
+// The engine's timeout for a check, in seconds; the service "stuck" outlasts it.
+constexpr int checkTimeout = 3;
+
+QString device(int serial, const QString &name, const QString &more = QString())
+{
+    return QStringLiteral("ip=10.77.1.%1,serial=%1,ntp=1,name=%2%3")
+        .arg(serial)
+        .arg(name, more.isEmpty() ? QString() : QLatin1Char(',') + more);
+}
+
+// Nagios 4 configured to do nothing but run the checks: no notifications, no state kept across
+// runs, no command pipe, no update check, every file in `folder`. interval_length=1 makes
+// intervals seconds; every service is checked right at the start.
+QString mainConfig(const QString &folder)
+{
+    QString text = QStringLiteral("cfg_file=%1/objects.cfg\n"
+                                  "log_file=%1/nagios.log\n"
+                                  "status_file=%1/status.dat\n"
+                                  "status_update_interval=1\n"
+                                  "temp_file=%1/nagios.tmp\n"
+                                  "temp_path=%1\n"
+                                  "lock_file=%1/nagios.lock\n"
+                                  "check_result_path=%1/checkresults\n"
+                                  "object_cache_file=%1/objects.cache\n"
+                                  "precached_object_file=%1/objects.precache\n"
+                                  "query_socket=%1/nagios.qh\n"
+                                  "retain_state_information=0\n"
+                                  "check_external_commands=0\n"
+                                  "check_for_updates=0\n"
+                                  "enable_notifications=0\n"
+                                  "enable_flap_detection=0\n"
+                                  "use_syslog=0\n"
+                                  "interval_length=1\n"
+                                  "service_inter_check_delay_method=n\n"
+                                  "illegal_macro_output_chars=`~$&|'\"<>\n"
+                                  "service_check_timeout=%2\n"
+                                  "service_check_timeout_state=u\n"
+                                  "nagios_user=nobody\n"
+                                  "nagios_group=nogroup\n");
+    return text.arg(folder).arg(checkTimeout);
+}
+
+// One host, the workstation, and three services of the clock check: the thresholds a site
+// would use, a broken option, and a scan that outlasts the engine's timeout.
+QString objectConfig(const QString &cli)
+{
+    const QString check = QStringLiteral("check --warn %1 --crit %2 --wait %3");
+    const QList<std::pair<QString, QString>> services {
+        { "clocks", check.arg("0.5", "2", "300") + " --timeout 400" },
+        { "broken", check.arg("3", "2", "300") },
+        { "stuck", check.arg("0.5", "2").arg(checkTimeout * 3000) },
+    };
+    QString text = QStringLiteral(
+        "define timeperiod {\n timeperiod_name always\n alias always\n"
+        " sunday 00:00-24:00\n monday 00:00-24:00\n tuesday 00:00-24:00\n"
+        " wednesday 00:00-24:00\n thursday 00:00-24:00\n friday 00:00-24:00\n"
+        " saturday 00:00-24:00\n}\n"
+        "define command {\n command_name none\n command_line /bin/true\n}\n"
+        "define contact {\n contact_name nobody\n host_notifications_enabled 0\n"
+        " service_notifications_enabled 0\n host_notification_period always\n"
+        " service_notification_period always\n host_notification_options n\n"
+        " service_notification_options n\n host_notification_commands none\n"
+        " service_notification_commands none\n}\n"
+        "define host {\n host_name workstation\n address 10.77.0.1\n max_check_attempts 1\n"
+        " check_period always\n contacts nobody\n notification_period always\n}\n");
+    for (const auto &[name, arguments] : services) {
+        text += QStringLiteral("define command {\n command_name %1\n command_line %2 %3\n}\n"
+                               "define service {\n host_name workstation\n"
+                               " service_description %1\n check_command %1\n"
+                               " max_check_attempts 1\n check_interval %4\n retry_interval %4\n"
+                               " check_period always\n contacts nobody\n"
+                               " notification_period always\n notification_interval 0\n}\n")
+                    .arg(name, cli, arguments)
+                    .arg(name == "clocks" ? 1 : 600);
+    }
+    return text;
+}
+
+// The status file's servicestatus blocks by service, each field as written. Long output
+// keeps its line breaks as "\n".
+QMap<QString, QMap<QString, QString>> readServices(const QString &statusFile)
+{
+    QFile file(statusFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QMap<QString, QMap<QString, QString>> services;
+    QMap<QString, QString> block;
+    bool inService = false;
+    for (const QByteArray &raw : file.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line == QLatin1String("servicestatus {")) {
+            inService = true;
+            block.clear();
+        } else if (inService && line == QLatin1String("}")) {
+            inService = false;
+            services.insert(block.value("service_description"), block);
+        } else if (inService) {
+            block.insert(line.section('=', 0, 0), line.section('=', 1));
+        }
+    }
+    return services;
+}
+
+bool writeFile(const QString &path, const QString &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
+}
+
+// Processes whose command line holds `needle` (a setuptool-cli left behind).
+QStringList processesWith(const QByteArray &needle)
+{
+    QStringList found;
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(needle))
+            found.append(pid);
+    }
+    return found;
+}
+
+} // namespace
+
+class tst_Monitoring : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void states_data();
+    void states();
+    void brokenOption();
+    void engineTimeout();
+
+private:
+    // The record of a check of `service` started after `sinceSecs` (epoch seconds).
+    QMap<QString, QString> checkAfter(const QString &service, qint64 sinceSecs);
+
+    QTemporaryDir folder;
+    QProcess engine;
+    std::unique_ptr<SimulatorProcess> simulator;
+};
+
+void tst_Monitoring::initTestCase()
+{
+    REQUIRE_SEGMENT();
+    QVERIFY(!qEnvironmentVariableIsEmpty("SETUPTOOL_CLI"));
+    QVERIFY(folder.isValid());
+    // The engine's user must reach the program and write its own files.
+    const QString cli = folder.filePath("setuptool-cli");
+    QVERIFY(QFile::copy(qEnvironmentVariable("SETUPTOOL_CLI"), cli));
+    QVERIFY(QDir(folder.path()).mkdir("checkresults"));
+    QVERIFY(writeFile(folder.filePath("nagios.cfg"), mainConfig(folder.path())));
+    QVERIFY(writeFile(folder.filePath("objects.cfg"), objectConfig(cli)));
+    for (const QString &name :
+         QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries))
+        QCOMPARE(chown(qPrintable(folder.filePath(name)), engineUid, engineUid), 0);
+    QCOMPARE(chown(qPrintable(folder.path()), engineUid, engineUid), 0);
+    QVERIFY(QFile::setPermissions(folder.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                      | QFile::ReadOther | QFile::ExeOther));
+
+    engine.setProcessChannelMode(QProcess::MergedChannels);
+    engine.start(enginePath(), { folder.filePath("nagios.cfg") });
+    QVERIFY(engine.waitForStarted());
+}
+
+void tst_Monitoring::cleanupTestCase()
+{
+    engine.terminate();
+    if (!engine.waitForFinished(10000))
+        engine.kill();
+    simulator.reset();
+}
+
+QMap<QString, QString> tst_Monitoring::checkAfter(const QString &service, qint64 sinceSecs)
+{
+    QMap<QString, QString> record;
+    const bool checked = QTest::qWaitFor(
+        [&] {
+            record = readServices(folder.filePath("status.dat")).value(service);
+            return record.value("has_been_checked") == "1"
+                && record.value("last_check").toLongLong() > sinceSecs;
+        },
+        20000);
+    if (!checked) {
+        qWarning("engine output:\n%s", engine.readAll().constData());
+        QFile log(folder.filePath("nagios.log"));
+        if (log.open(QIODevice::ReadOnly))
+            qWarning("engine log:\n%s", log.readAll().constData());
+        return {};
+    }
+    return record;
+}
+
+void tst_Monitoring::states_data()
+{
+    QTest::addColumn<QStringList>("devices"); // beside A, B, C with NTP on: QUIET, NTP off
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QStringList>("longOutput");
+    QTest::addColumn<QString>("counts"); // checked answered unsynchronised unanswered
+    QTest::addColumn<double>("worstOffset"); // -1: none read
+
+    const QString quiet = device(4, "QUIET", "ntp=0");
+    const QString offLine
+        = QStringLiteral("1 device not checkable (NTP off), not counted as failing");
+    QTest::newRow("ok") << QStringList { device(1, "A"), device(2, "B", "offset=0.2"),
+                                         device(3, "C"), quiet }
+                        << 0 << "CLOCK OK - 3 devices checked, worst offset +0.200 s (B)"
+                        << QStringList { offLine } << "3 3 0 0" << 0.2;
+    QTest::newRow("warning: a clock moved past --warn")
+        << QStringList { device(1, "A"), device(2, "B", "offset=1.5"), device(3, "C"), quiet } << 1
+        << "CLOCK WARNING - 1 off by 0.5 s or more (3 devices checked), worst offset +1.500 s (B)"
+        << QStringList { "B (serial 2, 10.77.1.2): offset +1.500 s (warning at 0.5 s)", offLine }
+        << "3 3 0 0" << 1.5;
+    QTest::newRow("critical: another past --crit")
+        << QStringList { device(1, "A"), device(2, "B", "offset=1.5"), device(3, "C", "offset=-3"),
+                         quiet }
+        << 2
+        << "CLOCK CRITICAL - 1 off by 2 s or more, 1 off by 0.5 s or more (3 devices checked), "
+           "worst offset -3.000 s (C)"
+        << QStringList { "B (serial 2, 10.77.1.2): offset +1.500 s (warning at 0.5 s)",
+                         "C (serial 3, 10.77.1.3): offset -3.000 s (critical at 2 s)", offLine }
+        << "3 3 0 0" << 3.0;
+    QTest::newRow("critical: a device fell silent")
+        << QStringList { device(1, "A", "sntp=0"), device(2, "B", "offset=0.3"), device(3, "C"),
+                         quiet }
+        << 2 << "CLOCK CRITICAL - 1 not answering (3 devices checked), worst offset +0.300 s (B)"
+        << QStringList { "A (serial 1, 10.77.1.1): no answer: no answer after 2 tries", offLine }
+        << "3 2 0 1" << 0.3;
+}
+
+void tst_Monitoring::states()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(int, state);
+    QFETCH(QString, output);
+    QFETCH(QStringList, longOutput);
+    QFETCH(QString, counts);
+    QFETCH(double, worstOffset);
+    QStringList arguments;
+    for (const QString &fields : devices)
+        arguments << "--device" << fields;
+    simulator = std::make_unique<SimulatorProcess>();
+    QVERIFY(simulator->start(arguments));
+
+    const QMap<QString, QString> record = checkAfter("clocks", QDateTime::currentSecsSinceEpoch());
+    QVERIFY(!record.isEmpty());
+    QCOMPARE(record.value("current_state").toInt(), state);
+    QCOMPARE(record.value("state_type"), "1"); // hard: one attempt is enough
+    // The worst offset in the status line may differ in its last digit, as clocks drift.
+    QCOMPARE(record.value("plugin_output").section(", worst offset ", 0, 0),
+             output.section(", worst offset ", 0, 0));
+    QCOMPARE(record.value("plugin_output").section(" (", -1), output.section(" (", -1));
+    QCOMPARE(record.value("long_plugin_output").split("\\n"), longOutput);
+
+    const QMap<QString, Perfdata::Metric> metrics
+        = Perfdata::parse(record.value("performance_data"));
+    QCOMPARE(metrics.keys(),
+             QStringList({ "answered", "checked", "devices", "max_delay", "median_delay",
+                           "not_checkable", "unanswered", "unsynchronised", "worst_offset" }));
+    QStringList seen;
+    for (const char *label : { "checked", "answered", "unsynchronised", "unanswered" })
+        seen.append(metrics.value(label).value);
+    QCOMPARE(seen.join(' '), counts);
+    QCOMPARE(metrics.value("devices").value, "4");
+    QCOMPARE(metrics.value("not_checkable").value, "1");
+    const Perfdata::Metric worst = metrics.value("worst_offset");
+    QCOMPARE(worst.unit, "s");
+    QCOMPARE(worst.thresholds, QStringList({ "0.5", "2", "0", "" }));
+    QVERIFY2(std::fabs(worst.value.toDouble() - worstOffset) < 0.05, qPrintable(worst.value));
+    QCOMPARE(metrics.value("max_delay").unit, "s");
+}
+
+void tst_Monitoring::brokenOption()
+{
+    const QMap<QString, QString> record = checkAfter("broken", 0);
+    QVERIFY(!record.isEmpty());
+    QCOMPARE(record.value("current_state"), "3");
+    QVERIFY2(record.value("plugin_output").startsWith("CLOCK UNKNOWN - setuptool-cli: ")
+                 && record.value("plugin_output").contains("--crit"),
+             qPrintable(record.value("plugin_output")));
+    QCOMPARE(record.value("long_plugin_output"), "");
+    QCOMPARE(record.value("performance_data"), "");
+}
+
+void tst_Monitoring::engineTimeout()
+{
+    const QMap<QString, QString> record = checkAfter("stuck", 0);
+    QVERIFY(!record.isEmpty());
+    QCOMPARE(record.value("current_state"), "3");
+    QVERIFY2(
+        record.value("plugin_output")
+            .startsWith(QStringLiteral("(Service check timed out after %1.").arg(checkTimeout)),
+        qPrintable(record.value("plugin_output")));
+    // The engine killed the check's process group: no scan is left listening.
+    const QByteArray needle = QByteArray("--wait", 7) + QByteArray::number(checkTimeout * 3000);
+    QVERIFY2(QTest::qWaitFor([&] { return processesWith(needle).isEmpty(); }, 2000),
+             qPrintable(processesWith(needle).join(' ')));
+}
+
+// Without the engine there is nothing to test: a skip (77), not a pass.
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    if (!QFileInfo(enginePath()).isExecutable()) {
+        std::fprintf(stderr, "SKIP: %s is missing; scripts/setup-deps unpacks it\n",
+                     qPrintable(enginePath()));
+        return 77;
+    }
+    tst_Monitoring test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_monitoring.moc"
