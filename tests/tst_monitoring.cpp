@@ -33,7 +33,7 @@ QString enginePath()
 constexpr uid_t engineUid = 65534;
 
 // The engine's timeout for a check, in seconds; the service "stuck" outlasts it.
-constexpr int checkTimeout = 3;
+constexpr int checkTimeout = 5;
 
 QString device(int serial, const QString &name, const QString &more = QString())
 {
