@@ -7,7 +7,8 @@
 
 // check --warn/--crit as a monitoring plugin (Nagios, Icinga, Zabbix, cron): one status line
 // with performance data first, then a line for each device that is not OK (the first 50, then
-// a count of the rest), and the plugin exit status. These numbers belong to the plugin convention, not to exitstatus.h.
+// a count of the rest), and the plugin exit status. These numbers belong to the plugin convention,
+// not to exitstatus.h.
 namespace PluginStatus {
 
 enum class Status { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
