@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <tuple>
 
 namespace {
 
@@ -79,11 +80,12 @@ QString mainConfig(const QString &folder)
 // would use, a broken option, and a scan that outlasts the engine's timeout.
 QString objectConfig(const QString &cli)
 {
-    const QString check = QStringLiteral("check --warn %1 --crit %2 --wait %3");
-    const QList<std::pair<QString, QString>> services {
-        { "clocks", check.arg("0.5", "2", "300") + " --timeout 400" },
-        { "broken", check.arg("3", "2", "300") },
-        { "stuck", check.arg("0.5", "2").arg(checkTimeout * 3000) },
+    // As docs/monitoring.md gives them: the thresholds as the service's arguments.
+    const QString command = QStringLiteral("%1 check --warn $ARG1$ --crit $ARG2$ --wait %2");
+    const QList<std::tuple<QString, QString, QString>> services {
+        { "clocks", "0.5!2", command.arg(cli, "300 --timeout 400") },
+        { "broken", "3!2", command.arg(cli, "300") },
+        { "stuck", "0.5!2", command.arg(cli).arg(checkTimeout * 3000) },
     };
     QString text = QStringLiteral(
         "define timeperiod {\n timeperiod_name always\n alias always\n"
@@ -98,14 +100,14 @@ QString objectConfig(const QString &cli)
         " service_notification_commands none\n}\n"
         "define host {\n host_name workstation\n address 10.77.0.1\n max_check_attempts 1\n"
         " check_period always\n contacts nobody\n notification_period always\n}\n");
-    for (const auto &[name, arguments] : services) {
-        text += QStringLiteral("define command {\n command_name %1\n command_line %2 %3\n}\n"
+    for (const auto &[name, thresholds, commandLine] : services) {
+        text += QStringLiteral("define command {\n command_name %1\n command_line %2\n}\n"
                                "define service {\n host_name workstation\n"
-                               " service_description %1\n check_command %1\n"
+                               " service_description %1\n check_command %1!%3\n"
                                " max_check_attempts 1\n check_interval %4\n retry_interval %4\n"
                                " check_period always\n contacts nobody\n"
                                " notification_period always\n notification_interval 0\n}\n")
-                    .arg(name, cli, arguments)
+                    .arg(name, commandLine, thresholds)
                     .arg(name == "clocks" ? 1 : 600);
     }
     return text;
