@@ -249,12 +249,12 @@ QMap<QString, QString> tst_Monitoring::checkAfter(const QString &service, qint64
 
 void tst_Monitoring::states_data()
 {
-    QTest::addColumn<QStringList>("devices"); // beside A, B, C with NTP on: QUIET, NTP off
+    QTest::addColumn<QStringList>("devices"); // A, B, C with NTP on; QUIET with NTP off
     QTest::addColumn<int>("state");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QStringList>("longOutput");
     QTest::addColumn<QString>("counts"); // checked answered unsynchronised unanswered
-    QTest::addColumn<double>("worstOffset"); // -1: none read
+    QTest::addColumn<double>("worstOffset");
 
     const QString quiet = device(4, "QUIET", "ntp=0");
     const QString offLine
