@@ -37,6 +37,10 @@ namespace {
           "     program, a datagram that could not be sent\n"
           "  6  apply: the plan has faults, nothing was sent; plan: a device could\n"
           "     not be given an address (the plan holds the others)\n"
+          "  7  sent, not logged: a command went out whose --log line could not be\n"
+          "     written (each such command is named on stderr)\n"
+          "  8  the results could not be written to stdout (a full disk; also,\n"
+          "     without a message, a reader that closed the pipe)\n"
           "apply: 1 a line failed or was skipped (--skip-bad).\n"
           "check: 0 every device with NTP on answered synchronised, 1 a device\n"
           "  answered unsynchronised, 3 no device with NTP on, 4 a device did not\n"
@@ -176,7 +180,8 @@ namespace {
     QCommandLineOption logOption()
     {
         return { QStringLiteral("log"),
-                 QStringLiteral("Append one JSON line per command sent to FILE."),
+                 QStringLiteral("Append one JSON line per command sent to FILE, with what its "
+                                "verification found."),
                  QStringLiteral("FILE") };
     }
 

@@ -4,6 +4,8 @@
 #include "console.h"
 #include "devicecommand.h"
 #include "plancommand.h"
+#include "platform.h"
+#include "pluginstatus.h"
 #include "scancommand.h"
 
 #include <QCoreApplication>
@@ -12,13 +14,32 @@
 
 namespace {
 
-// Every command ends here: its exit status, or the failure that stopped it, printed.
-template<typename Status> int finished(const Expected<Status> &result)
+const int pluginUnknown = PluginStatus::exitCode(PluginStatus::Status::Unknown);
+
+// Results that could not be written fail the run, whatever it found: a script reading them got
+// nothing, or not all. Only a command sent that the log does not hold says more.
+int settled(int status, int whenLost)
 {
-    if (result)
-        return int(*result);
-    Console::error(result.failure().message);
-    return exitCode(result.failure().status);
+    const std::optional<Failure> lost = Console::lostResults();
+    if (!lost || status == exitCode(ExitStatus::SentNotLogged))
+        return status;
+    if (!lost->message.isEmpty())
+        Console::error(lost->message);
+    return whenLost;
+}
+
+// Every command ends here: its exit status, or the failure that stopped it, printed.
+template<typename Status>
+int finished(const Expected<Status> &result, int whenLost = exitCode(ExitStatus::OutputLost))
+{
+    int status = 0;
+    if (result) {
+        status = int(*result);
+    } else {
+        Console::error(result.failure().message);
+        status = exitCode(result.failure().status);
+    }
+    return settled(status, whenLost);
 }
 
 struct Run
@@ -33,7 +54,9 @@ struct Run
     }
     int operator()(const Options::Check &options) const
     {
-        return finished(CheckCommand(options).run());
+        // A monitoring plugin's status for a check it cannot report is UNKNOWN.
+        return finished(CheckCommand(options).run(),
+                        options.monitoring() ? pluginUnknown : exitCode(ExitStatus::OutputLost));
     }
     int operator()(const Options::Plan &options) const
     {
@@ -50,6 +73,7 @@ struct Run
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    Platform::keepRunningWhenReaderGone();
     QCoreApplication::setApplicationName(QStringLiteral("setuptool-cli"));
 
     const QStringList arguments = QCoreApplication::arguments();
@@ -59,7 +83,11 @@ int main(int argc, char *argv[])
     // check as a monitoring plugin reports even a mistake as its UNKNOWN status on stdout.
     if (parsed.exitCode == exitCode(ExitStatus::Usage)
         && CheckCommand::asMonitoringPlugin(arguments))
-        return CheckCommand::unknown(parsed.text);
-    std::fputs(parsed.text.toLocal8Bit().constData(), parsed.toStdout ? stdout : stderr);
-    return parsed.exitCode;
+        return settled(CheckCommand::unknown(parsed.text), pluginUnknown);
+    if (!parsed.toStdout) {
+        std::fputs(parsed.text.toLocal8Bit().constData(), stderr);
+        return parsed.exitCode;
+    }
+    Console::result(parsed.text.toLocal8Bit());
+    return settled(parsed.exitCode, exitCode(ExitStatus::OutputLost));
 }

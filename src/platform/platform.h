@@ -14,6 +14,10 @@ namespace Platform {
 // Whether standard error is a terminal, where a progress line may be rewritten in place.
 bool stderrIsTerminal();
 
+// Makes a write to a pipe whose reader is gone fail with an error instead of ending the process
+// at once, so that a command already sent is still logged.
+void keepRunningWhenReaderGone();
+
 // How many datagrams the system dropped on the bound UDP socket `descriptor` because its receive
 // buffer was full; nothing when it cannot be told.
 std::optional<qint64> receiveDrops(qintptr descriptor);

@@ -9,6 +9,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -21,6 +22,11 @@ namespace Platform {
 bool stderrIsTerminal()
 {
     return isatty(STDERR_FILENO) == 1;
+}
+
+void keepRunningWhenReaderGone()
+{
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 // Linux counts the datagrams it dropped on a socket in /proc/net/udp ("drops", the last column),

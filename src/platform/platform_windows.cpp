@@ -21,6 +21,10 @@ bool stderrIsTerminal()
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+// Windows has no signal for it: the write fails.
+void keepRunningWhenReaderGone()
+{ }
+
 std::optional<qint64> receiveDrops(qintptr)
 {
     return std::nullopt;

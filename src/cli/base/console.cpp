@@ -2,13 +2,16 @@
 
 #include "platform.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace Console {
 
 namespace {
 
     bool progressShown = false;
+    std::optional<Failure> lost;
 
     void toStderr(const QString &text)
     {
@@ -21,13 +24,28 @@ namespace {
 
 void result(const QByteArray &text)
 {
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    std::fflush(stdout);
+    if (lost)
+        return;
+    errno = 0;
+    if (std::fwrite(text.constData(), 1, size_t(text.size()), stdout) == size_t(text.size())
+        && std::fflush(stdout) == 0)
+        return;
+    const int error = errno;
+    lost = Failure { ExitStatus::OutputLost,
+                     error == EPIPE ? QString()
+                                    : QStringLiteral("cannot write the results to stdout: %1")
+                                          .arg(QString::fromLocal8Bit(std::strerror(error))) };
+    std::clearerr(stdout);
 }
 
 void result(const QString &text)
 {
     result(text.toUtf8());
+}
+
+std::optional<Failure> lostResults()
+{
+    return lost;
 }
 
 void error(const QString &text)

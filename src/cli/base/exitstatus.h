@@ -11,6 +11,8 @@ enum class ExitStatus {
     CannotVerify = 4, // the check could not be made: NTP off, no answer
     NetworkUnusable = 5, // no IPv4 address, a port taken, a datagram that could not be sent
     PlanFaults = 6, // apply: the plan has faults, nothing was sent; plan: a device left out
+    SentNotLogged = 7, // a command was sent, but its line could not be written to the --log file
+    OutputLost = 8, // the results could not be written to stdout (also: its reader closed it)
 };
 
 inline int exitCode(ExitStatus status)

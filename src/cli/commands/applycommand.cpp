@@ -5,6 +5,7 @@
 #include "scanrun.h"
 #include "textescape.h"
 #include "units.h"
+#include "verification.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -64,9 +65,12 @@ Expected<ExitStatus> ApplyCommand::run()
     if (m_options.dryRun)
         return finish(false, true);
 
-    sendAndVerify(scan->scannedFrom, &log);
+    sendAndVerify(scan->scannedFrom);
     judge();
+    logCommands(&log);
     const ExitStatus judged = finish(false, false);
+    if (m_unlogged > 0)
+        return ExitStatus::SentNotLogged;
     return m_rescanError.isEmpty() ? judged : ExitStatus::NetworkUnusable;
 }
 
@@ -154,35 +158,59 @@ void ApplyCommand::decide()
 
 // The plan may be old: an address it gives that another host has taken since is asked about
 // again right before sending, and such a line is not sent at all (it fails). A line that keeps
-// the device's current address is not asked about.
+// the device's current address is not asked about. A device the plan moves still answers at its
+// current address until it restarts: that answer does not hold back the line that takes the
+// address over (a swap, a shift), unless the device's own line is held back, and it stays.
 void ApplyCommand::holdBackTakenAddresses()
 {
+    using Place = QPair<quint32, quint32>; // the workstation address of a link, an address on it
+    const auto moves = [](const Line &line) {
+        return line.state == Line::State::WouldSend && line.sendAddress
+            && *line.step.line.newAddress != line.step.device->reply.currentAddress;
+    };
     QList<int> asked;
     QList<AddressProbe::Request> requests;
+    QHash<Place, int> lineAt; // the line of the device heard at a place
     for (int i = 0; i < m_lines.size(); ++i) {
         const Line &line = m_lines.at(i);
-        if (line.state == Line::State::WouldSend && line.sendAddress
-            && *line.step.line.newAddress != line.step.device->reply.currentAddress) {
+        if (line.step.device)
+            lineAt.insert(
+                { line.step.device->heardOn.ipv4(), line.step.device->reply.currentAddress }, i);
+        if (moves(line)) {
             asked.append(i);
             requests.append({ *line.step.line.newAddress, line.step.device->heardOn });
         }
     }
     const QList<AddressHolder> holders = AddressProbe::probe(requests);
-    for (int k = 0; k < asked.size(); ++k) {
-        if (holders.at(k).state != AddressHolder::State::InUse)
-            continue;
-        Line &line = m_lines[asked.at(k)];
-        line.state = Line::State::Failed;
-        line.sendAddress = line.sendTime = false;
-        line.detail = QStringLiteral("not sent: %1")
-                          .arg(AddressProbe::inUseText(requests.at(k).address, holders.at(k),
-                                                       requests.at(k).via));
+    // A line held back keeps its device where it is, which may hold back the line that was to
+    // take its address: until no more lines are held back.
+    for (bool heldBack = true; heldBack;) {
+        heldBack = false;
+        for (int k = 0; k < asked.size(); ++k) {
+            Line &line = m_lines[asked.at(k)];
+            const AddressHolder &holder = holders.at(k);
+            if (line.state != Line::State::WouldSend || holder.state != AddressHolder::State::InUse)
+                continue;
+            const int leaving
+                = lineAt.value({ requests.at(k).via.ipv4(), requests.at(k).address }, -1);
+            if (!holder.workstation && leaving >= 0 && moves(m_lines.at(leaving)))
+                continue;
+            line.state = Line::State::Failed;
+            line.sendAddress = line.sendTime = false;
+            line.detail = QStringLiteral("not sent: %1")
+                              .arg(AddressProbe::inUseText(requests.at(k).address, holder,
+                                                           requests.at(k).via));
+            if (leaving >= 0)
+                line.detail += QStringLiteral("; %1 stays there: its line %2 is not sent")
+                                   .arg(m_lines.at(leaving).step.device->describe())
+                                   .arg(m_lines.at(leaving).step.line.lineNumber);
+            heldBack = true;
+        }
     }
 }
 
-// Sends what each line needs, its log lines naming the plan, and verifies it all with one
-// rescan and the clocks read back.
-void ApplyCommand::sendAndVerify(const QList<LocalAddress> &from, CommandLog *log)
+// Sends what each line needs and verifies it all with one rescan and the clocks read back.
+void ApplyCommand::sendAndVerify(const QList<LocalAddress> &from)
 {
     QList<int> indexes;
     QList<CommandOrder> orders;
@@ -202,7 +230,7 @@ void ApplyCommand::sendAndVerify(const QList<LocalAddress> &from, CommandLog *lo
     SendAndVerify::Settings settings;
     settings.ratePerSecond = m_options.ratePerSecond;
     settings.probing = m_options.probing;
-    SendAndVerify::Result result = SendAndVerify::send(orders, settings, log);
+    SendAndVerify::Result result = SendAndVerify::send(orders, settings);
     SendAndVerify::verify(orders, from, settings, &result);
     for (int i = 0; i < indexes.size(); ++i)
         m_lines[indexes.at(i)].outcome = result.outcomes.at(i);
@@ -272,6 +300,29 @@ void ApplyCommand::judge()
             done.append(QStringLiteral("stored address %1 already").arg(format(planned)));
         line.state = faults.isEmpty() ? Line::State::Done : Line::State::Failed;
         line.detail = (faults.isEmpty() ? done : faults).join(QStringLiteral("; "));
+    }
+}
+
+// Each command sent, with what the verification of its line found out about it, as set-time
+// and set-address log theirs: the log tells what took effect.
+void ApplyCommand::logCommands(CommandLog *log)
+{
+    if (!log->isOpen())
+        return;
+    for (const Line &line : std::as_const(m_lines)) {
+        const DeviceEntry *device = line.step.device ? &*line.step.device : nullptr;
+        for (QJsonObject record : line.outcome.records) {
+            const Verification verification
+                = record.value(QStringLiteral("command")) == QLatin1String("set-address")
+                ? Verification::ofAddress(*device, line.outcome, *line.step.line.newAddress,
+                                          m_rescanError)
+                : Verification::ofClock(*device, line.outcome, m_options.toleranceSeconds);
+            record.insert(QStringLiteral("verify"), verification.toJson());
+            if (const auto failure = log->append(record, device->describe())) {
+                Console::error(failure->message);
+                ++m_unlogged;
+            }
+        }
     }
 }
 
@@ -373,6 +424,8 @@ ExitStatus ApplyCommand::finish(bool refused, bool dryRun)
                        .arg(seconds > 0 ? qRound(m_commandsSent / seconds) : m_commandsSent)
                        .arg(verified)
                        .arg(changed);
+    if (m_unlogged > 0)
+        summary += QStringLiteral("; %1 command(s) sent, not logged").arg(m_unlogged);
 
     if (m_options.json) {
         QJsonArray lines;
@@ -395,6 +448,7 @@ ExitStatus ApplyCommand::finish(bool refused, bool dryRun)
                             { QStringLiteral("commands_sent"), m_commandsSent },
                             { QStringLiteral("send_ms"), m_sendMs },
                             { QStringLiteral("verified"), verified },
+                            { QStringLiteral("not_logged"), m_unlogged },
                             { QStringLiteral("text"), summary } } },
         };
         Console::result(TextEscape::jsonWithoutControls(QJsonDocument(document).toJson()));

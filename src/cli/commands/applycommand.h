@@ -1,6 +1,7 @@
 #ifndef APPLYCOMMAND_H
 #define APPLYCOMMAND_H
 
+#include "commandlog.h"
 #include "failure.h"
 #include "options.h"
 #include "plancheck.h"
@@ -13,7 +14,8 @@
 
 // apply: carries out a commissioning plan. It scans, checks the whole plan against what it
 // heard before anything is sent, sends what is not yet in effect at a bounded rate, verifies
-// every line with one rescan (and the clocks it set over SNTP), and reports line by line.
+// every line with one rescan (and the clocks it set over SNTP), logs each command with what its
+// verification found, and reports line by line.
 class ApplyCommand
 {
 public:
@@ -43,8 +45,9 @@ private:
     void readClocksBefore();
     void decide();
     void holdBackTakenAddresses();
-    void sendAndVerify(const QList<LocalAddress> &from, CommandLog *log);
+    void sendAndVerify(const QList<LocalAddress> &from);
     void judge();
+    void logCommands(CommandLog *log);
     ExitStatus finish(bool refused, bool dryRun);
     QString lineText(const Line &line) const;
     QJsonObject lineJson(const Line &line) const;
@@ -52,6 +55,7 @@ private:
     Options::Apply m_options;
     QList<Line> m_lines;
     int m_commandsSent = 0;
+    int m_unlogged = 0; // commands sent whose log line could not be written
     QString m_rescanError; // why the verifying rescan failed; empty when it ran
     qint64 m_sendMs = 0;
 };

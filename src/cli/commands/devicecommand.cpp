@@ -4,16 +4,14 @@
 #include "addressrules.h"
 #include "console.h"
 #include "deviceselector.h"
+#include "plancheck.h"
 #include "scanrun.h"
 #include "textescape.h"
-#include "units.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
 
 namespace {
-
-constexpr quint16 sntpPort = 123;
 
 QString utc(qint64 seconds)
 {
@@ -39,10 +37,13 @@ Expected<ExitStatus> DeviceCommand::run()
     CommandLog log;
     if (const auto failure = log.open(m_options.logPath, m_options.dryRun))
         return *failure;
-    const Expected<DeviceEntry> device = findDevice(*from);
+    const Expected<ScanReport> scan = ScanRun::run(*from, m_options.probing);
+    if (!scan)
+        return scan.failure();
+    const Expected<DeviceEntry> device = findDevice(scan->devices);
     if (!device)
         return device.failure();
-    if (const auto failure = refusal(*device))
+    if (const auto failure = refusal(*device, scan->devices))
         return *failure;
 
     CommandOrder order { *device, std::nullopt, !setsAddress(), {} };
@@ -70,7 +71,7 @@ Expected<ExitStatus> DeviceCommand::run()
     settings.clocks.timeoutMs = 1500;
     settings.clocks.retries = 2;
     settings.probing = m_options.probing;
-    SendAndVerify::Result result = SendAndVerify::send({ order }, settings, nullptr);
+    SendAndVerify::Result result = SendAndVerify::send({ order }, settings);
     if (const QString error = result.outcomes.constFirst().sendError; !error.isEmpty())
         return Failure { ExitStatus::NetworkUnusable, error };
     if (!m_options.json)
@@ -81,25 +82,24 @@ Expected<ExitStatus> DeviceCommand::run()
 
     const Verification verification
         = m_options.verify ? verify(*device, outcome, result) : Verification();
-    QJsonObject trace = outcome.record;
+    QJsonObject trace = outcome.records.constFirst();
     trace.insert(QStringLiteral("verify"), verification.toJson());
-    if (log.isOpen()) {
-        if (const auto failure = log.append(trace))
-            Console::error(failure->message);
-    }
+    std::optional<Failure> unlogged;
+    if (log.isOpen())
+        unlogged = log.append(trace, device->describe());
     report(trace, verification);
+    if (unlogged) {
+        Console::error(unlogged->message);
+        return unlogged->status;
+    }
     return verification.exitStatus();
 }
 
-// The scan, and the one device it heard that DEVICE names.
-Expected<DeviceEntry> DeviceCommand::findDevice(const QList<LocalAddress> &from) const
+// The one device of those the scan heard that DEVICE names.
+Expected<DeviceEntry> DeviceCommand::findDevice(const QList<DeviceEntry> &heard) const
 {
-    const Expected<ScanReport> scan = ScanRun::run(from, m_options.probing);
-    if (!scan)
-        return scan.failure();
-    const QList<DeviceEntry> candidates
-        = DeviceSelector(scan->devices).candidates(m_options.device);
-    const QString problem = DeviceSelector::problem(m_options.device, candidates, scan->devices);
+    const QList<DeviceEntry> candidates = DeviceSelector(heard).candidates(m_options.device);
+    const QString problem = DeviceSelector::problem(m_options.device, candidates, heard);
     if (!problem.isEmpty())
         return Failure { ExitStatus::DeviceNotFound, problem };
     return candidates.first();
@@ -108,7 +108,8 @@ Expected<DeviceEntry> DeviceCommand::findDevice(const QList<LocalAddress> &from)
 // Why the command may not go to `device`: it must have an address, and a new address must not
 // be one the device should never be given (unless forced). Warns about what the scan noted on
 // the way there.
-std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device) const
+std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device,
+                                              const QList<DeviceEntry> &heard) const
 {
     if (device.reply.currentAddress == 0)
         return Failure { ExitStatus::NetworkUnusable,
@@ -118,7 +119,7 @@ std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device) const
     if (setsAddress()) {
         const QString refusal
             = AddressRules::refusal(m_options.newAddress, device.heardOn.subnet());
-        const QString held = refusal.isEmpty() ? holderOf(device) : QString();
+        const QString held = refusal.isEmpty() ? holderOf(device, heard) : QString();
         for (const QString &reason : { refusal, held }) {
             if (!reason.isEmpty() && !m_options.force)
                 return Failure {
@@ -137,83 +138,42 @@ std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device) const
     return std::nullopt;
 }
 
-// Which other host already answers for the new address on the device's link, as a reason to
-// refuse it; empty when none does. The device's own current address is not asked about. Not
-// being able to tell is a warning, not a reason.
-QString DeviceCommand::holderOf(const DeviceEntry &device) const
+// Who else holds the new address, as a reason to refuse it; empty when none does: another
+// device of the scan, now or from its next restart (as apply's plan check finds it), else a
+// host that answers for it on the device's link. The device's own current address is not asked
+// about. Not being able to tell is a warning, not a reason.
+QString DeviceCommand::holderOf(const DeviceEntry &device, const QList<DeviceEntry> &heard) const
 {
     const quint32 address = m_options.newAddress;
     if (address == device.reply.currentAddress)
         return QString();
+    QList<DeviceEntry> others;
+    for (const DeviceEntry &other : heard) {
+        if (other.reply.serial != device.reply.serial
+            || other.reply.currentAddress != device.reply.currentAddress)
+            others.append(other);
+    }
+    QStringList devices = PlanCheck::deviceHolders(others).values(address);
+    if (!devices.isEmpty()) {
+        devices.sort();
+        return QStringLiteral("%1 is in use by %2")
+            .arg(AddressRules::format(address), devices.join(QStringLiteral("; ")));
+    }
     const AddressHolder holder = AddressProbe::probe({ { address, device.heardOn } }).constFirst();
     return holder.state == AddressHolder::State::InUse
         ? AddressProbe::inUseText(address, holder, device.heardOn)
         : QString();
 }
 
-// A rescan must hear the device, same serial at the same current address, report the new
-// address as stored.
+// set-address: the rescan's view of the stored address; set-time: the clock read back.
 Verification DeviceCommand::verify(const DeviceEntry &device, const OrderOutcome &outcome,
                                    const SendAndVerify::Result &result) const
 {
     if (!setsAddress())
-        return verifyTime(device, outcome);
-    const quint32 wanted = m_options.newAddress;
-    const QString stored = outcome.heardAfter ? outcome.heardAfter->storedAddress() : QString();
-    const QJsonObject figures { { QStringLiteral("stored_address"), stored } };
-    switch (SendAndVerify::findAddress(outcome, wanted, result.rescanFailure.has_value())) {
-    case AddressFinding::Stored:
-        return Verification::passed(
-            QStringLiteral("the device reports stored address %1").arg(stored), figures);
-    case AddressFinding::StoresOther:
-        return Verification::failed(
-            QStringLiteral("the device still reports stored address %1, not %2")
-                .arg(stored, AddressRules::format(wanted)),
-            figures);
-    case AddressFinding::NotScanned:
-        return Verification::cannotVerify(QStringLiteral("the scan to check it failed: ")
-                                          + result.rescanFailure->message);
-    case AddressFinding::Unheard:
-        break;
-    }
-    return Verification::cannotVerify(
-        QStringLiteral("serial %1 did not answer at %2 in the scan after the command")
-            .arg(device.reply.serial)
-            .arg(device.address()));
-}
-
-// The device's clock, read over SNTP a moment after the command, must be within the tolerance
-// of ours.
-Verification DeviceCommand::verifyTime(const DeviceEntry &device, const OrderOutcome &outcome) const
-{
-    const double tolerance = m_options.toleranceSeconds;
-    const ClockFinding finding = SendAndVerify::findClock(device, outcome.clockAfter, tolerance);
-    if (finding == ClockFinding::NtpOff)
-        return Verification::cannotVerify(
-            QStringLiteral("the device's NTP service is off, so its clock cannot be read; "
-                           "switch NTP on to check set-time"));
-    const SntpQuery::Result clock = outcome.clockAfter.value_or(SntpQuery::Result());
-    QJsonObject figures { { QStringLiteral("tolerance_s"), tolerance },
-                          { QStringLiteral("attempts"), clock.attempts } };
-    if (finding == ClockFinding::Unread)
-        return Verification::cannotVerify(
-            QStringLiteral("no usable SNTP answer from %1 port %2: %3")
-                .arg(device.address())
-                .arg(sntpPort)
-                .arg(clock.error),
-            figures);
-    figures.insert(QStringLiteral("offset_s"), clock.offsetSeconds);
-    figures.insert(QStringLiteral("delay_s"), clock.delaySeconds);
-    figures.insert(QStringLiteral("stratum"), clock.stratum);
-    figures.insert(QStringLiteral("leap"), clock.leap);
-    const QString seen
-        = QStringLiteral("the device's clock is %1 from ours (tolerance %2 s; SNTP stratum %3%4)")
-              .arg(Units::signedSeconds(clock.offsetSeconds, 3))
-              .arg(tolerance)
-              .arg(clock.stratum)
-              .arg(clock.synchronised() ? QString() : QStringLiteral(", unsynchronised"));
-    return finding == ClockFinding::Within ? Verification::passed(seen, figures)
-                                           : Verification::failed(seen, figures);
+        return Verification::ofClock(device, outcome, m_options.toleranceSeconds);
+    return Verification::ofAddress(device, outcome, m_options.newAddress,
+                                   result.rescanFailure ? result.rescanFailure->message
+                                                        : QString());
 }
 
 void DeviceCommand::printJson(QJsonObject trace) const

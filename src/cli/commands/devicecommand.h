@@ -1,6 +1,7 @@
 #ifndef DEVICECOMMAND_H
 #define DEVICECOMMAND_H
 
+#include "commandlog.h"
 #include "failure.h"
 #include "options.h"
 #include "sendandverify.h"
@@ -19,12 +20,12 @@ public:
     Expected<ExitStatus> run();
 
 private:
-    Expected<DeviceEntry> findDevice(const QList<LocalAddress> &from) const;
-    std::optional<Failure> refusal(const DeviceEntry &device) const;
-    QString holderOf(const DeviceEntry &device) const;
+    Expected<DeviceEntry> findDevice(const QList<DeviceEntry> &heard) const;
+    std::optional<Failure> refusal(const DeviceEntry &device,
+                                   const QList<DeviceEntry> &heard) const;
+    QString holderOf(const DeviceEntry &device, const QList<DeviceEntry> &heard) const;
     Verification verify(const DeviceEntry &device, const OrderOutcome &outcome,
                         const SendAndVerify::Result &result) const;
-    Verification verifyTime(const DeviceEntry &device, const OrderOutcome &outcome) const;
     QString sentText(const DeviceEntry &device, qint64 seconds) const;
     void printJson(QJsonObject trace) const;
     void report(const QJsonObject &trace, const Verification &verification) const;

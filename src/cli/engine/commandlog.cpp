@@ -17,7 +17,7 @@ std::optional<Failure> CommandLog::open(const QString &path, bool dryRun)
     };
 }
 
-std::optional<Failure> CommandLog::append(const QJsonObject &record)
+std::optional<Failure> CommandLog::append(const QJsonObject &record, const QString &device)
 {
     // One write per line: lines from several runs appending at once do not interleave.
     const QByteArray line
@@ -25,7 +25,8 @@ std::optional<Failure> CommandLog::append(const QJsonObject &record)
         + '\n';
     if (m_file.write(line) == line.size() && m_file.flush())
         return std::nullopt;
-    return Failure { ExitStatus::NetworkUnusable,
-                     QStringLiteral("cannot write the log %1: %2 (the command was sent)")
-                         .arg(m_file.fileName(), m_file.errorString()) };
+    return Failure { ExitStatus::SentNotLogged,
+                     QStringLiteral("sent, not logged: %1 to %2: cannot write the log %3: %4")
+                         .arg(record.value(QStringLiteral("command")).toString(), device,
+                              m_file.fileName(), m_file.errorString()) };
 }

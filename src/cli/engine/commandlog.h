@@ -18,8 +18,9 @@ public:
     // or a dry run, which sends nothing, leaves it closed.
     std::optional<Failure> open(const QString &path, bool dryRun);
     bool isOpen() const { return m_file.isOpen(); }
-    // The message says the command was sent all the same.
-    std::optional<Failure> append(const QJsonObject &record);
+    // A line that cannot be written is a command sent that the log does not hold: a failure
+    // (sent, not logged) naming the command and `device`.
+    std::optional<Failure> append(const QJsonObject &record, const QString &device);
 
 private:
     QFile m_file;

@@ -36,15 +36,12 @@ namespace {
                                                 const QSet<qint32> &moved,
                                                 const QList<LocalAddress> &localAddresses)
     {
-        QMultiHash<quint32, QString> holders;
+        QList<DeviceEntry> staying;
         for (const DeviceEntry &device : devices) {
-            if (moved.contains(device.reply.serial))
-                continue;
-            holders.insert(device.reply.currentAddress, device.describe());
-            if (device.reply.storedAddress != device.reply.currentAddress)
-                holders.insert(device.reply.storedAddress,
-                               device.describe() + QStringLiteral(", as its stored address"));
+            if (!moved.contains(device.reply.serial))
+                staying.append(device);
         }
+        QMultiHash<quint32, QString> holders = deviceHolders(staying);
         for (const LocalAddress &local : localAddresses)
             holders.insert(local.ipv4(), QStringLiteral("this machine (%1)").arg(local.describe()));
         return holders;
@@ -140,6 +137,20 @@ namespace {
     }
 
 } // namespace
+
+QMultiHash<quint32, QString> deviceHolders(const QList<DeviceEntry> &devices)
+{
+    QMultiHash<quint32, QString> holders;
+    for (const DeviceEntry &device : devices) {
+        holders.insert(device.reply.currentAddress, device.describe());
+        if (device.reply.storedAddress != device.reply.currentAddress)
+            holders.insert(device.reply.storedAddress,
+                           device.describe()
+                               + QStringLiteral(", as its stored address, which it takes at its "
+                                                "next restart"));
+    }
+    return holders;
+}
 
 QList<PlanStep> check(const QList<PlanLine> &lines, const QList<DeviceEntry> &devices,
                       const QList<LocalAddress> &localAddresses)

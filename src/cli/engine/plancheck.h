@@ -5,6 +5,7 @@
 #include "plan.h"
 
 #include <QList>
+#include <QMultiHash>
 #include <QStringList>
 
 #include <optional>
@@ -33,6 +34,10 @@ namespace PlanCheck {
 
 QList<PlanStep> check(const QList<PlanLine> &lines, const QList<DeviceEntry> &devices,
                       const QList<LocalAddress> &localAddresses);
+
+// Who among `devices` holds each address, now or from its next restart: its current address,
+// and a stored address it has not taken yet, each described for a person.
+QMultiHash<quint32, QString> deviceHolders(const QList<DeviceEntry> &devices);
 
 } // namespace PlanCheck
 

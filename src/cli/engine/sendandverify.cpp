@@ -34,7 +34,7 @@ namespace {
         return address ? QStringLiteral("set-address") : QStringLiteral("set-time");
     }
 
-    void send(const CommandOrder &order, bool address, OrderOutcome *outcome, CommandLog *log)
+    void send(const CommandOrder &order, bool address, OrderOutcome *outcome)
     {
         const qint64 seconds = QDateTime::currentSecsSinceEpoch();
         const QByteArray sent = datagram(order, address, seconds);
@@ -46,16 +46,12 @@ namespace {
         outcome->sent.append(commandName(address));
         if (!address)
             outcome->seconds = seconds;
-        outcome->record = record(order, address, sent, seconds);
-        if (log && log->isOpen()) {
-            if (const auto failure = log->append(outcome->record))
-                Console::error(failure->message);
-        }
+        outcome->records.append(record(order, address, sent, seconds));
     }
 
     // Sends every command at the rate asked; how long it took.
     qint64 sendAll(const QList<CommandOrder> &orders, int ratePerSecond,
-                   QList<OrderOutcome> *outcomes, CommandLog *log)
+                   QList<OrderOutcome> *outcomes)
     {
         QList<QPair<int, bool>> queue; // order, and whether the command is its address
         for (int i = 0; i < orders.size(); ++i) {
@@ -70,7 +66,7 @@ namespace {
         EventLoop::runUntil(&pacer, &Pacer::finished, [&] {
             pacer.start(int(queue.size()), [&](int index) {
                 const auto [order, address] = queue.at(index);
-                send(orders.at(order), address, &(*outcomes)[order], log);
+                send(orders.at(order), address, &(*outcomes)[order]);
                 if (Console::stderrIsTerminal() && index % 50 == 0)
                     Console::progress(QStringLiteral("sending: %1 of %2 command(s)")
                                           .arg(index + 1)
@@ -118,11 +114,11 @@ namespace {
 
 } // namespace
 
-Result send(const QList<CommandOrder> &orders, const Settings &settings, CommandLog *log)
+Result send(const QList<CommandOrder> &orders, const Settings &settings)
 {
     Result result;
     result.outcomes = QList<OrderOutcome>(orders.size());
-    result.sendMs = sendAll(orders, settings.ratePerSecond, &result.outcomes, log);
+    result.sendMs = sendAll(orders, settings.ratePerSecond, &result.outcomes);
     for (const OrderOutcome &outcome : std::as_const(result.outcomes))
         result.commandsSent += int(outcome.sent.size());
     return result;

@@ -2,7 +2,6 @@
 #define SENDANDVERIFY_H
 
 #include "clocksurvey.h"
-#include "commandlog.h"
 #include "failure.h"
 #include "inventory.h"
 #include "options.h"
@@ -29,7 +28,7 @@ struct OrderOutcome
     QStringList sent; // "set-address", "set-time": the commands handed to the network, in order
     QString sendError; // why a command could not be
     qint64 seconds = 0; // what the set-time command carried
-    QJsonObject record; // the log line of the last command sent
+    QList<QJsonObject> records; // the log line of each command sent, in order, without its verdict
     std::optional<DeviceEntry> heardAfter; // the device in the verifying rescan
     std::optional<SntpQuery::Result> clockAfter; // its clock, read after set-time with NTP on
 };
@@ -42,7 +41,7 @@ enum class ClockFinding { Within, Outside, Unread, NtpOff };
 // set-time and set-address (one order) and apply (one order per plan line): it builds each
 // command and its log line, sends them from where each device was heard at a bounded rate,
 // scans again until every device commanded shows what it should store, reads back the clocks
-// it set, and judges what it saw.
+// it set, and judges what it saw. The caller logs each command once its verdict is known.
 namespace SendAndVerify {
 
 struct Settings
@@ -62,9 +61,8 @@ struct Result
     std::optional<Failure> rescanFailure; // the rescan could not be made
 };
 
-// Sends every order's commands (its address first) at the settings' rate, each appended to
-// `log` as it goes when a log is given.
-Result send(const QList<CommandOrder> &orders, const Settings &settings, CommandLog *log);
+// Sends every order's commands (its address first) at the settings' rate.
+Result send(const QList<CommandOrder> &orders, const Settings &settings);
 // Then finds out what became of them, as `settings` ask: scanning and reading from `from`.
 void verify(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,
             const Settings &settings, Result *result);
