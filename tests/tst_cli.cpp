@@ -135,6 +135,33 @@ bool holdsControls(const QByteArray &out)
 
 const QHostAddress workstation1(QStringLiteral("10.77.0.1"));
 
+// setuptool-cli with its stdout on a full disk ("full") or on a pipe whose reader is gone
+// ("gone"), as `| head` leaves it once it has its lines.
+CliRun runWithStdout(QStringList arguments, const QString &stdoutTo)
+{
+    if (!arguments.contains("--help"))
+        arguments << "--wait"
+                  << "500";
+    QProcess process;
+    if (stdoutTo == "full")
+        process.setStandardOutputFile("/dev/full");
+    else
+        process.setChildProcessModifier([] {
+            int ends[2];
+            if (::pipe(ends) == 0) {
+                ::close(ends[0]);
+                ::dup2(ends[1], STDOUT_FILENO);
+            }
+        });
+    process.start(qEnvironmentVariable("SETUPTOOL_CLI"), arguments);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000))
+        process.kill();
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+             {},
+             process.readAllStandardError() };
+}
+
 } // namespace
 
 // setuptool-cli driven as a user drives it, against simulated devices in the virtual segment.
@@ -155,6 +182,8 @@ private slots:
     void refusals_data();
     void refusals();
     void lateHostSeenWithoutRoot();
+    void lostResults_data();
+    void lostResults();
     void portsTaken_data();
     void portsTaken();
 
@@ -278,6 +307,10 @@ void tst_Cli::commands_data()
         << QStringList { "set-address", "9", "10.77.255.255", "--force" } << 0 << "10.77.1.5"
         << "not-requested"
         << "";
+    QTest::newRow("set-address forced over a pending address")
+        << QStringList { "set-address", "100", "10.77.1.50", "--force" } << 0 << "10.77.1.1"
+        << "not-requested"
+        << "";
     QTest::newRow("set-address forced over a silent host")
         << QStringList { "set-address", "100", "10.77.1.16", "--force" } << 0 << "10.77.1.1"
         << "not-requested"
@@ -392,6 +425,13 @@ void tst_Cli::refusals_data()
     QTest::newRow("held by a silent host")
         << address("10.77.1.16") << 2 << "10.77.1.16 is in use: a host at ";
     QTest::newRow("held by this workstation") << address("10.77.0.1") << 2 << "this workstation";
+    // Two devices would share it once both restart.
+    QTest::newRow("another device's pending address")
+        << address("10.77.1.50") << 2
+        << "refused: 10.77.1.50 is in use by MOVED, serial 9, 10.77.1.5, as its stored address, "
+           "which it takes at its next restart (--force sends it all the same)";
+    QTest::newRow("another device's address")
+        << address("10.77.1.9") << 2 << "10.77.1.9 is in use by QUIET, serial 13, 10.77.1.9";
     QTest::newRow("unknown device")
         << QStringList { "set-time", "4242" } << 3 << "CLOCK-A, serial 100, 10.77.1.1";
     QTest::newRow("ambiguous name")
@@ -439,6 +479,60 @@ void tst_Cli::lateHostSeenWithoutRoot()
     QVERIFY2(err.contains("10.77.1.200 is in use: a host at "), err.constData());
     host.kill();
     host.waitForFinished();
+}
+
+void tst_Cli::lostResults_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("stdoutTo");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says"); // stderr's last error line; empty: no error line at all
+    QTest::addColumn<int>("commands"); // sent to the devices
+
+    const QString full = "cannot write the results to stdout: No space left on device";
+    QTest::newRow("scan as JSON, disk full")
+        << QStringList { "scan", "--format", "json" } << "full" << 8 << full << 0;
+    QTest::newRow("plan, disk full")
+        << QStringList { "plan", "--range", "10.77.2.1-10.77.2.50" } << "full" << 8 << full << 0;
+    QTest::newRow("help, disk full") << QStringList { "--help" } << "full" << 8 << full << 0;
+    QTest::newRow("set-time, disk full")
+        << QStringList { "set-time", "100" } << "full" << 8 << full << 1;
+    QTest::newRow("scan, reader gone") << QStringList { "scan" } << "gone" << 8 << "" << 0;
+    QTest::newRow("check as a plugin, disk full")
+        << QStringList { "check", "--warn", "1", "--crit", "2" } << "full" << 3 << full << 0;
+    const QString unlogged = "sent, not logged: %1 to CLOCK-A, serial 100, 10.77.1.1: cannot "
+                             "write the log /dev/full: No space left on device";
+    QTest::newRow("set-time, log on a full disk")
+        << QStringList { "set-time", "100", "--log", "/dev/full" } << "full" << 7
+        << unlogged.arg("set-time") << 1;
+    // The run goes on without its reader, verifies, and says what the log lacks.
+    QTest::newRow("set-address verified, reader gone, log on a full disk")
+        << QStringList { "set-address", "100", "10.77.1.40", "--verify", "--log", "/dev/full" }
+        << "gone" << 7 << unlogged.arg("set-address") << 1;
+}
+
+// Results that cannot be written are no success: the run says so and fails, but goes on to
+// log what it sends; a reader that has gone needs no message.
+void tst_Cli::lostResults()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, stdoutTo);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QFETCH(int, commands);
+    const CliRun run = runWithStdout(arguments, stdoutTo);
+    QVERIFY2(run.exitCode == exitCode, run.text().constData());
+    QStringList errors;
+    for (const QString &line : QString::fromUtf8(run.err).split('\n', Qt::SkipEmptyParts)) {
+        if (!line.startsWith("setuptool-cli: warning:"))
+            errors.append(line);
+    }
+    if (says.isEmpty())
+        QCOMPARE(errors, QStringList());
+    else
+        QCOMPARE(errors.value(errors.size() - 1), "setuptool-cli: " + says);
+    QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
+    QCOMPARE(simulator->events("command").size(), commands);
 }
 
 void tst_Cli::portsTaken_data()

@@ -45,7 +45,7 @@ QJsonArray workshop()
 {
     return { device("A", "10.77.1.1", 1),
              device("B", "10.77.1.2", 2),
-             device("C", "10.77.1.3", 3, { { "eeprom", "10.77.1.30" } }),
+             device("C", "10.77.1.3", 3, { { "eeprom", "10.77.1.30" }, { "offset", -30 } }),
              device("D1", "10.77.1.4", 4),
              device("D2", "10.77.1.5", 4),
              device("DEAF", "10.77.1.6", 6, { { "commands", 0 }, { "offset", 50 } }),
@@ -87,6 +87,11 @@ private slots:
     void dryRunSendsNothing();
     void rescanFailureKeepsTheLines();
     void addressTakenSinceThePlan();
+    void movesWithinThePlan_data();
+    void movesWithinThePlan();
+    void mixedClockPlans_data();
+    void mixedClockPlans();
+    void logOnAFullDisk();
     void planTakesFreeAddresses_data();
     void planTakesFreeAddresses();
     void unusablePlans_data();
@@ -212,6 +217,13 @@ void tst_CliPlan::commissionFiftyDevices()
     const QJsonObject first = QJsonDocument::fromJson(logLines.first()).object();
     QCOMPARE(first.value("plan_line").toInt(), 2);
     QVERIFY(first.contains("bytes_hex"));
+    // Each with what took effect: the address stored, the clock read back.
+    QCOMPARE(first["verify"]["result"].toString(), "passed");
+    QCOMPARE(first["verify"]["stored_address"].toString(), "10.77.5.1");
+    const QJsonObject second = QJsonDocument::fromJson(logLines.at(1)).object();
+    QCOMPARE(second["command"].toString(), "set-time");
+    QCOMPARE(second["verify"]["result"].toString(), "passed");
+    QVERIFY(qAbs(second["verify"]["offset_s"].toDouble()) < 2);
 
     const QMap<int, QString> stored = storedAddresses(runCli({ "scan", "--format", "json" }).out);
     for (int i = 1; i <= 50; ++i)
@@ -272,6 +284,8 @@ void tst_CliPlan::faultsStopTheWholePlan_data()
                                   << "set_time \"maybe\" is not yes or no";
     QTest::newRow("cells missing") << header + "1\n"
                                    << "line 3: it has 1 cell(s), the header 2";
+    QTest::newRow("a stray comma") << header + "1,,10.77.2.1\n"
+                                   << "line 3: it has 3 cell(s), the header 2";
 }
 
 void tst_CliPlan::faultsStopTheWholePlan()
@@ -413,6 +427,167 @@ void tst_CliPlan::addressTakenSinceThePlan()
     for (const QJsonObject &command : *sent)
         to.append(command["device"].toString() + ' ' + command["kind"].toString());
     QVERIFY2(to == QStringList { "A settings" }, qPrintable(to.join(", ")));
+}
+
+void tst_CliPlan::movesWithinThePlan_data()
+{
+    QTest::addColumn<QByteArray>("plan"); // the lines after "serial,new_address"
+    QTest::addColumn<QString>("stranger"); // an address another host takes first
+    QTest::addColumn<QStringList>("results"); // the start of each line's result
+    QTest::addColumn<QStringList>("stored"); // "SERIAL ADDRESS" after the run
+
+    QTest::newRow("swap")
+        << QByteArray("1,10.77.1.2\n2,10.77.1.1\n") << QString()
+        << QStringList { "done       line 2: A, serial 1, 10.77.1.1: stored address 10.77.1.2",
+                         "done       line 3: B, serial 2, 10.77.1.2: stored address 10.77.1.1" }
+        << QStringList { "1 10.77.1.2", "2 10.77.1.1" };
+    QTest::newRow("shift") << QByteArray("1,10.77.1.2\n2,10.77.1.3\n3,10.77.2.3\n") << QString()
+                           << QStringList { "done       line 2: A", "done       line 3: B",
+                                            "done       line 4: C" }
+                           << QStringList { "1 10.77.1.2", "2 10.77.1.3", "3 10.77.2.3" };
+    // Held back at its end, C stays, so does B, and so A.
+    QTest::newRow("shift whose end is taken")
+        << QByteArray("1,10.77.1.2\n2,10.77.1.3\n3,10.77.2.3\n") << "10.77.2.3"
+        << QStringList { "failed     line 2: A, serial 1, 10.77.1.1: not sent: 10.77.1.2 is in "
+                         "use: a host at ",
+                         "failed     line 3: B, serial 2, 10.77.1.2: not sent: 10.77.1.3 is in "
+                         "use: a host at ",
+                         "failed     line 4: C, serial 3, 10.77.1.3: not sent: 10.77.2.3 is in "
+                         "use: a host at " }
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2", "3 10.77.1.30" };
+    // C answers at the address it stored another in place of: its own line gives it back.
+    QTest::newRow("a pending change cancelled")
+        << QByteArray("3,10.77.1.3\n") << QString()
+        << QStringList { "done       line 2: C, serial 3, 10.77.1.3: stored address 10.77.1.3" }
+        << QStringList { "3 10.77.1.3" };
+}
+
+// A device the plan moves still answers at its address until it restarts: the line that takes
+// that address over goes out, unless the device stays.
+void tst_CliPlan::movesWithinThePlan()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, stranger);
+    QFETCH(QStringList, results);
+    QFETCH(QStringList, stored);
+    const QStringList take { "-n",
+                             Segment::deviceNamespaces().first(),
+                             "addr",
+                             "add",
+                             stranger + "/16",
+                             "dev",
+                             "dev1",
+                             "noprefixroute" };
+    if (!stranger.isEmpty())
+        QCOMPARE(QProcess::execute("ip", take), 0);
+    const CliRun run = runCli({ "apply", writePlan("serial,new_address\n" + plan) });
+    if (!stranger.isEmpty()) {
+        QStringList release = take;
+        release.replace(3, "del");
+        QCOMPARE(QProcess::execute("ip", release), 0);
+    }
+    QVERIFY2(run.exitCode == (stranger.isEmpty() ? 0 : 1), run.text());
+    const QStringList lines = QString::fromUtf8(run.out).split('\n');
+    for (int i = 0; i < results.size(); ++i)
+        QVERIFY2(lines.value(i).startsWith(results.at(i)), run.text());
+    if (!stranger.isEmpty()) {
+        QVERIFY2(lines.at(0).endsWith("; B, serial 2, 10.77.1.2 stays there: its line 3 is not "
+                                      "sent"),
+                 run.text());
+        QVERIFY2(lines.at(1).endsWith("; C, serial 3, 10.77.1.3 stays there: its line 4 is not "
+                                      "sent"),
+                 run.text());
+    }
+    const QMap<int, QString> after = storedAddresses(runCli({ "scan", "--format", "json" }).out);
+    QStringList found;
+    for (const QString &expected : stored) {
+        const int serial = expected.section(' ', 0, 0).toInt();
+        found.append(QStringLiteral("%1 %2").arg(serial).arg(after.value(serial)));
+    }
+    QCOMPARE(found, stored);
+    QCOMPARE(commandCount(), stranger.isEmpty() ? int(results.size()) : 0);
+}
+
+void tst_CliPlan::mixedClockPlans_data()
+{
+    // The lines after "serial,new_address,set_time", in the order given: A's address only, C's
+    // clock (30 s behind), DEAF's clock (50 s ahead; it ignores commands), B's clock (right).
+    QTest::addColumn<QStringList>("order");
+    QTest::newRow("clocks first") << QStringList { "C", "DEAF", "B", "A" };
+    QTest::newRow("clocks last") << QStringList { "A", "C", "DEAF", "B" };
+    QTest::newRow("interleaved") << QStringList { "DEAF", "A", "B", "C" };
+}
+
+// Each clock read, before and after, is reported on its own line and in that line's log entry,
+// whatever the order of the lines that set clocks and those that do not.
+void tst_CliPlan::mixedClockPlans()
+{
+    QFETCH(QStringList, order);
+    const QMap<QString, QByteArray> planLines {
+        { "A", "1,10.77.2.1,no" }, { "B", "2,,yes" }, { "C", "3,,yes" }, { "DEAF", "6,,yes" }
+    };
+    QByteArray plan = "serial,new_address,set_time\n";
+    for (const QString &name : order)
+        plan += planLines.value(name) + '\n';
+    const QString logPath = scratch.filePath("mixed.jsonl");
+    QFile::remove(logPath);
+    const CliRun run = runCli({ "apply", writePlan(plan), "--format", "json", "--log", logPath });
+    QVERIFY2(run.exitCode == 1, run.text());
+    const QJsonArray lines = QJsonDocument::fromJson(run.out)["lines"].toArray();
+    QCOMPARE(lines.size(), order.size());
+    for (int i = 0; i < order.size(); ++i) {
+        const QJsonObject line = lines.at(i).toObject();
+        const QString detail = line["state"].toString() + ": " + line["detail"].toString();
+        const double after = line["offset_s_after"].toDouble(-1000);
+        if (order.at(i) == "A") {
+            QCOMPARE(detail, "done: stored address 10.77.2.1");
+            QCOMPARE(after, -1000.0);
+        } else if (order.at(i) == "B") {
+            // Its own clock, read before: right, so nothing is sent to it.
+            const QString before = detail.section("its clock is ", 1).section(' ', 0, 0);
+            QVERIFY2(detail.startsWith("in-effect: ") && qAbs(before.toDouble()) < 2,
+                     qPrintable(detail));
+        } else if (order.at(i) == "C") {
+            QVERIFY2(detail.startsWith("done: clock set, ") && qAbs(after) < 2, qPrintable(detail));
+        } else {
+            QVERIFY2(detail.startsWith("failed: its clock is +") && qAbs(after - 50) < 1,
+                     qPrintable(detail));
+        }
+    }
+    // One log entry per command, each with its own device's clock (0: set, to the second).
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QMap<QString, QString> verdicts;
+    for (const QByteArray &text : log.readAll().split('\n')) {
+        const QJsonObject entry = QJsonDocument::fromJson(text).object();
+        const double offset = entry["verify"]["offset_s"].toDouble();
+        if (!entry.isEmpty())
+            verdicts.insert(
+                entry["device"]["name"].toString(),
+                QStringLiteral("%1 %2 %3")
+                    .arg(entry["command"].toString(), entry["verify"]["result"].toString())
+                    .arg(qAbs(offset) < 2 ? 0 : qRound(offset)));
+    }
+    QCOMPARE(verdicts,
+             (QMap<QString, QString> { { "A", "set-address passed 0" },
+                                       { "C", "set-time passed 0" },
+                                       { "DEAF", "set-time failed 50" } }));
+}
+
+// The commands go out, and each one the log could not take is named: no audit trail is lost
+// without a word.
+void tst_CliPlan::logOnAFullDisk()
+{
+    const QString path = writePlan("serial,new_address,set_time\n1,10.77.2.1,no\n6,,yes\n");
+    const CliRun run = runCli({ "apply", path, "--log", "/dev/full" });
+    QVERIFY2(run.exitCode == 7, run.text());
+    QVERIFY2(run.err.contains("sent, not logged: set-address to A, serial 1, 10.77.1.1: cannot "
+                              "write the log /dev/full"),
+             run.text());
+    QVERIFY2(run.err.contains("sent, not logged: set-time to DEAF, serial 6, 10.77.1.6"),
+             run.text());
+    QVERIFY2(run.out.contains("2 command(s) sent, not logged"), run.text());
+    QCOMPARE(commandCount(), 2);
 }
 
 void tst_CliPlan::planTakesFreeAddresses_data()

@@ -366,6 +366,10 @@ void tst_CliUnits::planReading_data()
                          "4 fault: it asks for nothing: no new_address, set_time no",
                          "5 fault: it has 2 cell(s), the header 3",
                          "6 fault: set_time \"perhaps\" is not yes or no (nor 1/0, true/false)" };
+    // Read by position, the first line would pass and the second would lose its address.
+    QTest::newRow("a stray comma") << QByteArray("serial,new_address\n1,10.77.5.1,\n2,,10.77.5.2\n")
+                                   << QStringList { "2 fault: it has 3 cell(s), the header 2",
+                                                    "3 fault: it has 3 cell(s), the header 2" };
     QTest::newRow("serial beyond 32 bits")
         << QByteArray("serial,new_address\n4294967296,10.77.5.1\n")
         << QStringList { "2 fault: serial \"4294967296\" is not a whole number that fits a "

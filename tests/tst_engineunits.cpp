@@ -39,7 +39,8 @@ void tst_EngineUnits::planCheck_data()
         << QByteArray("1,10.77.1.4,no") << QStringList { "10.77.1.4 is in use by D, serial 4" };
     QTest::newRow("in use as a stored address")
         << QByteArray("1,10.77.1.30,no")
-        << QStringList { "by C, serial 3, 10.77.1.3, as its stored" };
+        << QStringList { "by C, serial 3, 10.77.1.3, as its stored address, which it takes at "
+                         "its next restart" };
     QTest::newRow("in use by this machine")
         << QByteArray("1,10.77.0.1,no")
         << QStringList { "in use by this machine (10.77.0.1 (ws1))" };
@@ -63,6 +64,13 @@ void tst_EngineUnits::planCheck_data()
     // A device the plan moves frees its address; one it leaves where it is keeps it.
     QTest::newRow("swap") << QByteArray("1,10.77.1.2,no\n2,10.77.1.1,no")
                           << QStringList { "sound", "sound" };
+    QTest::newRow("shift") << QByteArray("1,10.77.1.2,no\n2,10.77.1.3,no\n3,10.77.5.3,no")
+                           << QStringList { "sound", "sound", "sound" };
+    // C stores 10.77.1.30: given its current address back, it cancels that change.
+    QTest::newRow("a pending change cancelled")
+        << QByteArray("3,10.77.1.3,no") << QStringList { "sound" };
+    QTest::newRow("a pending address freed by its device")
+        << QByteArray("3,10.77.5.3,no\n1,10.77.1.30,no") << QStringList { "sound", "sound" };
     QTest::newRow("clock-only line keeps the address")
         << QByteArray("1,,yes\n2,10.77.1.1,no") << QStringList { "sound", "in use by A" };
     QTest::newRow("faulty lines keep theirs, down a chain")
