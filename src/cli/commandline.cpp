@@ -302,7 +302,6 @@ namespace {
             if (!bytes)
                 return bytes.failure();
             probing.replyBufferBytes = int(*bytes);
-            probing.replyBufferGiven = true;
         }
         if (parser.isSet(QStringLiteral("from")))
             probing.from = parser.value(QStringLiteral("from"));

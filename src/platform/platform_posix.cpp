@@ -9,6 +9,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -47,7 +48,8 @@ std::optional<qint64> receiveDrops(qintptr descriptor)
 
 int fullReceiveBuffer(int asked)
 {
-    return 2 * asked;
+    // The kernel takes at most half of INT_MAX before doubling; anything larger is never granted.
+    return asked > INT_MAX / 2 ? INT_MAX : 2 * asked;
 }
 
 QString receiveDropsUnavailable()
