@@ -340,20 +340,29 @@ void tst_Cli::dryRunSendsNothing_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("scrambled");
-    QTest::newRow("set-time") << QStringList { "set-time", "100", "--dry-run" } << QByteArray();
+    QTest::addColumn<QByteArray>("sentOnly"); // what the summary says went out
+    QTest::newRow("set-time") << QStringList { "set-time", "100", "--dry-run" } << QByteArray()
+                              << QByteArray("(dry run: no command sent; sent only the scan's "
+                                            "probes)");
     QTest::newRow("set-address") << QStringList { "set-address", "100", "10.77.1.30", "--dry-run" }
-                                 << SettingsForm::settingsCommand("10.77.1.30").toHex(' ');
+                                 << SettingsForm::settingsCommand("10.77.1.30").toHex(' ')
+                                 << QByteArray("sent only the scan's probes and, to ask whether "
+                                               "another host holds 10.77.1.30, a datagram to "
+                                               "its UDP port 9 and the kernel's ARP requests)");
 }
 
 void tst_Cli::dryRunSendsNothing()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, scrambled);
+    QFETCH(QByteArray, sentOnly);
     const QString logPath = scratch.filePath("commands.jsonl");
     const CliRun run = runCli(arguments + QStringList { "--log", logPath });
     QVERIFY2(run.exitCode == 0, run.text().constData());
     const QList<QByteArray> lines = run.out.split('\n');
-    QVERIFY2(lines.size() == 4 && lines.at(1).startsWith("plain:     73 74"), run.out.constData());
+    QVERIFY2(lines.size() == 4 && lines.at(0).endsWith(sentOnly)
+                 && lines.at(1).startsWith("plain:     73 74"),
+             run.out.constData());
     if (!scrambled.isEmpty())
         QCOMPARE(lines.at(2), "scrambled: " + scrambled);
     QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));

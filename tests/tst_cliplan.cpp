@@ -366,7 +366,10 @@ void tst_CliPlan::dryRunSendsNothing()
              run.text());
     // B's address is in effect; its clock is right already, so nothing is due for it either.
     QVERIFY2(run.out.contains("in-effect  line 3: B"), run.text());
-    QVERIFY2(run.out.contains("dry run: 1 line(s) would send, no command sent"), run.text());
+    QVERIFY2(run.out.contains("dry run: 1 line(s) would send, no command sent; sent only the "
+                              "scan's probes, 1 SNTP request(s) to read clocks and 1 new "
+                              "address(es) asked about"),
+             run.text());
     // All it sent: the scan's probes and one SNTP query to B, whose line sets the time.
     QCOMPARE(commandCount(), 0);
     QStringList kinds;

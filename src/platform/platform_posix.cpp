@@ -80,8 +80,9 @@ void keepReadingAfterIcmpErrors(qintptr)
 
 namespace {
 
-    // The kernel asks twice, a second apart (neigh retrans_time), before it gives an address up;
-    // a host on the link answers the first request within milliseconds.
+    // The kernel asks three times, a second apart (neigh mcast_solicit, retrans_time), and gives
+    // an address up after about three seconds; a host on the link answers the first request
+    // within milliseconds, and two seconds leave room for the second if the first was lost.
     constexpr int answerWaitMs = 2000;
     constexpr int pollMs = 50;
 

@@ -45,6 +45,7 @@ private:
     void holdBackTakenAddresses();
     void sendAndVerify(const QList<LocalAddress> &from, CommandLog *log);
     void judge();
+    QString dryRunReads() const;
     ExitStatus finish(bool refused, bool dryRun);
     QString lineText(const Line &line) const;
     QJsonObject lineJson(const Line &line) const;
@@ -52,6 +53,7 @@ private:
     Options::Apply m_options;
     QList<Line> m_lines;
     int m_commandsSent = 0;
+    int m_addressesAsked = 0; // by the in-use probe, before sending
     QString m_rescanError; // why the verifying rescan failed; empty when it ran
     qint64 m_sendMs = 0;
 };

@@ -21,6 +21,7 @@ public:
 private:
     Expected<DeviceEntry> findDevice(const QList<LocalAddress> &from) const;
     std::optional<Failure> refusal(const DeviceEntry &device) const;
+    QString dryRunReads(const DeviceEntry &device) const;
     QString holderOf(const DeviceEntry &device) const;
     Verification verify(const DeviceEntry &device, const OrderOutcome &outcome,
                         const SendAndVerify::Result &result) const;
