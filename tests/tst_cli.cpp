@@ -186,6 +186,8 @@ private slots:
     void lostResults();
     void portsTaken_data();
     void portsTaken();
+    void replyBufferCapped_data();
+    void replyBufferCapped();
 
 private:
     QTemporaryDir scratch;
@@ -371,20 +373,29 @@ void tst_Cli::dryRunSendsNothing_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("scrambled");
-    QTest::newRow("set-time") << QStringList { "set-time", "100", "--dry-run" } << QByteArray();
+    QTest::addColumn<QByteArray>("sentOnly"); // what the summary says went out
+    QTest::newRow("set-time") << QStringList { "set-time", "100", "--dry-run" } << QByteArray()
+                              << QByteArray("(dry run: no command sent; sent only the scan's "
+                                            "probes)");
     QTest::newRow("set-address") << QStringList { "set-address", "100", "10.77.1.30", "--dry-run" }
-                                 << SettingsForm::settingsCommand("10.77.1.30").toHex(' ');
+                                 << SettingsForm::settingsCommand("10.77.1.30").toHex(' ')
+                                 << QByteArray("sent only the scan's probes and, to ask whether "
+                                               "another host holds 10.77.1.30, a datagram to "
+                                               "its UDP port 9 and the kernel's ARP requests)");
 }
 
 void tst_Cli::dryRunSendsNothing()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, scrambled);
+    QFETCH(QByteArray, sentOnly);
     const QString logPath = scratch.filePath("commands.jsonl");
     const CliRun run = runCli(arguments + QStringList { "--log", logPath });
     QVERIFY2(run.exitCode == 0, run.text().constData());
     const QList<QByteArray> lines = run.out.split('\n');
-    QVERIFY2(lines.size() == 4 && lines.at(1).startsWith("plain:     73 74"), run.out.constData());
+    QVERIFY2(lines.size() == 4 && lines.at(0).endsWith(sentOnly)
+                 && lines.at(1).startsWith("plain:     73 74"),
+             run.out.constData());
     if (!scrambled.isEmpty())
         QCOMPARE(lines.at(2), "scrambled: " + scrambled);
     QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
@@ -571,6 +582,41 @@ void tst_Cli::portsTaken()
         QCOMPARE(run.out.count("\r\n"), 1 + int(fleetNotes.size()));
     if (shared)
         QVERIFY(otherHeard);
+}
+
+// Linux grants a reply buffer twice as large as asked (the other half is its bookkeeping) up to
+// net.core.rmem_max, which a namespace cannot change: the request moves around the cap instead.
+void tst_Cli::replyBufferCapped_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("noted");
+    QFile setting(QStringLiteral("/proc/sys/net/core/rmem_max"));
+    QVERIFY(setting.open(QIODevice::ReadOnly));
+    const qint64 cap = setting.readAll().trimmed().toLongLong();
+    QVERIFY(cap > 4096 && cap < (1 << 30));
+    const auto asking = [](qint64 bytes) {
+        return QStringList { "--reply-buffer", QString::number(bytes) };
+    };
+    QTest::newRow("default request") << QStringList {} << (cap < 4 * 1024 * 1024);
+    QTest::newRow("cap above the request") << asking(cap / 2) << false;
+    QTest::newRow("cap at the request") << asking(cap) << false;
+    QTest::newRow("a byte short") << asking(cap + 1) << true;
+    QTest::newRow("cap between half and all of it") << asking(cap * 4 / 3) << true;
+    QTest::newRow("cap below half of it") << asking(cap * 4) << true;
+    QTest::newRow("largest request") << asking(1 << 30) << true;
+}
+
+void tst_Cli::replyBufferCapped()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, noted);
+    const CliRun run = runCli(QStringList { "scan", "--format", "json" } + arguments);
+    QVERIFY2(run.exitCode == 0, run.text().constData());
+    QStringList codes;
+    for (const QJsonValue note : QJsonDocument::fromJson(run.out)["notes"].toArray())
+        codes.append(note["code"].toString());
+    QVERIFY2(codes.contains("reply-buffer-capped") == noted, run.text().constData());
+    QCOMPARE(run.err.contains("receive buffer for replies"), noted);
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

@@ -3,6 +3,7 @@
 #include "segment.h"
 #include "simulatorprocess.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -74,6 +75,8 @@ private slots:
     void stopsAnsweringMidCheck();
     void pacing_data();
     void pacing();
+    void eraBoundary_data();
+    void eraBoundary();
 
 private:
     std::unique_ptr<SimulatorProcess> simulator;
@@ -460,6 +463,48 @@ void tst_CliCheck::pacing()
     QVERIFY2(most <= concurrency, qPrintable(QString::number(most)));
     QVERIFY2(arrivals.last() - arrivals.first() >= minimumSpreadMs - 10,
              qPrintable(QString::number(arrivals.last() - arrivals.first())));
+}
+
+// Clocks on both sides of the end of the first NTP era (2036-02-07 06:28:16 UTC), where NTP
+// seconds wrap to 0: a device past it, this workstation past it (its clock moved by
+// libfaketime), and both.
+void tst_CliCheck::eraBoundary_data()
+{
+    QTest::addColumn<double>("deviceAhead"); // seconds
+    QTest::addColumn<qint64>("workstationAhead");
+    constexpr qint64 eraEnd = 2085978496; // Unix seconds
+    const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000;
+    const double deviceAhead = std::round((double(eraEnd + 3600) - now) * 1000) / 1000;
+    const qint64 workstationAhead = eraEnd + 60 - qint64(now);
+    QTest::newRow("device past the era's end") << deviceAhead << qint64(0);
+    QTest::newRow("workstation past the era's end") << 0.0 << workstationAhead;
+    QTest::newRow("both past it") << deviceAhead << workstationAhead;
+}
+
+void tst_CliCheck::eraBoundary()
+{
+    QFETCH(double, deviceAhead);
+    QFETCH(qint64, workstationAhead);
+    const QByteArray faketime = qgetenv("FAKETIME_LIBRARY");
+    if (workstationAhead != 0 && faketime.isEmpty())
+        QSKIP("libfaketime is not preloaded in this build (sanitizers)");
+    simulator = std::make_unique<SimulatorProcess>();
+    QVERIFY(simulator->start(simulatorArguments(
+        { device(1, QStringLiteral("offset=%1").arg(deviceAhead, 0, 'f', 3)) })));
+    if (workstationAhead != 0) {
+        qputenv("LD_PRELOAD", faketime);
+        qputenv("FAKETIME", "+" + QByteArray::number(workstationAhead));
+    }
+    const CliRun run = check({ "--format", "json", "--timeout", "400" });
+    qunsetenv("LD_PRELOAD");
+    qunsetenv("FAKETIME");
+    QVERIFY2(run.exitCode == 0, run.text().constData());
+    const QJsonObject reading
+        = QJsonDocument::fromJson(run.out)["devices"].toArray().first().toObject();
+    QCOMPARE(reading["state"].toString(), "ok");
+    QVERIFY2(std::fabs(reading["offset_s"].toDouble() - (deviceAhead - double(workstationAhead)))
+                 < 0.05,
+             run.text().constData());
 }
 
 QTEST_GUILESS_MAIN(tst_CliCheck)

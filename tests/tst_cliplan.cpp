@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -37,6 +38,18 @@ QJsonArray plant()
         devices.append(device(QStringLiteral("PLANT-%1").arg(i, 2, 10, QLatin1Char('0')),
                               QStringLiteral("10.77.1.%1").arg(i), 1000 + i,
                               { { "offset", 100 } }));
+    return devices;
+}
+
+// Three hundred devices on one link: more new addresses than the in-use probe asks about in one
+// batch (256).
+constexpr int wideFleetSize = 300;
+QJsonArray wideFleet()
+{
+    QJsonArray devices;
+    for (int i = 0; i < wideFleetSize; ++i)
+        devices.append(
+            device(QStringLiteral("W%1").arg(i), Segment::deviceAddress(1, i), 2000 + i));
     return devices;
 }
 
@@ -94,6 +107,7 @@ private slots:
     void logOnAFullDisk();
     void planTakesFreeAddresses_data();
     void planTakesFreeAddresses();
+    void rangePastOneBatch();
     void unusablePlans_data();
     void unusablePlans();
 
@@ -115,7 +129,8 @@ void tst_CliPlan::initTestCase()
     QVERIFY(!qEnvironmentVariableIsEmpty("SETUPTOOL_CLI"));
     QVERIFY(scratch.isValid());
     for (const auto &[file, devices] :
-         { std::pair { "plant.json", plant() }, std::pair { "workshop.json", workshop() } }) {
+         { std::pair { "plant.json", plant() }, std::pair { "workshop.json", workshop() },
+           std::pair { "wide.json", wideFleet() } }) {
         QFile config(scratch.filePath(file));
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(QJsonDocument(QJsonObject { { "devices", devices } }).toJson());
@@ -124,10 +139,15 @@ void tst_CliPlan::initTestCase()
 
 void tst_CliPlan::init()
 {
+    const QByteArray function(QTest::currentTestFunction());
+    if (function == "rangePastOneBatch"
+        && qEnvironmentVariableIntValue("VSEG_DEVICE_COUNT") < wideFleetSize)
+        QSKIP("needs a segment of 300 device addresses: runs as tst_cli_plan_wide");
     simulator = std::make_unique<SimulatorProcess>();
-    const bool big = QByteArray(QTest::currentTestFunction()) == "commissionFiftyDevices";
-    QVERIFY(
-        simulator->start({ "--config", scratch.filePath(big ? "plant.json" : "workshop.json") }));
+    const char *config = function == "commissionFiftyDevices" ? "plant.json"
+        : function == "rangePastOneBatch"                     ? "wide.json"
+                                                              : "workshop.json";
+    QVERIFY(simulator->start({ "--config", scratch.filePath(config) }));
 }
 
 void tst_CliPlan::cleanup()
@@ -360,7 +380,10 @@ void tst_CliPlan::dryRunSendsNothing()
              run.text());
     // B's address is in effect; its clock is right already, so nothing is due for it either.
     QVERIFY2(run.out.contains("in-effect  line 3: B"), run.text());
-    QVERIFY2(run.out.contains("dry run: 1 line(s) would send, no command sent"), run.text());
+    QVERIFY2(run.out.contains("dry run: 1 line(s) would send, no command sent; sent only the "
+                              "scan's probes, 1 SNTP request(s) to read clocks and 1 new "
+                              "address(es) asked about"),
+             run.text());
     // All it sent: the scan's probes and one SNTP query to B, whose line sets the time.
     QCOMPARE(commandCount(), 0);
     QStringList kinds;
@@ -638,6 +661,37 @@ void tst_CliPlan::planTakesFreeAddresses()
         planned.append(line.split(',').value(4));
     QCOMPARE(planned, newAddresses);
     QCOMPARE(commandCount(), 0);
+}
+
+// Every address of a range is asked, those at the edges of the probe's batches of 256 too: hosts
+// hold the first and last of the first batch and the first and last of the second.
+void tst_CliPlan::rangePastOneBatch()
+{
+    const QStringList held { "10.77.20.0", "10.77.20.255", "10.77.21.0", "10.77.21.43" };
+    const QString deviceNamespace = Segment::deviceNamespaces().first();
+    for (const QString &address : held)
+        QCOMPARE(QProcess::execute("ip",
+                                   { "-n", deviceNamespace, "addr", "add", address + "/16", "dev",
+                                     "dev1", "noprefixroute" }),
+                 0);
+    const CliRun run = runCli({ "plan", "--range", "10.77.20.0-10.77.21.103" }, {}, 120000);
+    for (const QString &address : held)
+        QProcess::execute("ip",
+                          { "-n", deviceNamespace, "addr", "del", address + "/16", "dev", "dev1" });
+    QVERIFY2(run.exitCode == 0, run.text());
+    QSet<QString> planned;
+    for (const QString &line : QString::fromUtf8(run.out).split("\r\n", Qt::SkipEmptyParts).mid(1))
+        planned.insert(line.split(',').value(4));
+    QSet<QString> expected;
+    for (quint32 i = 0; expected.size() < wideFleetSize; ++i) {
+        const QString address = QHostAddress((10u << 24 | 77u << 16 | 20u << 8) + i).toString();
+        if (!held.contains(address))
+            expected.insert(address);
+    }
+    QCOMPARE(planned, expected);
+    for (const QString &address : held)
+        QVERIFY2(run.err.contains("not handed out: " + address.toUtf8() + " is in use: a host at "),
+                 qPrintable(address));
 }
 
 void tst_CliPlan::unusablePlans_data()

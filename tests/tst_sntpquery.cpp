@@ -18,6 +18,8 @@
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <cmath>
+
 namespace {
 
 // Runs one query to its end and checks that it ends once, never from inside start().
@@ -220,6 +222,18 @@ const char *const simulatedDevices[] = {
     "name=SET-ME,ntp=1,offset=5",
 };
 constexpr int setMeDevice = 10;
+// After the simulated devices above: one whose clock lies an hour past the end of the first NTP
+// era, 2036-02-07 06:28:16 UTC, when the 32 bits of NTP seconds wrap.
+constexpr int pastEraDevice = int(std::size(simulatedDevices));
+constexpr qint64 eraEnd = 2085978496; // Unix seconds
+
+// The NTP timestamp of a Unix time: seconds modulo the era, binary fraction.
+quint64 ntpStamp(double unixSeconds)
+{
+    const double whole = std::floor(unixSeconds);
+    return (quint64(qint64(whole) + 2208988800LL) & 0xFFFFFFFFu) << 32
+        | quint64((unixSeconds - whole) * 4294967296.0);
+}
 
 } // namespace
 
@@ -237,9 +251,12 @@ private slots:
     void againstSimulator_data();
     void againstSimulator();
     void setTimeMovesTheDeviceClock();
+    void eraArithmetic_data();
+    void eraArithmetic();
 
 private:
     SimulatorProcess simulator;
+    double pastEraOffset = 0; // of the device past the era's end
 };
 
 void tst_SntpQuery::initTestCase()
@@ -250,6 +267,11 @@ void tst_SntpQuery::initTestCase()
         arguments << QStringLiteral("--device")
                   << QStringLiteral("%1,ip=%2")
                          .arg(QLatin1String(simulatedDevices[i]), Segment::deviceAddress(1, i));
+    pastEraOffset = double(eraEnd + 3600) - double(QDateTime::currentMSecsSinceEpoch()) / 1000;
+    arguments << QStringLiteral("--device")
+              << QStringLiteral("name=PAST-2036,ntp=1,offset=%1,ip=%2")
+                     .arg(pastEraOffset, 0, 'f', 3)
+                     .arg(Segment::deviceAddress(1, pastEraDevice));
     QVERIFY2(simulator.start(arguments), simulator.errors().constData());
 }
 
@@ -447,6 +469,8 @@ void tst_SntpQuery::againstSimulator_data()
         << 8 << 300 << true << true << 0.0 << 2 << QString();
     QTest::newRow("too late for both tries")
         << 9 << 300 << false << false << 0.0 << 2 << QStringLiteral("no answer after 2 tries");
+    QTest::newRow("past the NTP era") << pastEraDevice << 500 << true << true
+                                      << std::round(pastEraOffset * 1000) / 1000 << 1 << QString();
 }
 
 void tst_SntpQuery::againstSimulator()
@@ -493,6 +517,54 @@ void tst_SntpQuery::setTimeMovesTheDeviceClock()
     QVERIFY2(result.synchronised() && result.offsetSeconds > -7201.05
                  && result.offsetSeconds < -7199.95,
              qPrintable(describe(result)));
+}
+
+// Answers whose times lie on both sides of the end of the first NTP era: the 32-bit seconds
+// wrap to 0, and the client works with differences of timestamps, which stay right across it.
+void tst_SntpQuery::eraArithmetic_data()
+{
+    // Unix seconds: our request sent, the server's receive and transmit, its answer arrived.
+    QTest::addColumn<double>("sent");
+    QTest::addColumn<double>("received");
+    QTest::addColumn<double>("transmitted");
+    QTest::addColumn<double>("arrived");
+    QTest::addColumn<double>("offset");
+    QTest::addColumn<double>("delay");
+    const double end = double(eraEnd);
+    QTest::newRow("server past the end, an hour ahead")
+        << end - 10 << end + 3590.25 << end + 3590.5 << end - 9.25 << 3600.0 << 0.5;
+    QTest::newRow("workstation past the end, server 20 s behind")
+        << end + 5 << end - 14.75 << end - 14.5 << end + 5.75 << -20.0 << 0.5;
+    QTest::newRow("server receives before the end and answers after it")
+        << end - 1 << end - 0.5 << end + 0.5 << end + 1 << 0.0 << 1.0;
+    QTest::newRow("both past the end") << end + 7 << end + 12 << end + 12 << end + 7 << 5.0 << 0.0;
+    // A workstation of today and a device ten years ahead: no era of theirs is the same.
+    QTest::newRow("server ten years ahead")
+        << 1.8e9 << 1.8e9 + 315576000.5 << 1.8e9 + 315576000.5 << 1.8e9 + 1 << 315576000.0 << 1.0;
+}
+
+void tst_SntpQuery::eraArithmetic()
+{
+    QFETCH(double, sent);
+    QFETCH(double, received);
+    QFETCH(double, transmitted);
+    QFETCH(double, arrived);
+    QFETCH(double, offset);
+    QFETCH(double, delay);
+    const SntpQuery::Sent request { ntpStamp(sent) | 0x1234, ntpStamp(sent) };
+    QByteArray answer(48, '\0');
+    answer[0] = char(0x24); // no leap warning, version 4, server
+    answer[1] = 1;
+    qToBigEndian(request.stamp, answer.data() + 24);
+    qToBigEndian(ntpStamp(received), answer.data() + 32);
+    qToBigEndian(ntpStamp(transmitted), answer.data() + 40);
+    const std::optional<SntpQuery::Result> result
+        = SntpQuery::judge(answer, { request }, ntpStamp(arrived));
+    QVERIFY(result);
+    QVERIFY2(result->synchronised() && result->error.isEmpty()
+                 && std::fabs(result->offsetSeconds - offset) < 1e-6
+                 && std::fabs(result->delaySeconds - delay) < 1e-6,
+             qPrintable(describe(*result)));
 }
 
 QTEST_GUILESS_MAIN(tst_SntpQuery)

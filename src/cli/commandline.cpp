@@ -168,13 +168,28 @@ namespace {
     // The options more than one command has, each declared once.
     QCommandLineOption dryRunOption(Command command)
     {
-        return { QStringLiteral("dry-run"),
-                 command == Command::Apply
-                     ? QStringLiteral("Check the plan and print what would be sent; send no "
-                                      "command (the scan still probes, and the clocks of "
-                                      "set_time lines are read over SNTP).")
-                     : QStringLiteral("Print the command's bytes, plain and as sent, and send "
-                                      "nothing (the scan that finds DEVICE still probes).") };
+        // What a dry run still sends reads and changes nothing on a device; it is said all
+        // the same.
+        switch (command) {
+        case Command::Apply:
+            return { QStringLiteral("dry-run"),
+                     QStringLiteral("Check the plan and print what would be sent; send no "
+                                    "command. Still sent: the scan's probes, SNTP requests to "
+                                    "the devices whose lines set the clock, and for each new "
+                                    "address a datagram to its UDP port 9 and the kernel's ARP "
+                                    "requests, to see whether another host holds it.") };
+        case Command::SetAddress:
+            return { QStringLiteral("dry-run"),
+                     QStringLiteral("Print the command's bytes, plain and as sent, and send no "
+                                    "command. Still sent: the scan's probes that find DEVICE, "
+                                    "and a datagram to UDP port 9 of ADDRESS and the kernel's "
+                                    "ARP requests, to see whether another host holds it.") };
+        default:
+            return { QStringLiteral("dry-run"),
+                     QStringLiteral("Print the command's bytes, plain and as sent, and send no "
+                                    "command. Still sent: the scan's probes that find "
+                                    "DEVICE.") };
+        }
     }
 
     QCommandLineOption logOption()
@@ -307,7 +322,6 @@ namespace {
             if (!bytes)
                 return bytes.failure();
             probing.replyBufferBytes = int(*bytes);
-            probing.replyBufferGiven = true;
         }
         if (parser.isSet(QStringLiteral("from")))
             probing.from = parser.value(QStringLiteral("from"));

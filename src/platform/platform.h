@@ -61,12 +61,14 @@ struct AddressUse
     QString reason; // why it cannot tell
 };
 
-// Asks the link that this workstation's address `local` lies on who holds each of `addresses`
-// (IPv4, host order): one empty datagram to each (UDP port 9, discard), then the system's own
-// address resolution (ARP). Needs no administrator rights. Blocks, about two seconds per batch
-// of addresses that the system's neighbour table has room for. A host that is switched off, or
-// that drops ARP, is not seen.
-QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local);
+// Asks the link of interface `interfaceIndex`, where this workstation has the address `local`,
+// who holds each of `addresses` (IPv4, host order): one empty datagram to each (UDP port 9,
+// discard) from `local`, out of that interface whatever the routing table prefers, then the
+// system's own address resolution (ARP); only answers heard on that interface count. Needs no
+// administrator rights. Blocks, about three seconds per batch of addresses that the system's
+// neighbour table has room for. A host that is switched off, or that drops ARP, is not seen.
+QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local,
+                                 int interfaceIndex);
 
 } // namespace Platform
 

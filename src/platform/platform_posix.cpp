@@ -9,9 +9,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
-#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -53,7 +54,8 @@ std::optional<qint64> receiveDrops(qintptr descriptor)
 
 int fullReceiveBuffer(int asked)
 {
-    return 2 * asked;
+    // The kernel takes at most half of INT_MAX before doubling; anything larger is never granted.
+    return asked > INT_MAX / 2 ? INT_MAX : 2 * asked;
 }
 
 QString receiveDropsUnavailable()
@@ -84,8 +86,9 @@ void keepReadingAfterIcmpErrors(qintptr)
 
 namespace {
 
-    // The kernel asks twice, a second apart (neigh retrans_time), before it gives an address up;
-    // a host on the link answers the first request within milliseconds.
+    // The kernel asks three times, a second apart (neigh mcast_solicit, retrans_time), and gives
+    // an address up after about three seconds; a host on the link answers the first request
+    // within milliseconds, and two seconds leave room for the second if the first was lost.
     constexpr int answerWaitMs = 2000;
     constexpr int pollMs = 50;
 
@@ -99,25 +102,9 @@ namespace {
         return qBound(16, (entries > 0 ? entries : 1024) / 4, 256);
     }
 
-    QString interfaceOf(quint32 local)
-    {
-        ifaddrs *list = nullptr;
-        if (getifaddrs(&list) != 0)
-            return QString();
-        QString name;
-        for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
-            if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET
-                && ntohl(reinterpret_cast<const sockaddr_in *>(entry->ifa_addr)->sin_addr.s_addr)
-                    == local) {
-                name = QString::fromLocal8Bit(entry->ifa_name);
-                break;
-            }
-        }
-        freeifaddrs(list);
-        return name;
-    }
-
-    // The complete entries of the kernel's ARP table on `device`: address and hardware address.
+    // The complete entries of the kernel's ARP table on the interface named `device`: address
+    // and hardware address. The table names the interface itself, never the label an address of
+    // it may carry (ws1, not ws1:1).
     std::optional<QHash<quint32, QString>> resolved(const QByteArray &device)
     {
         QFile table(QStringLiteral("/proc/net/arp"));
@@ -147,15 +134,16 @@ namespace {
 
 } // namespace
 
-QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local)
+QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local, int interfaceIndex)
 {
     QList<AddressUse> uses(addresses.size());
-    const QByteArray device = interfaceOf(local).toLocal8Bit();
-    if (device.isEmpty()) {
+    char name[IF_NAMESIZE] = {};
+    if (interfaceIndex <= 0 || !if_indextoname(unsigned(interfaceIndex), name)) {
         cannotTell(uses, 0, uses.size(),
-                   QStringLiteral("no interface has this workstation's address"));
+                   QStringLiteral("the interface of this workstation's address is gone"));
         return uses;
     }
+    const QByteArray device(name);
     const int batch = batchSize();
     for (qsizetype first = 0; first < addresses.size(); first += batch) {
         const qsizetype end = qMin(addresses.size(), first + batch);
@@ -166,8 +154,12 @@ QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local)
         sockaddr_in from {};
         from.sin_family = AF_INET;
         from.sin_addr.s_addr = htonl(local);
+        // The datagrams, and so the kernel's ARP requests, leave by the device's interface even
+        // where another interface on the same subnet holds the preferred route.
+        const uint32_t pinned = htonl(uint32_t(interfaceIndex));
         if (descriptor < 0
-            || bind(descriptor, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0) {
+            || bind(descriptor, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0
+            || setsockopt(descriptor, IPPROTO_IP, IP_UNICAST_IF, &pinned, sizeof pinned) != 0) {
             cannotTell(uses, first, uses.size(),
                        QStringLiteral("cannot send from %1: %2")
                            .arg(QString::fromLocal8Bit(device),

@@ -76,7 +76,7 @@ void keepReadingAfterIcmpErrors(qintptr descriptor)
 
 // SendARP asks once and waits for the answer (about three seconds for an address nobody holds),
 // so many addresses are asked at once, each from a thread of its own.
-QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local)
+QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local, int)
 {
     std::vector<AddressUse> uses(size_t(addresses.size()));
     constexpr qsizetype parallel = 64;

@@ -20,7 +20,6 @@ struct Probing
     // As setsockopt(SO_RCVBUF) takes it; Linux grants twice as much where net.core.rmem_max
     // allows: room for a burst of 2,000 replies at up to 4 KiB of kernel accounting each.
     int replyBufferBytes = 4 * 1024 * 1024;
-    bool replyBufferGiven = false;
 };
 
 // How a list of devices or clocks is printed; check has no CSV.

@@ -182,6 +182,7 @@ void ApplyCommand::holdBackTakenAddresses()
         }
     }
     const QList<AddressHolder> holders = AddressProbe::probe(requests);
+    m_addressesAsked = int(requests.size());
     // A line held back keeps its device where it is, which may hold back the line that was to
     // take its address: until no more lines are held back.
     for (bool heldBack = true; heldBack;) {
@@ -387,6 +388,20 @@ QJsonObject ApplyCommand::lineJson(const Line &line) const
 }
 
 // The result of every line and a summary on stdout; the exit status.
+// All a dry run sent, which reads and changes nothing on a device: "sent only the scan's
+// probes, 1 SNTP request, 2 addresses asked about (...)".
+QString ApplyCommand::dryRunReads() const
+{
+    int requests = 0;
+    for (const Line &line : std::as_const(m_lines))
+        requests += line.clockBefore ? line.clockBefore->attempts : 0;
+    return QStringLiteral("sent only the scan's probes, %1 SNTP request(s) to read clocks and %2 "
+                          "new address(es) asked about (a datagram to UDP port 9 of each, then "
+                          "the kernel's ARP requests)")
+        .arg(requests)
+        .arg(m_addressesAsked);
+}
+
 ExitStatus ApplyCommand::finish(bool refused, bool dryRun)
 {
     int counts[5] = {};
@@ -412,8 +427,9 @@ ExitStatus ApplyCommand::finish(bool refused, bool dryRun)
     if (refused)
         summary = QStringLiteral("plan refused: nothing sent");
     else if (dryRun)
-        summary += QStringLiteral("; dry run: %1 line(s) would send, no command sent")
-                       .arg(counts[int(Line::State::WouldSend)]);
+        summary += QStringLiteral("; dry run: %1 line(s) would send, no command sent; %2")
+                       .arg(counts[int(Line::State::WouldSend)])
+                       .arg(dryRunReads());
     else if (m_commandsSent == 0)
         summary += QStringLiteral("; nothing sent");
     else

@@ -48,6 +48,7 @@ private:
     void sendAndVerify(const QList<LocalAddress> &from);
     void judge();
     void logCommands(CommandLog *log);
+    QString dryRunReads() const;
     ExitStatus finish(bool refused, bool dryRun);
     QString lineText(const Line &line) const;
     QJsonObject lineJson(const Line &line) const;
@@ -56,6 +57,7 @@ private:
     QList<Line> m_lines;
     int m_commandsSent = 0;
     int m_unlogged = 0; // commands sent whose log line could not be written
+    int m_addressesAsked = 0; // by the in-use probe, before sending
     QString m_rescanError; // why the verifying rescan failed; empty when it ran
     qint64 m_sendMs = 0;
 };

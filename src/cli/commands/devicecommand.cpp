@@ -57,9 +57,9 @@ Expected<ExitStatus> DeviceCommand::run()
         if (m_options.json)
             printJson(trace);
         else
-            Console::result(QStringLiteral("%1 (dry run, nothing sent)\nplain:     %2\n"
-                                           "scrambled: %3\n")
-                                .arg(sentText(*device, seconds),
+            Console::result(QStringLiteral("%1 (dry run: no command sent; %2)\nplain:     %3\n"
+                                           "scrambled: %4\n")
+                                .arg(sentText(*device, seconds), dryRunReads(*device),
                                      TextEscape::hex(DeviceProtocol::scrambled(sent)),
                                      TextEscape::hex(sent)));
         return ExitStatus::Success;
@@ -136,6 +136,19 @@ std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device,
             Console::warning(note.text);
     }
     return std::nullopt;
+}
+
+// All a dry run sent, which changes nothing on a device: the scan's probes and, for a new
+// address that the rules let through and the device does not have yet, the in-use probe.
+QString DeviceCommand::dryRunReads(const DeviceEntry &device) const
+{
+    const quint32 address = m_options.newAddress;
+    if (!setsAddress() || address == device.reply.currentAddress
+        || !AddressRules::refusal(address, device.heardOn.subnet()).isEmpty())
+        return QStringLiteral("sent only the scan's probes");
+    return QStringLiteral("sent only the scan's probes and, to ask whether another host holds "
+                          "%1, a datagram to its UDP port 9 and the kernel's ARP requests")
+        .arg(AddressRules::format(address));
 }
 
 // Who else holds the new address, as a reason to refuse it; empty when none does: another

@@ -23,6 +23,7 @@ private:
     Expected<DeviceEntry> findDevice(const QList<DeviceEntry> &heard) const;
     std::optional<Failure> refusal(const DeviceEntry &device,
                                    const QList<DeviceEntry> &heard) const;
+    QString dryRunReads(const DeviceEntry &device) const;
     QString holderOf(const DeviceEntry &device, const QList<DeviceEntry> &heard) const;
     Verification verify(const DeviceEntry &device, const OrderOutcome &outcome,
                         const SendAndVerify::Result &result) const;

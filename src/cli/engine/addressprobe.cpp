@@ -23,7 +23,8 @@ QList<AddressHolder> probeLink(const QList<quint32> &addresses, const LocalAddre
         else
             asked.append(addresses.at(i));
     }
-    const QList<Platform::AddressUse> uses = Platform::probeAddresses(asked, via.ipv4());
+    const QList<Platform::AddressUse> uses
+        = Platform::probeAddresses(asked, via.ipv4(), via.interfaceIndex);
     qsizetype next = 0;
     for (qsizetype i = 0; i < addresses.size(); ++i) {
         if (own.contains(addresses.at(i)))
@@ -48,9 +49,11 @@ QList<AddressHolder> probeLink(const QList<quint32> &addresses, const LocalAddre
 
 QList<AddressHolder> AddressProbe::probe(const QList<Request> &requests)
 {
-    QHash<quint32, QList<qsizetype>> byLink;
+    // A link is an interface with one of our addresses on it: the same address may sit on two
+    // interfaces (two plant networks numbered alike).
+    QHash<std::pair<int, quint32>, QList<qsizetype>> byLink;
     for (qsizetype i = 0; i < requests.size(); ++i)
-        byLink[requests.at(i).via.ipv4()].append(i);
+        byLink[{ requests.at(i).via.interfaceIndex, requests.at(i).via.ipv4() }].append(i);
     QList<AddressHolder> holders(requests.size());
     for (const QList<qsizetype> &indexes : std::as_const(byLink)) {
         QList<quint32> addresses;

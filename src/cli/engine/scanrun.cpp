@@ -69,11 +69,11 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
     ScanReport report;
 
     const int granted = scanner.figures().replyBufferBytes;
-    // Said only where the system granted less than the whole request: Linux caps it at
-    // net.core.rmem_max, Windows grants what is asked.
+    // Said exactly where the system granted less than the whole request, the default or
+    // --reply-buffer: Linux caps it at net.core.rmem_max, Windows grants what is asked.
     const int full = Platform::fullReceiveBuffer(options.replyBufferBytes);
     const Platform::ReceiveBufferCap cap = Platform::receiveBufferCap(options.replyBufferBytes);
-    if (!options.replyBufferGiven && granted < full) {
+    if (granted < full) {
         QString text = QStringLiteral("the kernel granted %1 of receive buffer for replies, not "
                                       "the %2 asked for")
                            .arg(kib(granted), kib(full));
