@@ -14,6 +14,11 @@ namespace Platform {
 // Whether standard error is a terminal, where a progress line may be rewritten in place.
 bool stderrIsTerminal();
 
+// How many more descriptors (sockets) this process may open, as its limit stands now: the
+// soft limit on open files less those open; on Windows, where sockets have no such limit,
+// a figure no single command needs.
+int descriptorsLeft();
+
 // How many datagrams the system dropped on the bound UDP socket `descriptor` because its receive
 // buffer was full; nothing when it cannot be told.
 std::optional<qint64> receiveDrops(qintptr descriptor);
