@@ -439,9 +439,16 @@ void tst_CliCheck::json()
     for (const QJsonObject &event : simulator->events("sntp"))
         QCOMPARE(event["from"].toString(), workstation.toString());
 
-    // The table shows the name escaped, as the scan does.
-    const CliRun table = check({ "--timeout", "300" });
+    // The table shows the name escaped, as the scan does; a device expected but not heard
+    // outweighs the findings' statuses.
+    const CliRun table = check({ "--timeout", "300", "--expect", "A,1,77" });
     QVERIFY2(table.out.contains("=\\x1b[2J|\\x9b"), table.out.constData());
+    QVERIFY2(table.exitCode == 3, table.text().constData());
+    QVERIFY2(
+        table.out.contains("\nexpected, did not answer the scan: 77\nanswered, not expected: 5\n"),
+        table.text().constData());
+    QVERIFY2(table.err.contains("1 expected device did not answer the scan"),
+             table.text().constData());
 }
 
 void tst_CliCheck::lateAnswerRetriedOnce()

@@ -1,4 +1,5 @@
 #include "addressrules.h"
+#include "clocksurvey.h"
 #include "devicepresence.h"
 #include "deviceselector.h"
 #include "inventory.h"
@@ -118,6 +119,8 @@ private slots:
     void pacerAfterStall();
     void pacerOrder_data();
     void pacerOrder();
+    void surveyPool_data();
+    void surveyPool();
 };
 
 void tst_CliUnits::terminalText_data()
@@ -625,6 +628,30 @@ void tst_CliUnits::pacerOrder()
     // each 1/rate s.
     const qint64 earliestNs = (count - TokenBucket::depthFor(rate, 5)) * (1000 * msNs / rate);
     QVERIFY2(lastNs >= earliestNs, qPrintable(QString::number(lastNs / msNs)));
+}
+
+void tst_CliUnits::surveyPool_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<int>("cap");
+    QTest::addColumn<int>("pool"); // queries outstanding at once
+    // Figures a stock limit of 1,024 open files leaves room for.
+    QTest::newRow("rate times both tries") << 50 << 1000 << 1 << 1024 << 100;
+    QTest::newRow("short waits") << 500 << 100 << 1 << 1024 << 100;
+    QTest::newRow("a part rounds up") << 3 << 100 << 0 << 1024 << 1;
+    QTest::newRow("capped") << 1000 << 1000 << 1 << 150 << 150;
+}
+
+void tst_CliUnits::surveyPool()
+{
+    QFETCH(int, rate);
+    QFETCH(int, timeoutMs);
+    QFETCH(int, retries);
+    QFETCH(int, cap);
+    QFETCH(int, pool);
+    QCOMPARE(ClockSurvey::concurrencyFor(rate, timeoutMs, retries, cap), pool);
 }
 
 QTEST_GUILESS_MAIN(tst_CliUnits)

@@ -128,8 +128,9 @@ Expected<int> CheckCommand::check()
     Console::result(m_options.format == Options::Format::Json ? CheckOutput::json(run)
                                                               : CheckOutput::table(run));
     if (const int missing = run.presence.missingCount(); missing > 0) {
-        Console::error(
-            QStringLiteral("%1 expected device(s) did not answer the scan").arg(missing));
+        Console::error(QStringLiteral("%1 expected %2 did not answer the scan")
+                           .arg(missing)
+                           .arg(QLatin1String(missing == 1 ? "device" : "devices")));
         return exitCode(ExitStatus::DeviceNotFound);
     }
     if (report.checked == 0) {
