@@ -44,8 +44,9 @@ namespace {
           "     not be given an address (the plan holds the others)\n"
           "apply: 1 a line failed or was skipped (--skip-bad).\n"
           "check: 0 every device with NTP on answered synchronised, 1 a device\n"
-          "  answered unsynchronised, 3 no device with NTP on, 4 a device did not\n"
-          "  answer. With --warn/--crit: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
+          "  answered unsynchronised, 3 no device with NTP on or an expected one\n"
+          "  missing, 4 a device did not answer. With --warn/--crit: 0 OK,\n"
+          "  1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
 
     const char overview[]
         = "Finds and sets up network time server devices on the local IPv4 segments.\n"
