@@ -66,6 +66,8 @@ private slots:
     void cleanup();
     void plugin_data();
     void plugin();
+    void pluginExpectations_data();
+    void pluginExpectations();
     void pluginUsage_data();
     void pluginUsage();
     void plainStatus_data();
@@ -188,6 +190,78 @@ void tst_CliCheck::plugin()
         QVERIFY2(lines.last().contains("1 device not checkable"), qPrintable(lines.last()));
 }
 
+void tst_CliCheck::pluginExpectations_data()
+{
+    QTest::addColumn<QStringList>("devices"); // none: no simulator
+    QTest::addColumn<QStringList>("arguments"); // FILE: a file that lists A and B by name
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("status"); // how the status line starts
+    QTest::addColumn<QStringList>("longOutput"); // lines the long output holds
+    QTest::addColumn<QString>("missing"); // the performance value; empty: not given
+
+    const QStringList two { device(1, "name=A"), device(2, "name=B") };
+    QTest::newRow("a device gone, named")
+        << two << QStringList { "--expect", "1,2", "--expect", "CLOCK-3" } << 2
+        << "CLOCK CRITICAL - 1 expected device missing (2 devices checked)"
+        << QStringList { "CLOCK-3: expected, did not answer the scan" } << "1";
+    QTest::newRow("one more than expected: a note")
+        << two << QStringList { "--expect", "A" } << 0 << "CLOCK OK - 2 devices checked"
+        << QStringList { "B (serial 2, 10.77.1.2): answered, not expected (not counted as "
+                         "failing)" }
+        << "0";
+    QTest::newRow("nothing heard, some expected")
+        << QStringList {} << QStringList { "--min-devices", "2" } << 2
+        << "CLOCK CRITICAL - 0 devices of at least 2 heard (0 devices checked)" << QStringList {}
+        << "2";
+    QTest::newRow("from a file, short options, ranges")
+        << two << QStringList { "-w", "~:1", "-c2", "--expect-file", "FILE" } << 0
+        << "CLOCK OK - 2 devices checked" << QStringList {} << "0";
+    // Silent devices would hold the check 2 x 5 s; the deadline ends it first.
+    QTest::newRow("deadline")
+        << QStringList { device(1, "name=A"), device(2, "name=B,sntp=0"),
+                         device(3, "name=C,sntp=0") }
+        << QStringList { "--timeout", "5000", "-t", "2" } << 2
+        << "CLOCK CRITICAL - 2 not answering, deadline of 2 s passed (3 devices checked)"
+        << QStringList { "B (serial 2, 10.77.1.2): no answer: not read before the deadline",
+                         "C (serial 3, 10.77.1.3): no answer: not read before the deadline",
+                         "2 devices not read before the deadline of 2 s, counted as not "
+                         "answering" }
+        << "";
+}
+
+void tst_CliCheck::pluginExpectations()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, status);
+    QFETCH(QStringList, longOutput);
+    QFETCH(QString, missing);
+    if (!devices.isEmpty()) {
+        simulator = std::make_unique<SimulatorProcess>();
+        QVERIFY(simulator->start(simulatorArguments(devices)));
+    }
+    QTemporaryFile list;
+    QVERIFY(list.open());
+    list.write("# clocks of hall 1\nA\n\n  B  \n");
+    list.close();
+    arguments.replaceInStrings(QRegularExpression("^FILE$"), list.fileName());
+    if (!arguments.contains("-w"))
+        arguments = QStringList { "--warn", "1", "--crit", "2" } + arguments;
+
+    const CliRun run = check(arguments);
+    QVERIFY2(run.exitCode == exitCode, run.text().constData());
+    const QStringList lines = QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(!lines.isEmpty() && lines.first().startsWith(status), run.text().constData());
+    for (const QString &line : longOutput)
+        QVERIFY2(lines.mid(1).contains(line), run.text().constData());
+    const QMap<QString, Perfdata::Metric> metrics = perfdata(lines.first());
+    QVERIFY2(!metrics.isEmpty(), qPrintable(lines.first()));
+    QCOMPARE(metrics.value("missing").value, missing);
+    if (!missing.isEmpty())
+        QCOMPARE(metrics.value("missing").thresholds, QStringList({ "", "0", "0", "" }));
+}
+
 void tst_CliCheck::pluginUsage_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -202,6 +276,14 @@ void tst_CliCheck::pluginUsage_data()
         << QStringList { "--warn", "1", "--crit", "2", "--bogus" } << "'bogus'";
     QTest::newRow("json") << QStringList { "--warn", "1", "--crit", "2", "--format", "json" }
                           << "--format json";
+    QTest::newRow("not a range") << QStringList { "-w", "1:x", "-c", "2" }
+                                 << "--warn wants a range";
+    QTest::newRow("deadline within the scan")
+        << QStringList { "--warn", "1", "--crit", "2", "--deadline", "1", "--wait", "1000" }
+        << "leaves no time after the scan";
+    QTest::newRow("expect file missing")
+        << QStringList { "--warn", "1", "--crit", "2", "--expect-file", "/nonexistent/list" }
+        << "--expect-file: cannot read /nonexistent/list";
     QTest::newRow("foreign --from")
         << QStringList { "--warn", "1", "--crit", "2", "--from", "10.99.0.1" } << "10.77.0.1";
 }
@@ -347,15 +429,29 @@ void tst_CliCheck::json()
     QCOMPARE(settings["retries"].toInt(), 1);
     QCOMPARE(settings["concurrency"].toInt(), 3);
     QCOMPARE(settings["rate"].toInt(), 50);
+    // What only a monitoring plugin or a list of expected devices sets.
+    QVERIFY(settings["deadline_ms"].isNull());
+    QCOMPARE(settings["min_devices"].toInt(), 0);
+    QCOMPARE(summary["missing"].toInt(), 0);
+    QCOMPARE(summary["not_read_before_deadline"].toInt(), 0);
+    QCOMPARE(document["missing"].toArray(), QJsonArray());
+    QCOMPARE(document["unexpected"].toArray(), QJsonArray());
     QCOMPARE(document["statistics"]["requests"].toInt(), attempts);
     // Every request went to the device's address from the address it was heard on.
     QVERIFY(simulator->waitForCount("sntp", 4));
     for (const QJsonObject &event : simulator->events("sntp"))
         QCOMPARE(event["from"].toString(), workstation.toString());
 
-    // The table shows the name escaped, as the scan does.
-    const CliRun table = check({ "--timeout", "300" });
+    // The table shows the name escaped, as the scan does; a device expected but not heard
+    // outweighs the findings' statuses.
+    const CliRun table = check({ "--timeout", "300", "--expect", "A,1,77" });
     QVERIFY2(table.out.contains("=\\x1b[2J|\\x9b"), table.out.constData());
+    QVERIFY2(table.exitCode == 3, table.text().constData());
+    QVERIFY2(
+        table.out.contains("\nexpected, did not answer the scan: 77\nanswered, not expected: 5\n"),
+        table.text().constData());
+    QVERIFY2(table.err.contains("1 expected device did not answer the scan"),
+             table.text().constData());
 }
 
 void tst_CliCheck::lateAnswerRetriedOnce()

@@ -1,8 +1,11 @@
 #include "addressrules.h"
+#include "clocksurvey.h"
+#include "devicepresence.h"
 #include "deviceselector.h"
 #include "inventory.h"
 #include "pacer.h"
 #include "plan.h"
+#include "pluginrange.h"
 #include "textescape.h"
 #include "tokenbucket.h"
 
@@ -101,6 +104,12 @@ private slots:
     void addressRefusal();
     void deviceSelection_data();
     void deviceSelection();
+    void devicePresence_data();
+    void devicePresence();
+    void pluginRange_data();
+    void pluginRange();
+    void pluginRangeRefused_data();
+    void pluginRangeRefused();
     void healthNotes_data();
     void healthNotes();
     void planReading_data();
@@ -110,6 +119,8 @@ private slots:
     void pacerAfterStall();
     void pacerOrder_data();
     void pacerOrder();
+    void surveyPool_data();
+    void surveyPool();
 };
 
 void tst_CliUnits::terminalText_data()
@@ -289,6 +300,122 @@ void tst_CliUnits::deviceSelection()
     // Whatever is wrong, the message names what the user can pick from.
     for (const DeviceEntry &entry : found.size() > 1 ? found : QList<DeviceEntry>())
         QVERIFY2(problem.contains(entry.describe()), qPrintable(problem));
+}
+
+void tst_CliUnits::devicePresence_data()
+{
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("minDevices");
+    QTest::addColumn<QStringList>("missing");
+    QTest::addColumn<QStringList>("unexpected"); // serials
+    QTest::addColumn<int>("missingCount");
+    const QStringList others { "6", "5", "7", "8", "11", "11", "12", "13", "1234" };
+    QTest::newRow("nothing expected")
+        << QStringList {} << 0 << QStringList {} << QStringList {} << 0;
+    QTest::newRow("serial, leading zeros")
+        << QStringList { "0100" } << 0 << QStringList {} << others << 0;
+    QTest::newRow("name, address, serial@address, escaped name")
+        << QStringList { "TWIN", "10.77.1.4", "11@10.77.1.6", "ESC\\x1b[2J" } << 0 << QStringList {}
+        << QStringList { "100", "11", "13", "1234" } << 0;
+    QTest::newRow("missing ones as typed") << QStringList { "100", "CLOCK-Z", "4242" } << 0
+                                           << QStringList { "CLOCK-Z", "4242" } << others << 2;
+    QTest::newRow("minimum met") << QStringList {} << 10 << QStringList {} << QStringList {} << 0;
+    QTest::newRow("minimum short") << QStringList {} << 13 << QStringList {} << QStringList {} << 3;
+    QTest::newRow("the larger shortfall counts") << QStringList { "X" } << 12 << QStringList { "X" }
+                                                 << (others + QStringList { "100" }) << 2;
+}
+
+void tst_CliUnits::devicePresence()
+{
+    QFETCH(QStringList, expected);
+    QFETCH(int, minDevices);
+    QFETCH(QStringList, missing);
+    QFETCH(QStringList, unexpected);
+    QFETCH(int, missingCount);
+    const QList<DeviceEntry> devices = fleet();
+    const DevicePresence presence = DevicePresence::of(devices, expected, minDevices);
+    QCOMPARE(presence.missing, missing);
+    QStringList serials;
+    for (int index : presence.unexpected)
+        serials.append(QString::number(devices.at(index).reply.serial));
+    serials.sort();
+    unexpected.sort();
+    QCOMPARE(serials, unexpected);
+    QCOMPARE(presence.missingCount(), missingCount);
+    QCOMPARE(presence.expecting, !expected.isEmpty() || minDevices > 0);
+}
+
+void tst_CliUnits::pluginRange_data()
+{
+    QTest::addColumn<QString>("range");
+    QTest::addColumn<QString>("shown"); // in performance data
+    QTest::addColumn<QString>("alertsAt"); // of the values 0 0.5 0.6 1 1.5 2 3: 'x' alerts
+    QTest::newRow("plain: above, the edge fine") << "0.5"
+                                                 << "0.5"
+                                                 << "..xxxxx";
+    QTest::newRow("plain zero") << "0"
+                                << "0"
+                                << ".xxxxxx";
+    QTest::newRow("from, no end") << "1:"
+                                  << "1:"
+                                  << "xxx....";
+    QTest::newRow("minus infinity") << "~:1.5"
+                                    << "~:1.5"
+                                    << ".....xx";
+    QTest::newRow("between") << "0.6:2"
+                             << "0.6:2"
+                             << "xx....x";
+    QTest::newRow("inside, edges alert") << "@0.6:2"
+                                         << "@0.6:2"
+                                         << "..xxxx.";
+    QTest::newRow("zero start dropped") << "0:2"
+                                        << "2"
+                                        << "......x";
+    QTest::newRow("exponent written out") << "1e-5"
+                                          << "0.00001"
+                                          << ".xxxxxx";
+    QTest::newRow("to the microsecond") << "1.2345678"
+                                        << "1.234568"
+                                        << "....xxx";
+}
+
+void tst_CliUnits::pluginRange()
+{
+    QFETCH(QString, range);
+    QFETCH(QString, shown);
+    QFETCH(QString, alertsAt);
+    const Expected<PluginRange> parsed = PluginRange::parse(range, "warn");
+    QVERIFY2(parsed, qPrintable(parsed ? QString() : parsed.failure().message));
+    QCOMPARE(parsed->text(), shown);
+    QString seen;
+    for (double value : { 0.0, 0.5, 0.6, 1.0, 1.5, 2.0, 3.0 })
+        seen += parsed->alerts(value) ? 'x' : '.';
+    QCOMPARE(seen, alertsAt);
+    // What is printed reads back as the same range.
+    QCOMPARE(PluginRange::parse(shown, "warn")->text(), shown);
+}
+
+void tst_CliUnits::pluginRangeRefused_data()
+{
+    QTest::addColumn<QString>("range");
+    QTest::addColumn<QString>("says");
+    for (const char *bad : { "", "abc", "1:2:3", "@", "~", "nan", "inf", " 1", "1s", "2:~" })
+        QTest::newRow(bad) << bad << "a range in seconds";
+    QTest::newRow("start above end") << "3:2"
+                                     << "starts above its end";
+    QTest::newRow("negative plain") << "-1"
+                                    << "starts above its end";
+}
+
+void tst_CliUnits::pluginRangeRefused()
+{
+    QFETCH(QString, range);
+    QFETCH(QString, says);
+    const Expected<PluginRange> parsed = PluginRange::parse(range, "crit");
+    QVERIFY(!parsed);
+    QVERIFY2(parsed.failure().message.contains(says), qPrintable(parsed.failure().message));
+    QVERIFY(parsed.failure().message.startsWith("--crit"));
+    QCOMPARE(parsed.failure().status, ExitStatus::Usage);
 }
 
 void tst_CliUnits::healthNotes_data()
@@ -505,6 +632,30 @@ void tst_CliUnits::pacerOrder()
     // each 1/rate s.
     const qint64 earliestNs = (count - TokenBucket::depthFor(rate, 5)) * (1000 * msNs / rate);
     QVERIFY2(lastNs >= earliestNs, qPrintable(QString::number(lastNs / msNs)));
+}
+
+void tst_CliUnits::surveyPool_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<int>("cap");
+    QTest::addColumn<int>("pool"); // queries outstanding at once
+    // Figures a stock limit of 1,024 open files leaves room for.
+    QTest::newRow("rate times both tries") << 50 << 1000 << 1 << 1024 << 100;
+    QTest::newRow("short waits") << 500 << 100 << 1 << 1024 << 100;
+    QTest::newRow("a part rounds up") << 3 << 100 << 0 << 1024 << 1;
+    QTest::newRow("capped") << 1000 << 1000 << 1 << 150 << 150;
+}
+
+void tst_CliUnits::surveyPool()
+{
+    QFETCH(int, rate);
+    QFETCH(int, timeoutMs);
+    QFETCH(int, retries);
+    QFETCH(int, cap);
+    QFETCH(int, pool);
+    QCOMPARE(ClockSurvey::concurrencyFor(rate, timeoutMs, retries, cap), pool);
 }
 
 QTEST_GUILESS_MAIN(tst_CliUnits)

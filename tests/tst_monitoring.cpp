@@ -34,8 +34,12 @@ QString enginePath()
 // needs no privileges.
 constexpr uid_t engineUid = 65534;
 
-// The engine's timeout for a check, in seconds; the service "stuck" outlasts it.
-constexpr int checkTimeout = 5;
+// The engine's timeout for a check, in seconds; the service "stuck" outlasts it. The others end
+// well within it, by their answers or by their own deadline, also on a busy machine.
+constexpr int checkTimeout = 20;
+
+// The check's own deadline in the service "deadline", whose silent device would hold it 30 s.
+constexpr int checkDeadline = 4;
 
 QString device(int serial, const QString &name, const QString &more = QString())
 {
@@ -76,16 +80,23 @@ QString mainConfig(const QString &folder)
     return text.arg(folder).arg(checkTimeout);
 }
 
-// One host, the workstation, and three services of the clock check: the thresholds a site
-// would use, a broken option, and a scan that outlasts the engine's timeout.
+// One host, the workstation, and four services of the clock check: the thresholds and the
+// devices a site would give, a broken option, a device slower than the check's own deadline,
+// and a scan that outlasts the engine's timeout (as a check given a deadline past it would).
 QString objectConfig(const QString &cli)
 {
-    // As docs/monitoring.md gives them: the thresholds as the service's arguments.
-    const QString command = QStringLiteral("%1 check --warn $ARG1$ --crit $ARG2$ --wait %2");
+    // As docs/monitoring.md gives them: the thresholds and the devices as the service's
+    // arguments.
+    const QString command
+        = QStringLiteral("%1 check --warn $ARG1$ --crit $ARG2$ --expect $ARG3$ --wait %2");
+    const QString devices = QStringLiteral("!A,B,C,QUIET");
     const QList<std::tuple<QString, QString, QString>> services {
-        { "clocks", "0.5!2", command.arg(cli, "300 --timeout 400") },
-        { "broken", "3!2", command.arg(cli, "300") },
-        { "stuck", "0.5!2", command.arg(cli).arg(checkTimeout * 3000) },
+        { "clocks", "0.5!2" + devices, command.arg(cli, "300 --timeout 400 --deadline 10") },
+        { "broken", "3!2" + devices, command.arg(cli, "300") },
+        { "deadline", "0.5!2" + devices,
+          command.arg(cli, "300 --timeout 15000 --deadline %1").arg(checkDeadline) },
+        { "stuck", "0.5!2" + devices,
+          command.arg(cli).arg(checkTimeout * 3000) + QStringLiteral(" --deadline 3600") },
     };
     QString text = QStringLiteral(
         "define timeperiod {\n timeperiod_name always\n alias always\n"
@@ -108,7 +119,7 @@ QString objectConfig(const QString &cli)
                                " check_period always\n contacts nobody\n"
                                " notification_period always\n notification_interval 0\n}\n")
                     .arg(name, commandLine, thresholds)
-                    .arg(name == "clocks" ? 1 : 600);
+                    .arg(name == "clocks" || name == "deadline" ? 1 : 600);
     }
     return text;
 }
@@ -184,6 +195,7 @@ private slots:
     void states_data();
     void states();
     void brokenOption();
+    void ownDeadline();
     void engineTimeout();
 
 private:
@@ -236,7 +248,8 @@ QMap<QString, QString> tst_Monitoring::checkAfter(const QString &service, qint64
             return record.value("has_been_checked") == "1"
                 && record.value("last_check").toLongLong() > sinceSecs;
         },
-        20000);
+        // A check that began before `sinceSecs` ends first: up to the engine's timeout.
+        (checkTimeout * 2 + 10) * 1000);
     if (!checked) {
         qWarning("engine output:\n%s", engine.readAll().constData());
         QFile log(folder.filePath("nagios.log"));
@@ -253,8 +266,9 @@ void tst_Monitoring::states_data()
     QTest::addColumn<int>("state");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QStringList>("longOutput");
-    QTest::addColumn<QString>("counts"); // checked answered unsynchronised unanswered
-    QTest::addColumn<double>("worstOffset");
+    // devices checked answered unsynchronised unanswered not_checkable missing
+    QTest::addColumn<QString>("counts");
+    QTest::addColumn<double>("worstOffset"); // -1: none read
 
     const QString quiet = device(4, "QUIET", "ntp=0");
     const QString offLine
@@ -262,27 +276,43 @@ void tst_Monitoring::states_data()
     QTest::newRow("ok") << QStringList { device(1, "A"), device(2, "B", "offset=0.2"),
                                          device(3, "C"), quiet }
                         << 0 << "CLOCK OK - 3 devices checked, worst offset +0.200 s (B)"
-                        << QStringList { offLine } << "3 3 0 0" << 0.2;
+                        << QStringList { offLine } << "4 3 3 0 0 1 0" << 0.2;
     QTest::newRow("warning: a clock moved past --warn")
         << QStringList { device(1, "A"), device(2, "B", "offset=1.5"), device(3, "C"), quiet } << 1
-        << "CLOCK WARNING - 1 off by 0.5 s or more (3 devices checked), worst offset +1.500 s (B)"
-        << QStringList { "B (serial 2, 10.77.1.2): offset +1.500 s (warning at 0.5 s)", offLine }
-        << "3 3 0 0" << 1.5;
+        << "CLOCK WARNING - 1 off by more than 0.5 s (3 devices checked), worst offset +1.500 s "
+           "(B)"
+        << QStringList { "B (serial 2, 10.77.1.2): offset +1.500 s (warning: more than 0.5 s)",
+                         offLine }
+        << "4 3 3 0 0 1 0" << 1.5;
     QTest::newRow("critical: another past --crit")
         << QStringList { device(1, "A"), device(2, "B", "offset=1.5"), device(3, "C", "offset=-3"),
                          quiet }
         << 2
-        << "CLOCK CRITICAL - 1 off by 2 s or more, 1 off by 0.5 s or more (3 devices checked), "
-           "worst offset -3.000 s (C)"
-        << QStringList { "B (serial 2, 10.77.1.2): offset +1.500 s (warning at 0.5 s)",
-                         "C (serial 3, 10.77.1.3): offset -3.000 s (critical at 2 s)", offLine }
-        << "3 3 0 0" << 3.0;
+        << "CLOCK CRITICAL - 1 off by more than 2 s, 1 off by more than 0.5 s (3 devices "
+           "checked), worst offset -3.000 s (C)"
+        << QStringList { "B (serial 2, 10.77.1.2): offset +1.500 s (warning: more than 0.5 s)",
+                         "C (serial 3, 10.77.1.3): offset -3.000 s (critical: more than 2 s)",
+                         offLine }
+        << "4 3 3 0 0 1 0" << 3.0;
     QTest::newRow("critical: a device fell silent")
         << QStringList { device(1, "A", "sntp=0"), device(2, "B", "offset=0.3"), device(3, "C"),
                          quiet }
         << 2 << "CLOCK CRITICAL - 1 not answering (3 devices checked), worst offset +0.300 s (B)"
         << QStringList { "A (serial 1, 10.77.1.1): no answer: no answer after 2 tries", offLine }
-        << "3 2 0 1" << 0.3;
+        << "4 3 2 0 1 1 0" << 0.3;
+    QTest::newRow("critical: a device gone")
+        << QStringList { device(1, "A"), device(2, "B", "offset=0.3"), quiet } << 2
+        << "CLOCK CRITICAL - 1 expected device missing (2 devices checked), worst offset +0.300 s "
+           "(B)"
+        << QStringList { "C: expected, did not answer the scan", offLine } << "3 2 2 0 0 1 1"
+        << 0.3;
+    QTest::newRow("critical: every device gone")
+        << QStringList {} << 2 << "CLOCK CRITICAL - 4 expected devices missing (0 devices checked)"
+        << QStringList { "A: expected, did not answer the scan",
+                         "B: expected, did not answer the scan",
+                         "C: expected, did not answer the scan",
+                         "QUIET: expected, did not answer the scan" }
+        << "0 0 0 0 0 0 4" << -1.0;
 }
 
 void tst_Monitoring::states()
@@ -293,11 +323,14 @@ void tst_Monitoring::states()
     QFETCH(QStringList, longOutput);
     QFETCH(QString, counts);
     QFETCH(double, worstOffset);
-    QStringList arguments;
-    for (const QString &fields : devices)
-        arguments << "--device" << fields;
-    simulator = std::make_unique<SimulatorProcess>();
-    QVERIFY(simulator->start(arguments));
+    simulator.reset();
+    if (!devices.isEmpty()) {
+        QStringList arguments;
+        for (const QString &fields : devices)
+            arguments << "--device" << fields;
+        simulator = std::make_unique<SimulatorProcess>();
+        QVERIFY(simulator->start(arguments));
+    }
 
     const QMap<QString, QString> record = checkAfter("clocks", QDateTime::currentSecsSinceEpoch());
     QVERIFY(!record.isEmpty());
@@ -309,19 +342,22 @@ void tst_Monitoring::states()
     const QMap<QString, Perfdata::Metric> metrics
         = Perfdata::parse(record.value("performance_data"));
     QCOMPARE(metrics.keys(),
-             QStringList({ "answered", "checked", "devices", "max_delay", "median_delay",
+             QStringList({ "answered", "checked", "devices", "max_delay", "median_delay", "missing",
                            "not_checkable", "unanswered", "unsynchronised", "worst_offset" }));
     QStringList seen;
-    for (const char *label : { "checked", "answered", "unsynchronised", "unanswered" })
+    for (const char *label : { "devices", "checked", "answered", "unsynchronised", "unanswered",
+                               "not_checkable", "missing" })
         seen.append(metrics.value(label).value);
     QCOMPARE(seen.join(' '), counts);
-    QCOMPARE(metrics.value("devices").value, "4");
-    QCOMPARE(metrics.value("not_checkable").value, "1");
     const Perfdata::Metric worst = metrics.value("worst_offset");
-    QCOMPARE(worst.unit, "s");
     QCOMPARE(worst.thresholds, QStringList({ "0.5", "2", "0", "" }));
-    QVERIFY2(std::fabs(worst.value.toDouble() - worstOffset) < 0.05, qPrintable(worst.value));
-    QCOMPARE(metrics.value("max_delay").unit, "s");
+    if (worstOffset < 0) {
+        QCOMPARE(worst.value, "U");
+    } else {
+        QCOMPARE(worst.unit, "s");
+        QVERIFY2(std::fabs(worst.value.toDouble() - worstOffset) < 0.05, qPrintable(worst.value));
+    }
+    QCOMPARE(metrics.value("max_delay").unit, worstOffset < 0 ? "" : "s");
 }
 
 void tst_Monitoring::brokenOption()
@@ -334,6 +370,31 @@ void tst_Monitoring::brokenOption()
              qPrintable(record.value("plugin_output")));
     QCOMPARE(record.value("long_plugin_output"), "");
     QCOMPARE(record.value("performance_data"), "");
+}
+
+// A device slower than the check's deadline: the check reports at its deadline, CRITICAL with
+// the device named, long before the engine would kill it (which would record UNKNOWN).
+void tst_Monitoring::ownDeadline()
+{
+    simulator = std::make_unique<SimulatorProcess>();
+    QVERIFY(
+        simulator->start({ "--device", device(1, "A"), "--device", device(2, "B", "sntp=0"),
+                           "--device", device(3, "C"), "--device", device(4, "QUIET", "ntp=0") }));
+    const QMap<QString, QString> record
+        = checkAfter("deadline", QDateTime::currentSecsSinceEpoch());
+    QVERIFY(!record.isEmpty());
+    QCOMPARE(record.value("current_state"), "2");
+    QVERIFY2(record.value("plugin_output")
+                 .startsWith(QStringLiteral("CLOCK CRITICAL - 1 not answering, deadline of %1 s "
+                                            "passed (3 devices checked), worst offset ")
+                                 .arg(checkDeadline)),
+             qPrintable(record.value("plugin_output")));
+    QCOMPARE(record.value("long_plugin_output"),
+             QStringLiteral("B (serial 2, 10.77.1.2): no answer: not read before the "
+                            "deadline\\n1 device not read before the deadline of %1 s, counted "
+                            "as not answering\\n1 device not checkable (NTP off), not counted "
+                            "as failing")
+                 .arg(checkDeadline));
 }
 
 void tst_Monitoring::engineTimeout()

@@ -45,6 +45,12 @@ bool controlFree(const QByteArray &json)
     return true;
 }
 
+// --warn and --crit as typed.
+PluginStatus::Thresholds thresholds(const QString &warn, const QString &crit)
+{
+    return { *PluginRange::parse(warn, "warn"), *PluginRange::parse(crit, "crit") };
+}
+
 } // namespace
 
 // How results are written: the scan's three formats, the check's two and the monitoring
@@ -60,6 +66,8 @@ private slots:
     void pluginStatus();
     void pluginThresholds_data();
     void pluginThresholds();
+    void pluginExpectations_data();
+    void pluginExpectations();
     void pluginUnknown();
     void checkOutput();
 };
@@ -138,12 +146,17 @@ void tst_OutputUnits::pluginStatus_data()
                            "not_checkable=0 worst_offset=0.499900s;0.5;2;0; "
                            "median_delay=0.001500s;;;0; max_delay=0.002000s;;;0;"
                         << 1;
-    QTest::newRow("warning at warn")
-        << QStringList { "ok 0.5 0.001" } << 1 << "worst_offset=0.500000s;0.5;2;0;" << 2;
+    // On the edge of the range is inside it.
+    QTest::newRow("ok at warn") << QStringList { "ok 0.5 0.001" } << 0
+                                << "worst_offset=0.500000s;0.5;2;0;" << 1;
+    QTest::newRow("warning past warn")
+        << QStringList { "ok 0.500001 0.001" } << 1 << "worst_offset=0.500001s;0.5;2;0;" << 2;
     QTest::newRow("warning, clock behind")
         << QStringList { "ok -0.7 0.001", "ok 0.1 0.001" } << 1 << "worst_offset=0.700000s;" << 2;
-    QTest::newRow("critical at crit")
-        << QStringList { "ok -2 0.001", "ok 0.6 0.001" } << 2 << "worst_offset=2.000000s;" << 3;
+    QTest::newRow("warning at crit")
+        << QStringList { "ok -2 0.001", "ok 0.6 0.001" } << 1 << "worst_offset=2.000000s;" << 3;
+    QTest::newRow("critical past crit")
+        << QStringList { "ok -2.1 0.001", "ok 0.6 0.001" } << 2 << "worst_offset=2.100000s;" << 3;
     QTest::newRow("unsynchronised, small offset")
         << QStringList { "ok 0 0.001", "s16 0.01 0.001" } << 2 << "unsynchronised=1" << 2;
     QTest::newRow("kiss-of-death")
@@ -169,7 +182,7 @@ void tst_OutputUnits::pluginStatus()
     QFETCH(QString, perfdata);
     QFETCH(int, lines);
     const PluginStatus::Verdict verdict
-        = PluginStatus::judge(UnitFixtures::report(devices), { 0.5, 2 });
+        = PluginStatus::judge(UnitFixtures::report(devices), thresholds("0.5", "2"));
     QCOMPARE(int(verdict.status), status);
     QCOMPARE(PluginStatus::exitCode(verdict.status), status);
     static const QStringList words { "OK", "WARNING", "CRITICAL", "UNKNOWN" };
@@ -188,22 +201,102 @@ void tst_OutputUnits::pluginStatus()
 
 void tst_OutputUnits::pluginThresholds_data()
 {
-    QTest::addColumn<double>("warn");
-    QTest::addColumn<double>("crit");
+    QTest::addColumn<QString>("warn");
+    QTest::addColumn<QString>("crit");
     QTest::addColumn<QString>("perfdata");
-    QTest::newRow("whole and half") << 0.5 << 2.0 << ";0.5;2;0;";
-    QTest::newRow("tiny, no exponent") << 0.00001 << 0.5 << ";0.00001;0.5;0;";
-    QTest::newRow("to the microsecond") << 1.2345678 << 3.0 << ";1.234568;3;0;";
+    QTest::addColumn<QString>("status"); // of an offset of 0.1 s
+    QTest::newRow("whole and half") << "0.5"
+                                    << "2"
+                                    << ";0.5;2;0;"
+                                    << "OK";
+    QTest::newRow("tiny, no exponent") << "0.00001"
+                                       << "0.5"
+                                       << ";0.00001;0.5;0;"
+                                       << "WARNING";
+    QTest::newRow("ranges as typed") << "~:1"
+                                     << "@0.05:0.2"
+                                     << ";~:1;@0.05:0.2;0;"
+                                     << "CRITICAL";
+    QTest::newRow("too close") << "0.2:"
+                               << "0.05:"
+                               << ";0.2:;0.05:;0;"
+                               << "WARNING";
 }
 
 void tst_OutputUnits::pluginThresholds()
 {
-    QFETCH(double, warn);
-    QFETCH(double, crit);
+    QFETCH(QString, warn);
+    QFETCH(QString, crit);
     QFETCH(QString, perfdata);
+    QFETCH(QString, status);
     const QString text
-        = PluginStatus::judge(UnitFixtures::report({ "ok 0.1 0.001" }), { warn, crit }).text;
+        = PluginStatus::judge(UnitFixtures::report({ "ok 0.1 0.001" }), thresholds(warn, crit))
+              .text;
     QVERIFY2(text.contains("worst_offset=0.100000s" + perfdata), qPrintable(text));
+    QVERIFY2(text.startsWith("CLOCK " + status + " - "), qPrintable(text));
+}
+
+void tst_OutputUnits::pluginExpectations_data()
+{
+    QTest::addColumn<QStringList>("devices"); // as UnitFixtures::report() takes them
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("minDevices");
+    QTest::addColumn<int>("notRead"); // before a deadline of 8 s; 0: none passed
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("summary"); // a part of the status line
+    QTest::addColumn<QStringList>("longOutput"); // the start of each line
+    QTest::newRow("all there, one more heard")
+        << QStringList { "ok 0.1 0.001", "ok 0 0.001" } << QStringList { "1" } << 0 << 0 << 0
+        << "OK - 2 devices checked"
+        << QStringList { "D\\x7c2 (serial 2, 10.77.1.2): answered, not expected" };
+    QTest::newRow("one missing") << QStringList { "ok 0.1 0.001" } << QStringList { "1", "CLOCK-9" }
+                                 << 0 << 0 << 2
+                                 << "CRITICAL - 1 expected device missing (1 device checked)"
+                                 << QStringList { "CLOCK-9: expected, did not answer the scan" };
+    QTest::newRow("none heard") << QStringList {} << QStringList { "7" } << 0 << 0 << 2
+                                << "CRITICAL - 1 expected device missing (0 devices checked)"
+                                << QStringList { "7: expected" };
+    QTest::newRow("too few, NTP off")
+        << QStringList { "off" } << QStringList {} << 3 << 0 << 2
+        << "CRITICAL - 1 device of at least 3 heard" << QStringList { "1 device not checkable" };
+    QTest::newRow("enough") << QStringList { "ok 0 0.001" } << QStringList {} << 1 << 0 << 0
+                            << "OK - 1 device checked" << QStringList {};
+    QTest::newRow("deadline")
+        << QStringList { "ok 0 0.001", "silent" } << QStringList {} << 0 << 1 << 2
+        << "CRITICAL - 1 not answering, deadline of 8 s passed (2 devices checked)"
+        << QStringList { "D\\x7c2 (serial 2, 10.77.1.2): no answer",
+                         "1 device not read before the deadline of 8 s" };
+}
+
+void tst_OutputUnits::pluginExpectations()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, expected);
+    QFETCH(int, minDevices);
+    QFETCH(int, notRead);
+    QFETCH(int, status);
+    QFETCH(QString, summary);
+    QFETCH(QStringList, longOutput);
+    const ClockReport report = UnitFixtures::report(devices);
+    QList<DeviceEntry> heard;
+    for (const ClockReading &reading : report.readings)
+        heard.append(reading.device);
+    PluginStatus::Circumstances circumstances { DevicePresence::of(heard, expected, minDevices),
+                                                std::nullopt, notRead };
+    if (notRead > 0)
+        circumstances.deadlineMs = 8000;
+    const PluginStatus::Verdict verdict
+        = PluginStatus::judge(report, thresholds("0.5", "2"), circumstances);
+    QCOMPARE(int(verdict.status), status);
+    const QStringList lines = verdict.text.split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.first().startsWith("CLOCK " + summary), qPrintable(verdict.text));
+    const QString missing
+        = QStringLiteral(" missing=%1;;0;0;").arg(circumstances.presence.missingCount());
+    QCOMPARE(lines.first().contains(missing), circumstances.presence.expecting);
+    QCOMPARE(lines.first().contains("missing="), circumstances.presence.expecting);
+    QCOMPARE(lines.size(), longOutput.size() + 1);
+    for (int i = 0; i < longOutput.size(); ++i)
+        QVERIFY2(lines.at(i + 1).startsWith(longOutput.at(i)), qPrintable(verdict.text));
 }
 
 void tst_OutputUnits::pluginUnknown()

@@ -6,12 +6,17 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFile>
 
 #include <algorithm>
 
 namespace CommandLine {
 
 namespace {
+
+    // A monitoring plugin's own deadline unless --deadline is given: below the 60 s after which
+    // Nagios, Icinga 2 and Naemon kill a check, with room for a busy host.
+    constexpr int defaultDeadlineSeconds = 50;
 
     const QString program = QStringLiteral("setuptool-cli");
 
@@ -43,8 +48,9 @@ namespace {
           "     without a message, a reader that closed the pipe)\n"
           "apply: 1 a line failed or was skipped (--skip-bad).\n"
           "check: 0 every device with NTP on answered synchronised, 1 a device\n"
-          "  answered unsynchronised, 3 no device with NTP on, 4 a device did not\n"
-          "  answer. With --warn/--crit: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
+          "  answered unsynchronised, 3 no device with NTP on or an expected one\n"
+          "  missing, 4 a device did not answer. With --warn/--crit: 0 OK,\n"
+          "  1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
 
     const char overview[]
         = "Finds and sets up network time server devices on the local IPv4 segments.\n"
@@ -279,19 +285,37 @@ namespace {
                                  "(default 1000)."),
                   QStringLiteral("MS"), QStringLiteral("1000") },
                 { QStringLiteral("concurrency"),
-                  QStringLiteral("Devices asked at the same time (default 64)."),
-                  QStringLiteral("N"), QStringLiteral("64") },
+                  QStringLiteral("Devices asked at the same time (default: as many as --rate "
+                                 "keeps busy for two --timeouts, within the sockets this "
+                                 "process may open)."),
+                  QStringLiteral("N") },
                 { QStringLiteral("rate"),
                   QStringLiteral("Devices asked per second at most (default 500)."),
                   QStringLiteral("N"), QStringLiteral("500") },
-                { QStringLiteral("warn"),
-                  QStringLiteral("Monitoring: WARNING when a clock is this many seconds or more "
-                                 "off ours. Needs --crit."),
+                { { QStringLiteral("w"), QStringLiteral("warn") },
+                  QStringLiteral("Monitoring: WARNING when a clock's offset from ours, in "
+                                 "seconds, is outside RANGE (0.5: more than 0.5 s; also 1:, "
+                                 "~:1, 1:2, @1:2). Needs --crit."),
+                  QStringLiteral("RANGE") },
+                { { QStringLiteral("c"), QStringLiteral("crit") },
+                  QStringLiteral("Monitoring: CRITICAL when a clock's offset is outside RANGE "
+                                 "(plain numbers: not less than --warn)."),
+                  QStringLiteral("RANGE") },
+                { { QStringLiteral("t"), QStringLiteral("deadline") },
+                  QStringLiteral("End the whole check after this long, scan included, and "
+                                 "report the devices not read yet as not answering (default "
+                                 "50 with --warn/--crit, none otherwise)."),
                   QStringLiteral("SECONDS") },
-                { QStringLiteral("crit"),
-                  QStringLiteral("Monitoring: CRITICAL when a clock is this many seconds or "
-                                 "more off ours (not less than --warn)."),
-                  QStringLiteral("SECONDS") },
+                { QStringLiteral("expect"),
+                  QStringLiteral("Devices that must answer, each as DEVICE is given (serial, "
+                                 "address or name), separated by commas; may be repeated."),
+                  QStringLiteral("LIST") },
+                { QStringLiteral("expect-file"),
+                  QStringLiteral("Devices that must answer, one a line ('#' starts a comment "
+                                 "line)."),
+                  QStringLiteral("FILE") },
+                { QStringLiteral("min-devices"),
+                  QStringLiteral("At least N devices must answer the scan."), QStringLiteral("N") },
             });
     }
 
@@ -442,6 +466,42 @@ namespace {
         return options;
     }
 
+    // --expect, --expect-file and --min-devices.
+    std::optional<Failure> readExpectations(const QCommandLineParser &parser,
+                                            Options::Check *options)
+    {
+        for (const QString &list : parser.values(QStringLiteral("expect")))
+            options->expected += list.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        if (parser.isSet(QStringLiteral("expect-file"))) {
+            const QString path = parser.value(QStringLiteral("expect-file"));
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+                return usage(QStringLiteral("--expect-file: cannot read %1: %2")
+                                 .arg(path, file.errorString()));
+            // One device a line; blank lines and those starting with '#' are skipped.
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                const QString entry = QString::fromUtf8(line).trimmed();
+                if (!entry.isEmpty() && !entry.startsWith(QLatin1Char('#')))
+                    options->expected.append(entry);
+            }
+            if (file.error() != QFileDevice::NoError)
+                return usage(QStringLiteral("--expect-file: cannot read %1: %2")
+                                 .arg(path, file.errorString()));
+        }
+        for (QString &entry : options->expected)
+            entry = entry.trimmed();
+        options->expected.removeAll(QString());
+        options->expected.removeDuplicates();
+        if (parser.isSet(QStringLiteral("min-devices"))) {
+            const auto minimum
+                = OptionValue::integer(parser, QStringLiteral("min-devices"), 1, 100000);
+            if (!minimum)
+                return minimum.failure();
+            options->minDevices = int(*minimum);
+        }
+        return std::nullopt;
+    }
+
     Expected<Options::Check> readCheck(const QCommandLineParser &parser,
                                        const Options::Probing &probing)
     {
@@ -452,37 +512,61 @@ namespace {
         const auto timeout = OptionValue::integer(parser, QStringLiteral("timeout"), 1, 60000);
         if (!timeout)
             return timeout.failure();
-        const auto concurrency
-            = OptionValue::integer(parser, QStringLiteral("concurrency"), 1, 1024);
-        if (!concurrency)
-            return concurrency.failure();
         const auto rate = OptionValue::integer(parser, QStringLiteral("rate"), 1, 100000);
         if (!rate)
             return rate.failure();
         options.timeoutMs = int(*timeout);
-        options.concurrency = int(*concurrency);
         options.ratePerSecond = int(*rate);
+        if (parser.isSet(QStringLiteral("concurrency"))) {
+            const auto concurrency
+                = OptionValue::integer(parser, QStringLiteral("concurrency"), 1, 1024);
+            if (!concurrency)
+                return concurrency.failure();
+            options.concurrency = int(*concurrency);
+        }
+        if (const auto failure = readExpectations(parser, &options))
+            return *failure;
         const bool warn = parser.isSet(QStringLiteral("warn"));
         const bool crit = parser.isSet(QStringLiteral("crit"));
-        if (!warn && !crit)
-            return options;
         if (warn != crit)
             return usage(QStringLiteral("--warn and --crit go together"));
-        const auto warnSeconds = OptionValue::seconds(parser, QStringLiteral("warn"), 0, 86400);
-        if (!warnSeconds)
-            return warnSeconds.failure();
-        const auto critSeconds = OptionValue::seconds(parser, QStringLiteral("crit"), 0, 86400);
-        if (!critSeconds)
-            return critSeconds.failure();
-        if (*warnSeconds > *critSeconds)
-            return usage(QStringLiteral("--warn (%1 s) must not exceed --crit (%2 s)")
-                             .arg(*warnSeconds)
-                             .arg(*critSeconds));
-        if (options.format == Options::Format::Json)
-            return usage(QStringLiteral("--warn and --crit print a monitoring status line, not "
-                                        "--format json"));
-        options.warnSeconds = *warnSeconds;
-        options.critSeconds = *critSeconds;
+        if (warn) {
+            const auto warnRange
+                = PluginRange::parse(parser.value(QStringLiteral("warn")), QStringLiteral("warn"));
+            if (!warnRange)
+                return warnRange.failure();
+            const auto critRange
+                = PluginRange::parse(parser.value(QStringLiteral("crit")), QStringLiteral("crit"));
+            if (!critRange)
+                return critRange.failure();
+            // Plain limits nest; ranges may be anything the administrator means.
+            const auto warnLimit = warnRange->plainLimit();
+            const auto critLimit = critRange->plainLimit();
+            if (warnLimit && critLimit && *warnLimit > *critLimit)
+                return usage(QStringLiteral("--warn (%1 s) must not exceed --crit (%2 s)")
+                                 .arg(*warnLimit)
+                                 .arg(*critLimit));
+            if (options.format == Options::Format::Json)
+                return usage(QStringLiteral("--warn and --crit print a monitoring status line, "
+                                            "not --format json"));
+            options.warn = *warnRange;
+            options.crit = *critRange;
+            options.deadlineMs = defaultDeadlineSeconds * 1000;
+        }
+        if (parser.isSet(QStringLiteral("deadline"))) {
+            const auto deadline = OptionValue::seconds(parser, QStringLiteral("deadline"), 1, 3600);
+            if (!deadline)
+                return deadline.failure();
+            options.deadlineMs = int(*deadline * 1000);
+        }
+        // The scan's length is known before it starts; the clocks are read in what is left.
+        const Options::Probing &scan = options.probing;
+        const qint64 scanMs = qint64(scan.probes - 1) * scan.intervalMs + scan.waitMs;
+        if (options.deadlineMs && *options.deadlineMs <= scanMs)
+            return usage(QStringLiteral("--deadline (%1 s) leaves no time after the scan, which "
+                                        "takes %2 s (--probes, --interval, --wait)")
+                             .arg(*options.deadlineMs / 1000.0)
+                             .arg(scanMs / 1000.0));
         return options;
     }
 

@@ -18,6 +18,11 @@ bool stderrIsTerminal();
 // at once, so that a command already sent is still logged.
 void keepRunningWhenReaderGone();
 
+// How many more descriptors (sockets) this process may open, as its limit stands now: the
+// soft limit on open files less those open; on Windows, where sockets have no such limit,
+// a figure no single command needs.
+int descriptorsLeft();
+
 // How many datagrams the system dropped on the bound UDP socket `descriptor` because its receive
 // buffer was full; nothing when it cannot be told.
 std::optional<qint64> receiveDrops(qintptr descriptor);

@@ -1,12 +1,14 @@
 #include "platform.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QList>
 #include <QThread>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +31,17 @@ bool stderrIsTerminal()
 void keepRunningWhenReaderGone()
 {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+int descriptorsLeft()
+{
+    constexpr qint64 plenty = 1 << 20;
+    struct rlimit limit = {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return int(plenty);
+    const qint64 open
+        = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+    return int(std::clamp<qint64>(qint64(limit.rlim_cur) - open, 0, plenty));
 }
 
 // Linux counts the datagrams it dropped on a socket in /proc/net/udp ("drops", the last column),

@@ -11,6 +11,11 @@
 
 namespace Platform {
 
+int descriptorsLeft()
+{
+    return 1 << 20;
+}
+
 // A console window, not a pipe or a file, and one that takes console modes: MSYS terminals
 // are pipes and do not count.
 bool stderrIsTerminal()

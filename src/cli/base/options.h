@@ -1,7 +1,10 @@
 #ifndef OPTIONS_H
 #define OPTIONS_H
 
+#include "pluginrange.h"
+
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <optional>
@@ -52,13 +55,20 @@ struct Check
 {
     Probing probing;
     Format format = Format::Table;
-    int concurrency = 64;
+    std::optional<int> concurrency; // none: as many as the rate keeps busy (ClockSurvey)
     int ratePerSecond = 500;
     int timeoutMs = 1000;
-    std::optional<double> warnSeconds; // both or neither: a monitoring plugin
-    std::optional<double> critSeconds;
+    std::optional<PluginRange> warn; // both or neither: a monitoring plugin
+    std::optional<PluginRange> crit;
+    // The whole run's, scan included; none: no end but the waits' own. A monitoring plugin
+    // always has one (50 s unless given), below the engines' 60 s.
+    std::optional<int> deadlineMs;
+    // Devices that must answer the scan: serials, names or addresses as DEVICE takes them, and
+    // how many at least (0: any number).
+    QStringList expected;
+    int minDevices = 0;
 
-    bool monitoring() const { return warnSeconds.has_value(); }
+    bool monitoring() const { return warn.has_value(); }
 };
 
 struct Plan

@@ -7,14 +7,23 @@
 #include "pluginstatus.h"
 #include "scanrun.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
 constexpr quint16 sntpPort = 123;
 
-// Reads the clocks of `devices`, those that can be asked, with progress on a terminal.
-CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &settings)
+// Why a device the deadline cut short has no answer.
+const QString deadlineReason = QStringLiteral("not read before the deadline");
+
+// Reads the clocks of `devices`, those that can be asked, with progress on a terminal; stops
+// after `remainingMs` when given (at once when nothing remains).
+CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &settings,
+                std::optional<qint64> remainingMs)
 {
     QList<ClockSurvey::Target> targets;
     for (const DeviceEntry &device : devices) {
@@ -26,6 +35,9 @@ CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &
     QObject::connect(&clocks, &ClockSurvey::progressed, &clocks, [](int done, int total) {
         Console::progress(QStringLiteral("reading clocks: %1/%2").arg(done).arg(total));
     });
+    if (remainingMs)
+        QTimer::singleShot(std::chrono::milliseconds(std::max<qint64>(0, *remainingMs)),
+                           Qt::PreciseTimer, &clocks, [&clocks] { clocks.stop(deadlineReason); });
     clocks.runToEnd(targets);
     Console::progressDone();
 
@@ -34,6 +46,8 @@ CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &
     run.settings = settings;
     run.requests = clocks.requests();
     run.surveyMs = clocks.elapsedMs();
+    run.notRead = clocks.notRead();
+    run.deadlinePassed = clocks.stopped();
     return run;
 }
 
@@ -46,10 +60,12 @@ CheckCommand::CheckCommand(const Options::Check &options)
 bool CheckCommand::asMonitoringPlugin(const QStringList &arguments)
 {
     const QStringList words = arguments.mid(1);
+    // Long or short, the value attached or not: "--warn=1", "-w1".
     const auto named = [](const QString &word) {
         return word == QLatin1String("--warn") || word == QLatin1String("--crit")
             || word.startsWith(QLatin1String("--warn="))
-            || word.startsWith(QLatin1String("--crit="));
+            || word.startsWith(QLatin1String("--crit=")) || word.startsWith(QLatin1String("-w"))
+            || word.startsWith(QLatin1String("-c"));
     };
     const auto command = std::find_if(words.cbegin(), words.cend(), [](const QString &word) {
         return !word.startsWith(QLatin1Char('-'));
@@ -76,30 +92,47 @@ Expected<int> CheckCommand::run()
 
 Expected<int> CheckCommand::check()
 {
+    QElapsedTimer clock;
+    clock.start();
     const Expected<ScanReport> scan = ScanRun::firstScan(m_options.probing);
     if (!scan)
         return scan.failure();
 
     ClockSurvey::Settings settings;
-    settings.concurrency = m_options.concurrency;
     settings.ratePerSecond = m_options.ratePerSecond;
     settings.timeoutMs = m_options.timeoutMs;
     settings.retries = 1;
     settings.port = sntpPort;
-    CheckRun run = survey(scan->devices, settings);
+    settings.concurrency = m_options.concurrency.value_or(
+        ClockSurvey::concurrencyFor(settings.ratePerSecond, settings.timeoutMs, settings.retries));
+    std::optional<qint64> remainingMs;
+    if (m_options.deadlineMs)
+        remainingMs = *m_options.deadlineMs - clock.elapsed();
+    CheckRun run = survey(scan->devices, settings, remainingMs);
     run.scannedFrom = scan->scannedFrom;
     run.notes = scan->notes;
+    run.deadlineMs = m_options.deadlineMs;
+    run.presence = DevicePresence::of(scan->devices, m_options.expected, m_options.minDevices);
     const ClockReport &report = run.report;
 
     if (m_options.monitoring()) {
+        PluginStatus::Circumstances circumstances { run.presence, std::nullopt, run.notRead };
+        if (run.deadlinePassed)
+            circumstances.deadlineMs = m_options.deadlineMs;
         const PluginStatus::Verdict verdict
-            = PluginStatus::judge(report, { *m_options.warnSeconds, *m_options.critSeconds });
+            = PluginStatus::judge(report, { *m_options.warn, *m_options.crit }, circumstances);
         Console::result(verdict.text);
         return PluginStatus::exitCode(verdict.status);
     }
 
     Console::result(m_options.format == Options::Format::Json ? CheckOutput::json(run)
                                                               : CheckOutput::table(run));
+    if (const int missing = run.presence.missingCount(); missing > 0) {
+        Console::error(QStringLiteral("%1 expected %2 did not answer the scan")
+                           .arg(missing)
+                           .arg(QLatin1String(missing == 1 ? "device" : "devices")));
+        return exitCode(ExitStatus::DeviceNotFound);
+    }
     if (report.checked == 0) {
         Console::error(report.found == 0
                            ? QStringLiteral("no device answered")

@@ -13,7 +13,7 @@
 // Reads many devices' clocks over SNTP at once: at most `concurrency` queries outstanding and at
 // most `ratePerSecond` started per second (plus a small burst; Pacer), so that a large
 // segment is neither flooded nor waited on one device at a time. Each query has its own timeout and
-// retries (SntpQuery).
+// retries (SntpQuery). stop() ends it early, as a deadline does.
 class ClockSurvey : public QObject
 {
     Q_OBJECT
@@ -41,6 +41,14 @@ public:
     void start(const QList<Target> &targets);
     // start(), and back once finished() came.
     void runToEnd(const QList<Target> &targets);
+    // Asks no more: every target not read yet gets a result without an answer that says
+    // `reason`, and finished() follows at once. Nothing when finished() came already.
+    void stop(const QString &reason);
+
+    // The queries to keep outstanding so that `ratePerSecond` is never held back by devices
+    // that do not answer (each holds its place for every try's timeout), within the sockets
+    // this process may still open, each query having one, and within `socketCap`.
+    static int concurrencyFor(int ratePerSecond, int timeoutMs, int retries, int socketCap = 1024);
 
     // One result per target, in the targets' order; complete after finished().
     const QList<SntpQuery::Result> &results() const { return m_results; }
@@ -48,6 +56,9 @@ public:
     // Requests sent, retries included.
     int requests() const { return m_requests; }
     qint64 elapsedMs() const { return m_elapsedMs; }
+    // Whether stop() ended it, and how many targets it left unread.
+    bool stopped() const { return m_stopped; }
+    int notRead() const { return m_notRead; }
 
 signals:
     void progressed(int done, int total);
@@ -60,9 +71,12 @@ private:
     Settings m_settings;
     QList<Target> m_targets;
     QList<SntpQuery::Result> m_results;
+    QList<bool> m_read; // by target: its query ended
     QList<SntpQuery *> m_idle; // owned by this object as their parent
     QHash<SntpQuery *, int> m_running; // query -> target index
     Pacer m_pacer;
+    bool m_stopped = false;
+    int m_notRead = 0;
     QElapsedTimer m_clock;
     int m_done = 0;
     int m_requests = 0;

@@ -110,6 +110,20 @@ QByteArray table(const CheckRun &run)
     } else {
         text += QStringLiteral("no clock read\n");
     }
+    const DevicePresence &presence = run.presence;
+    if (!presence.missing.isEmpty())
+        text += QStringLiteral("expected, did not answer the scan: %1\n")
+                    .arg(presence.missing.join(QStringLiteral(", ")));
+    if (presence.heard < presence.minDevices)
+        text += QStringLiteral("%1 devices answered the scan, at least %2 expected\n")
+                    .arg(presence.heard)
+                    .arg(presence.minDevices);
+    if (!presence.unexpected.isEmpty())
+        text += QStringLiteral("answered, not expected: %1\n").arg(presence.unexpected.size());
+    if (run.deadlinePassed)
+        text += QStringLiteral("deadline of %1 s passed: %2 not read, counted as no answer\n")
+                    .arg(*run.deadlineMs / 1000.0)
+                    .arg(run.notRead);
     return text.toUtf8();
 }
 
@@ -137,13 +151,21 @@ QByteArray json(const CheckRun &run)
         { QStringLiteral("worst_offset_device"), worst },
         { QStringLiteral("median_delay_s"), optionalSeconds(report.medianDelaySeconds) },
         { QStringLiteral("max_delay_s"), optionalSeconds(report.maxDelaySeconds) },
+        { QStringLiteral("missing"), run.presence.missingCount() },
+        { QStringLiteral("not_read_before_deadline"), run.notRead },
     };
     const QJsonObject settings {
         { QStringLiteral("timeout_ms"), run.settings.timeoutMs },
         { QStringLiteral("retries"), run.settings.retries },
         { QStringLiteral("concurrency"), run.settings.concurrency },
         { QStringLiteral("rate"), run.settings.ratePerSecond },
+        { QStringLiteral("deadline_ms"),
+          run.deadlineMs ? QJsonValue(*run.deadlineMs) : QJsonValue() },
+        { QStringLiteral("min_devices"), run.presence.minDevices },
     };
+    QJsonArray unexpected;
+    for (int index : run.presence.unexpected)
+        unexpected.append(report.readings.at(index).device.identityJson());
     const QJsonObject statistics {
         { QStringLiteral("requests"), run.requests },
         { QStringLiteral("survey_ms"), run.surveyMs },
@@ -157,6 +179,8 @@ QByteArray json(const CheckRun &run)
         { QStringLiteral("settings"), settings },
         { QStringLiteral("statistics"), statistics },
         { QStringLiteral("notes"), OutputWriter::notesJson(run.notes) },
+        { QStringLiteral("missing"), QJsonArray::fromStringList(run.presence.missing) },
+        { QStringLiteral("unexpected"), unexpected },
     };
     return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson(QJsonDocument::Indented));
 }

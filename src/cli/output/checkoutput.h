@@ -3,6 +3,7 @@
 
 #include "clockreport.h"
 #include "clocksurvey.h"
+#include "devicepresence.h"
 #include "inventory.h"
 #include "localinterfaces.h"
 
@@ -19,6 +20,10 @@ struct CheckRun
     ClockSurvey::Settings settings;
     int requests = 0; // SNTP requests sent, retries included
     qint64 surveyMs = 0; // from the first query to the last answer or timeout
+    DevicePresence presence;
+    std::optional<int> deadlineMs; // the whole run's, when it had one
+    bool deadlinePassed = false;
+    int notRead = 0; // devices not read before the deadline
 };
 
 // The check's result for a person (table) or a program (the versioned JSON document of

@@ -38,19 +38,8 @@ namespace {
         return QString::number(value, 'f', 6);
     }
 
-    // A threshold as typed, to the microsecond: "0.5", "2", "0.00001", never an exponent,
-    // which performance data does not allow.
-    QString threshold(double seconds)
-    {
-        QString text = number(seconds);
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(QLatin1Char('.')))
-            text.chop(1);
-        return text;
-    }
-
-    QString perfdata(const ClockReport &report, const Thresholds &thresholds)
+    QString perfdata(const ClockReport &report, const Thresholds &thresholds,
+                     const DevicePresence &presence)
     {
         const QString worst = report.worstOffset
             ? number(std::fabs(report.readings.at(*report.worstOffset).sntp.offsetSeconds))
@@ -59,22 +48,40 @@ namespace {
         const auto delay = [](const std::optional<double> &value) {
             return value ? number(*value) + QLatin1Char('s') : QStringLiteral("U");
         };
+        const QString missing = presence.expecting
+            ? QStringLiteral(" missing=%1;;0;0;").arg(presence.missingCount())
+            : QString();
         return QStringLiteral("devices=%1 checked=%2 answered=%3 unsynchronised=%4 unanswered=%5 "
                               "not_checkable=%6 worst_offset=%7;%8;%9;0; median_delay=%10;;;0; "
-                              "max_delay=%11;;;0;")
+                              "max_delay=%11;;;0;%12")
             .arg(report.found)
             .arg(report.checked)
             .arg(report.answered)
             .arg(report.unsynchronised)
             .arg(report.unanswered)
             .arg(report.notCheckable)
-            .arg(worst, threshold(thresholds.warnSeconds), threshold(thresholds.critSeconds),
-                 delay(report.medianDelaySeconds), delay(report.maxDelaySeconds));
+            .arg(worst, thresholds.warn.text(), thresholds.crit.text(),
+                 delay(report.medianDelaySeconds), delay(report.maxDelaySeconds), missing);
     }
 
     QString plural(int count, const char *one, const char *many)
     {
         return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+    }
+
+    // At most longOutputDevices of `lines`, then a line that counts the rest.
+    QString capped(const QStringList &lines, const char *rest)
+    {
+        QString text;
+        // A device may put '|' in its kiss code too; in a long-output line it would start
+        // performance data.
+        for (QString line : lines.mid(0, longOutputDevices))
+            text += line.replace(QLatin1Char('|'), QStringLiteral("\\x7c")) + QLatin1Char('\n');
+        if (const qsizetype more = lines.size() - longOutputDevices; more > 0)
+            text += QStringLiteral("and %1 more %2 %3\n")
+                        .arg(more)
+                        .arg(QLatin1String(more == 1 ? "device" : "devices"), QLatin1String(rest));
+        return text;
     }
 
     QString describe(const ClockReading &reading)
@@ -97,17 +104,22 @@ int exitCode(Status status)
     return int(status);
 }
 
-Verdict judge(const ClockReport &report, const Thresholds &thresholds)
+Verdict judge(const ClockReport &report, const Thresholds &thresholds,
+              const Circumstances &circumstances)
 {
-    if (report.checked == 0)
+    const DevicePresence &presence = circumstances.presence;
+    const int missing = presence.missingCount();
+    if (report.checked == 0 && missing == 0)
         return unknown(report.found == 0
                            ? QStringLiteral("no device answered the scan")
                            : QStringLiteral("no device to check: NTP is off on all %1 found")
                                  .arg(report.found));
 
-    QStringList details; // one line per device that is not OK
-    int critical = 0; // offsets at or beyond crit
-    int warning = 0; // offsets at or beyond warn, below crit
+    QStringList details; // one line per device that is not OK, missing ones first
+    for (const QString &entry : presence.missing)
+        details.append(QStringLiteral("%1: expected, did not answer the scan").arg(entry));
+    int critical = 0; // offsets outside crit
+    int warning = 0; // offsets outside warn, inside crit
     for (const ClockReading &reading : report.readings) {
         switch (reading.state) {
         case ClockReading::State::NotCheckable:
@@ -124,32 +136,38 @@ Verdict judge(const ClockReport &report, const Thresholds &thresholds)
             break;
         }
         const double offset = std::fabs(reading.sntp.offsetSeconds);
-        const bool crit = offset >= thresholds.critSeconds;
-        if (!crit && offset < thresholds.warnSeconds)
+        const bool crit = thresholds.crit.alerts(offset);
+        if (!crit && !thresholds.warn.alerts(offset))
             continue;
         ++(crit ? critical : warning);
-        details.append(QStringLiteral("%1: offset %2 (%3 %4 s)")
+        details.append(QStringLiteral("%1: offset %2 (%3: %4)")
                            .arg(describe(reading),
                                 Units::signedSeconds(reading.sntp.offsetSeconds, 3),
-                                crit ? QStringLiteral("critical at") : QStringLiteral("warning at"),
-                                threshold(crit ? thresholds.critSeconds : thresholds.warnSeconds)));
+                                crit ? QStringLiteral("critical") : QStringLiteral("warning"),
+                                (crit ? thresholds.crit : thresholds.warn).breach()));
     }
 
     Verdict verdict;
     QStringList problems;
+    if (!presence.missing.isEmpty())
+        problems.append(plural(int(presence.missing.size()), "expected device missing",
+                               "expected devices missing"));
+    if (presence.heard < presence.minDevices)
+        problems.append(QStringLiteral("%1 of at least %2 heard")
+                            .arg(plural(presence.heard, "device", "devices"))
+                            .arg(presence.minDevices));
     if (report.unanswered > 0)
         problems.append(plural(report.unanswered, "not answering", "not answering"));
+    if (circumstances.deadlineMs)
+        problems.append(
+            QStringLiteral("deadline of %1 s passed").arg(*circumstances.deadlineMs / 1000.0));
     if (report.unsynchronised > 0)
         problems.append(plural(report.unsynchronised, "unsynchronised", "unsynchronised"));
     if (critical > 0)
-        problems.append(QStringLiteral("%1 off by %2 s or more")
-                            .arg(critical)
-                            .arg(threshold(thresholds.critSeconds)));
+        problems.append(QStringLiteral("%1 off by %2").arg(critical).arg(thresholds.crit.breach()));
     if (warning > 0)
-        problems.append(QStringLiteral("%1 off by %2 s or more")
-                            .arg(warning)
-                            .arg(threshold(thresholds.warnSeconds)));
-    if (report.unanswered > 0 || report.unsynchronised > 0 || critical > 0)
+        problems.append(QStringLiteral("%1 off by %2").arg(warning).arg(thresholds.warn.breach()));
+    if (missing > 0 || report.unanswered > 0 || report.unsynchronised > 0 || critical > 0)
         verdict.status = Status::Critical;
     else if (warning > 0)
         verdict.status = Status::Warning;
@@ -167,19 +185,21 @@ Verdict judge(const ClockReport &report, const Thresholds &thresholds)
     }
     verdict.text = QStringLiteral("%1 %2 - %3 | %4\n")
                        .arg(QLatin1String(service), statusWord(verdict.status), summary,
-                            perfdata(report, thresholds));
-    // A device may put '|' in its kiss code too; in a long-output line it would start
-    // performance data.
-    for (QString line : details.mid(0, longOutputDevices))
-        verdict.text += line.replace(QLatin1Char('|'), QStringLiteral("\\x7c")) + QLatin1Char('\n');
-    if (const qsizetype more = details.size() - longOutputDevices; more > 0)
-        verdict.text
-            += QStringLiteral("and %1 more %2 not OK (setuptool-cli check lists every one)\n")
-                   .arg(more)
-                   .arg(QLatin1String(more == 1 ? "device" : "devices"));
+                            perfdata(report, thresholds, presence));
+    verdict.text += capped(details, "not OK (setuptool-cli check lists every one)");
+    if (circumstances.deadlineMs)
+        verdict.text += QStringLiteral("%1 not read before the deadline of %2 s, counted as not "
+                                       "answering\n")
+                            .arg(plural(circumstances.notRead, "device", "devices"))
+                            .arg(*circumstances.deadlineMs / 1000.0);
     if (report.notCheckable > 0)
         verdict.text += QStringLiteral("%1 not checkable (NTP off), not counted as failing\n")
                             .arg(plural(report.notCheckable, "device", "devices"));
+    QStringList unexpected;
+    for (int index : presence.unexpected)
+        unexpected.append(QStringLiteral("%1: answered, not expected (not counted as failing)")
+                              .arg(describe(report.readings.at(index))));
+    verdict.text += capped(unexpected, "not expected");
     return verdict;
 }
 

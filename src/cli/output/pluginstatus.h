@@ -2,6 +2,8 @@
 #define PLUGINSTATUS_H
 
 #include "clockreport.h"
+#include "devicepresence.h"
+#include "pluginrange.h"
 
 #include <QString>
 
@@ -13,10 +15,19 @@ namespace PluginStatus {
 
 enum class Status { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
 
+// Ranges of the offset's size, in seconds.
 struct Thresholds
 {
-    double warnSeconds = 0;
-    double critSeconds = 0;
+    PluginRange warn;
+    PluginRange crit;
+};
+
+// What else the check knows besides the clocks.
+struct Circumstances
+{
+    DevicePresence presence;
+    std::optional<int> deadlineMs; // set when the deadline passed
+    int notRead = 0; // devices not read before it
 };
 
 struct Verdict
@@ -25,9 +36,12 @@ struct Verdict
     QString text; // the whole output, status line first, each line ending in '\n'
 };
 
-// OK, WARNING (some |offset| >= warn), CRITICAL (some |offset| >= crit, a device unsynchronised,
-// a checkable device not answering) or UNKNOWN (no checkable device).
-Verdict judge(const ClockReport &report, const Thresholds &thresholds);
+// OK, WARNING (some |offset| outside warn), CRITICAL (some |offset| outside crit, a device
+// unsynchronised, a checkable device not answering, an expected device missing) or UNKNOWN (no
+// checkable device, and none missing). Devices heard but not expected are named, not counted
+// against the state.
+Verdict judge(const ClockReport &report, const Thresholds &thresholds,
+              const Circumstances &circumstances = {});
 
 // The check could not run: bad options, network unusable.
 Verdict unknown(const QString &why);
