@@ -12,6 +12,7 @@
 // was (the reason is printed), 2 bad usage.
 
 #include <cstdio>
+#include <cwctype>
 #include <string>
 #include <vector>
 #include <windows.h>
