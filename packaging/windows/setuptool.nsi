@@ -145,7 +145,7 @@ FunctionEnd
       !define PATH_HINT "Remove $INSTDIR from the machine's PATH by hand (System, Advanced system settings, Environment Variables)."
     !endif
     !insertmacro LOG "The machine's PATH was left as it was. ${PATH_HINT}"
-    MessageBox MB_OK|MB_ICONEXCLAMATION "The machine's PATH was left as it was:$\r$\n$1$\r$\n${PATH_HINT}" /SD IDOK
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$1$\r$\n${PATH_HINT}" /SD IDOK
     !undef PATH_HINT
   ${Else}
     DetailPrint "$1"
