@@ -7,10 +7,13 @@
 ;   PUBLISHER  who makes it, as "Apps & features" shows it
 ;   STAGING    the folder `cmake --install` filled
 ;   OUTFILE    the installer to write
+;   PATH_ENTRY path-entry.exe, which changes the machine's PATH (path-entry.cpp)
+; and, when the build is given a code-signing certificate,
+;   SIGN       the command that signs a Windows program in place (windows/sign)
 
-!ifdef VERSION & FILE_VERSION & PUBLISHER & STAGING & OUTFILE
+!ifdef VERSION & FILE_VERSION & PUBLISHER & STAGING & OUTFILE & PATH_ENTRY
 !else
-  !error "made by the build's windows-installer target, which defines VERSION, FILE_VERSION, PUBLISHER, STAGING and OUTFILE"
+  !error "made by the build's windows-installer target, which defines VERSION, FILE_VERSION, PUBLISHER, STAGING, OUTFILE and PATH_ENTRY"
 !endif
 
 ; A 32-bit installer would see the 32-bit registry and Program Files folder, and under a 64-bit
@@ -25,7 +28,7 @@ ManifestDPIAware true
 
 !include LogicLib.nsh
 !include FileFunc.nsh
-!include WinMessages.nsh
+!include TextFunc.nsh
 
 !define NAME "setuptool"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${NAME}"
@@ -33,9 +36,18 @@ ManifestDPIAware true
 ; What the devices answer to: the programs receive their replies on this local UDP port.
 !define REPLY_PORT 7800
 
+!ifdef SIGN
+  ; The uninstaller is written into the installer, and the installer last: each is signed once
+  ; it is complete.
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
+
 Name "${NAME} ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\${NAME}"
+; Over an earlier installation, into its folder (unless /D says otherwise).
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" InstallLocation
 ShowInstDetails show
 ShowUninstDetails show
 
@@ -52,95 +64,107 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-; The uninstaller removes what was installed file by file and no more, since the folder may have
-; been chosen by hand and hold other things: the list comes from the staging folder.
-!tempfile UNINSTALL_LIST
+; What was installed is listed in the folder (${NAME}.files: the files, then the subfolders
+; deepest first, each ending in a backslash), so that the uninstaller removes exactly that and
+; no more, since the folder may have been chosen by hand and hold other things, and so that an
+; installation over an earlier build first removes the files that build shipped.
+!tempfile FILE_LIST
 ; makensis turns every backslash of a !system command into a slash, so awk makes them (92), and
-; the quotes (34).
-!system `cd "${STAGING}" && { find . -type f | LC_ALL=C sort | awk 'BEGIN { b = sprintf("%c", 92); q = sprintf("%c", 34) } { p = substr($0, 3); gsub("/", b, p); print "Delete " q "$INSTDIR" b p q }'; find . -mindepth 1 -type d | LC_ALL=C sort -r | awk 'BEGIN { b = sprintf("%c", 92); q = sprintf("%c", 34) } { p = substr($0, 3); gsub("/", b, p); print "RMDir " q "$INSTDIR" b p q }'; } > "${UNINSTALL_LIST}"` = 0
+; the line ends (13, 10).
+!system `cd "${STAGING}" && { find . -type f | LC_ALL=C sort; find . -mindepth 1 -type d | LC_ALL=C sort -r | sed 's|$|/|'; } | awk 'BEGIN { b = sprintf("%c", 92); crlf = sprintf("%c%c", 13, 10) } { p = substr($0, 3); gsub("/", b, p); printf "%s%s", p, crlf }' > "${FILE_LIST}"` = 0
 
-; ---- PATH ------------------------------------------------------------------------------------
-; The machine's PATH is read and written as it is stored (REG_EXPAND_SZ, unexpanded). NSIS
-; strings hold ${NSIS_MAX_STRLEN} characters: a longer PATH would come back cut off, so it is then
-; left alone rather than written back shortened.
+; ---- the log ---------------------------------------------------------------------------------
+; What the installer did, in $TEMP\${NAME}-install.log (the uninstaller's in
+; ${NAME}-uninstall.log): a silent installation has no window to show it in.
+Var log
 
-!define /math PATH_MAX_LEN ${NSIS_MAX_STRLEN} - 2
+!macro LOG_OPEN name
+  FileOpen $log "$TEMP\${name}" w
+!macroend
 
-; Takes an entry (top of the stack) and a PATH list (below it), and leaves the list without that
-; entry. Entries are compared as Windows compares file names, without regard to case; empty ones
-; go too.
-!macro PATH_FUNCTIONS prefix
-Function ${prefix}PathWithout
-  Exch $1 ; the entry
-  Exch
-  Exch $0 ; the list
-  Push $2
-  Push $3
-  Push $4
-  Push $5
-  StrCpy $2 "" ; the list without the entry
-  ${DoWhile} $0 != ""
-    StrCpy $3 0
-    ${Do}
-      StrCpy $4 $0 1 $3
-      ${IfThen} $4 == ";" ${|} ${ExitDo} ${|}
-      ${IfThen} $4 == "" ${|} ${ExitDo} ${|}
-      IntOp $3 $3 + 1
-    ${Loop}
-    StrCpy $5 $0 $3
-    IntOp $3 $3 + 1
-    StrCpy $0 $0 "" $3
-    ${If} $5 != $1
-    ${AndIf} $5 != ""
-      ${If} $2 == ""
-        StrCpy $2 $5
-      ${Else}
-        StrCpy $2 "$2;$5"
-      ${EndIf}
-    ${EndIf}
-  ${Loop}
-  Pop $5
-  Pop $4
-  Pop $3
-  StrCpy $1 $2
-  Pop $2
+!macro LOG text
+  DetailPrint "${text}"
+  FileWrite $log "${text}$\r$\n"
+!macroend
+
+; Runs a command line hidden, and logs it, its exit status and what it printed. Leaves the exit
+; status in $0 and the output in $1.
+!macro RUN commandline
+  FileWrite $log `> ${commandline}$\r$\n`
+  nsExec::ExecToStack '${commandline}'
   Pop $0
-  Exch $1
+  Pop $1
+  FileWrite $log "$1"
+  FileWrite $log "exit status $0$\r$\n"
+!macroend
+
+; Removes what the list in the folder names (see FILE_LIST), and the list.
+!macro FILE_FUNCTIONS prefix
+Function ${prefix}RemoveListedFiles
+  ClearErrors
+  FileOpen $2 "$INSTDIR\${NAME}.files" r
+  ${IfNot} ${Errors}
+    ${Do}
+      ClearErrors
+      FileRead $2 $3
+      ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
+      ${TrimNewLines} $3 $3
+      ${IfThen} $3 == "" ${|} ${Continue} ${|}
+      ; The list is the build's own; a line that would leave the folder is not obeyed.
+      GetFullPathName $4 "$INSTDIR\$3"
+      StrLen $5 "$INSTDIR\"
+      StrCpy $5 $4 $5
+      ${IfThen} $5 != "$INSTDIR\" ${|} ${Continue} ${|}
+      StrCpy $4 $3 1 -1
+      ${If} $4 == "\"
+        RMDir "$INSTDIR\$3"
+      ${Else}
+        Delete "$INSTDIR\$3"
+      ${EndIf}
+    ${Loop}
+    FileClose $2
+  ${EndIf}
+  Delete "$INSTDIR\${NAME}.files"
 FunctionEnd
 !macroend
-!insertmacro PATH_FUNCTIONS ""
-!insertmacro PATH_FUNCTIONS "un."
+!insertmacro FILE_FUNCTIONS ""
+!insertmacro FILE_FUNCTIONS "un."
 
-; Reads the machine's PATH into $0; $1 is 0 if it is too long to be handled whole.
-!macro READ_PATH
-  ReadRegStr $0 HKLM "${ENVIRONMENT_KEY}" Path
-  StrLen $1 $0
-  ${If} $1 >= ${PATH_MAX_LEN}
-    StrCpy $1 0
+; ---- PATH ------------------------------------------------------------------------------------
+; path-entry.exe (path-entry.cpp) changes the machine's PATH: an NSIS string holds
+; ${NSIS_MAX_STRLEN} characters, and a longer PATH read into one comes back empty. It is
+; unpacked into the installer's temporary folder and not installed.
+!macro CHANGE_PATH action
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\path-entry.exe" "${PATH_ENTRY}"
+  !insertmacro RUN '"$PLUGINSDIR\path-entry.exe" ${action} "$INSTDIR"'
+  ${If} $0 != 0
+    !if "${action}" == "add"
+      !define PATH_HINT "setuptool-cli runs by name only after $INSTDIR is added to the machine's PATH by hand (System, Advanced system settings, Environment Variables)."
+    !else
+      !define PATH_HINT "Remove $INSTDIR from the machine's PATH by hand (System, Advanced system settings, Environment Variables)."
+    !endif
+    !insertmacro LOG "The machine's PATH was left as it was. ${PATH_HINT}"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$1$\r$\n${PATH_HINT}" /SD IDOK
+    !undef PATH_HINT
   ${Else}
-    StrCpy $1 1
+    DetailPrint "$1"
   ${EndIf}
-!macroend
-
-!macro WRITE_PATH value
-  WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" Path "${value}"
-  ; Explorer and what it starts next see the new PATH without a new logon.
-  SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=2000
 !macroend
 
 ; ---- firewall --------------------------------------------------------------------------------
 ; The devices answer the discovery broadcast to the port it came from: without an allow rule the
-; Windows Defender Firewall drops those replies and the list stays empty. Only on private and
-; domain networks, where devices are set up; not on public ones. A firewall that netsh cannot
-; reach (or a netsh without advfirewall) does not stop the installation: it is reported.
+; Windows Defender Firewall drops those replies and the list stays empty. On every profile: a
+; laptop plugged into a switch of new devices, with no gateway, is on an "Unidentified network",
+; which Windows puts in the Public profile. From the local subnet only, where the devices being
+; set up are. An earlier rule of the same name goes first, so that there is one per program. A
+; firewall that netsh cannot reach does not stop the installation: it is logged.
 !macro FIREWALL_RULE action program
-  nsExec::ExecToLog '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${NAME}: ${program} (UDP ${REPLY_PORT})"'
-  Pop $0
+  !insertmacro RUN '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${NAME}: ${program} (UDP ${REPLY_PORT})"'
   !if "${action}" == "add"
-    nsExec::ExecToLog '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${NAME}: ${program} (UDP ${REPLY_PORT})" dir=in action=allow protocol=UDP localport=${REPLY_PORT} program="$INSTDIR\${program}" profile=private,domain'
-    Pop $0
+    !insertmacro RUN '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${NAME}: ${program} (UDP ${REPLY_PORT})" dir=in action=allow protocol=UDP localport=${REPLY_PORT} program="$INSTDIR\${program}" profile=any remoteip=localsubnet'
     ${If} $0 != 0
-      DetailPrint "Could not add the firewall rule for ${program} (netsh: $0); allow UDP port ${REPLY_PORT} in by hand."
+      !insertmacro LOG "Could not add the firewall rule for ${program} (netsh: $0); allow UDP port ${REPLY_PORT} in for it by hand."
     ${EndIf}
   !endif
 !macroend
@@ -152,8 +176,14 @@ Function .onInit
 FunctionEnd
 
 Section "${NAME}"
+  !insertmacro LOG_OPEN "${NAME}-install.log"
+  !insertmacro LOG "Installing ${NAME} ${VERSION} into $INSTDIR."
   SetOutPath "$INSTDIR"
+  ; Over an earlier installation: what that build shipped goes first, so that nothing the new
+  ; one no longer ships stays behind.
+  Call RemoveListedFiles
   File /r "${STAGING}/*"
+  File "/oname=${NAME}.files" "${FILE_LIST}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${NAME}"
@@ -173,27 +203,12 @@ Section "${NAME}"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" EstimatedSize $0
 
   ; setuptool-cli is run from a command prompt, by name.
-  !insertmacro READ_PATH
-  ${If} $1 == 0
-    DetailPrint "The machine's PATH is too long to change here; add $INSTDIR to it by hand."
-  ${Else}
-    Push $0
-    Push $INSTDIR
-    Call PathWithout
-    Pop $1
-    ${If} $1 == $0 ; not there yet (an installation over an earlier one leaves it as it is)
-      ${If} $0 == ""
-        StrCpy $0 "$INSTDIR"
-      ${Else}
-        StrCpy $0 "$0;$INSTDIR"
-      ${EndIf}
-      !insertmacro WRITE_PATH $0
-      DetailPrint "Added $INSTDIR to the machine's PATH."
-    ${EndIf}
-  ${EndIf}
+  !insertmacro CHANGE_PATH add
 
   !insertmacro FIREWALL_RULE add setuptool.exe
   !insertmacro FIREWALL_RULE add setuptool-cli.exe
+  !insertmacro LOG "Installed."
+  FileClose $log
 SectionEnd
 
 ; ---- uninstall -------------------------------------------------------------------------------
@@ -203,29 +218,20 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  !insertmacro LOG_OPEN "${NAME}-uninstall.log"
+  !insertmacro LOG "Removing ${NAME} from $INSTDIR."
   !insertmacro FIREWALL_RULE delete setuptool.exe
   !insertmacro FIREWALL_RULE delete setuptool-cli.exe
-
-  !insertmacro READ_PATH
-  ${If} $1 == 1
-    Push $0
-    Push $INSTDIR
-    Call un.PathWithout
-    Pop $1
-    ${If} $1 != $0
-      !insertmacro WRITE_PATH $1
-      DetailPrint "Removed $INSTDIR from the machine's PATH."
-    ${EndIf}
-  ${Else}
-    DetailPrint "The machine's PATH is too long to change here; remove $INSTDIR from it by hand."
-  ${EndIf}
+  !insertmacro CHANGE_PATH remove
 
   Delete "$SMPROGRAMS\${NAME}\${NAME}.lnk"
   RMDir "$SMPROGRAMS\${NAME}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 
-  !include "${UNINSTALL_LIST}"
+  Call un.RemoveListedFiles
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
+  !insertmacro LOG "Removed."
+  FileClose $log
 SectionEnd
-!delfile "${UNINSTALL_LIST}"
+!delfile "${FILE_LIST}"

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <io.h>
+#include <system_error>
 #include <thread>
 #include <vector>
 #include <winsock2.h>
@@ -79,39 +80,71 @@ void keepReadingAfterIcmpErrors(qintptr descriptor)
              nullptr, nullptr);
 }
 
+// Windows' own words for a system error code, as the control panel would show them.
+static QString systemMessage(DWORD code)
+{
+    wchar_t *text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    const QString message = QString::fromWCharArray(text, int(length)).trimmed();
+    LocalFree(text);
+    return message.isEmpty() ? QStringLiteral("error %1").arg(code)
+                             : QStringLiteral("%1 (error %2)").arg(message).arg(code);
+}
+
+// Only ERROR_BAD_NET_NAME means that the request went out and nobody answered. Windows gives
+// ERROR_GEN_FAILURE as well for a target on another subnet and for a source address that is no
+// longer this machine's (after a DHCP change): taken for "free", a held address would be handed
+// out, so that and every other error cannot tell.
+static AddressUse askArp(quint32 address, quint32 local)
+{
+    ULONG hardware[2] = {};
+    ULONG length = sizeof hardware;
+    const DWORD status = SendARP(htonl(address), htonl(local), hardware, &length);
+    if (status == NO_ERROR && length > 0) {
+        const QByteArray bytes(reinterpret_cast<const char *>(hardware), int(length));
+        return { AddressUse::State::InUse, QString::fromLatin1(bytes.toHex(':')), QString() };
+    }
+    if (status == ERROR_BAD_NET_NAME)
+        return { AddressUse::State::Free, QString(), QString() };
+    if (status == ERROR_NOT_SUPPORTED)
+        return { AddressUse::State::CannotTell, QString(),
+                 QStringLiteral("this system does not resolve addresses for programs (SendARP is "
+                                "not supported)") };
+    return { AddressUse::State::CannotTell, QString(),
+             QStringLiteral("SendARP: %1").arg(systemMessage(status)) };
+}
+
 // SendARP asks once and waits for the answer (about three seconds for an address nobody holds),
-// so many addresses are asked at once, each from a thread of its own.
+// so many addresses are asked at once, each from a thread of its own. A machine short of threads
+// gets fewer at a time: what could not be started is asked in the next round, and when not even
+// one thread starts, this thread asks the next address itself.
 QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local, int)
 {
     std::vector<AddressUse> uses(size_t(addresses.size()));
     constexpr qsizetype parallel = 64;
-    for (qsizetype first = 0; first < addresses.size(); first += parallel) {
+    qsizetype next = 0;
+    while (next < addresses.size()) {
         std::vector<std::thread> askers;
-        for (qsizetype i = first; i < qMin(addresses.size(), first + parallel); ++i) {
-            askers.emplace_back([&uses, &addresses, local, i] {
-                ULONG hardware[2] = {};
-                ULONG length = sizeof hardware;
-                const DWORD status
-                    = SendARP(htonl(addresses.at(i)), htonl(local), hardware, &length);
-                AddressUse &use = uses[size_t(i)];
-                if (status == NO_ERROR && length > 0) {
-                    const QByteArray bytes(reinterpret_cast<const char *>(hardware), int(length));
-                    use = { AddressUse::State::InUse, QString::fromLatin1(bytes.toHex(':')),
-                            QString() };
-                } else if (status == ERROR_BAD_NET_NAME || status == ERROR_GEN_FAILURE) {
-                    use = { AddressUse::State::Free, QString(), QString() };
-                } else if (status == ERROR_NOT_SUPPORTED) {
-                    use = { AddressUse::State::CannotTell, QString(),
-                            QStringLiteral("this system does not resolve addresses for "
-                                           "programs (SendARP is not supported)") };
-                } else {
-                    use = { AddressUse::State::CannotTell, QString(),
-                            QStringLiteral("SendARP failed (error %1)").arg(status) };
-                }
-            });
+        askers.reserve(size_t(parallel));
+        const qsizetype end = qMin(addresses.size(), next + parallel);
+        for (qsizetype i = next; i < end; ++i) {
+            try {
+                askers.emplace_back([&uses, &addresses, local, i] {
+                    uses[size_t(i)] = askArp(addresses.at(i), local);
+                });
+            } catch (const std::system_error &) {
+                break;
+            }
+        }
+        if (askers.empty()) {
+            uses[size_t(next)] = askArp(addresses.at(next), local);
+            ++next;
         }
         for (std::thread &asker : askers)
             asker.join();
+        next += qsizetype(askers.size());
     }
     return QList<AddressUse>(uses.begin(), uses.end());
 }
