@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QThread>
 
 #include <algorithm>
@@ -14,6 +15,9 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <linux/neighbour.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -105,6 +109,9 @@ namespace {
     // within milliseconds, and two seconds leave room for the second if the first was lost.
     constexpr int answerWaitMs = 2000;
     constexpr int pollMs = 50;
+    // How long an earlier resolution of the kernel's may still run: three requests a second
+    // apart, then it gives up.
+    constexpr int resolutionMs = 3500;
 
     // Each probe takes a neighbour entry until it is garbage-collected; a quarter of the
     // table's hard limit (gc_thresh3) at a time leaves room for the workstation's own traffic.
@@ -140,27 +147,75 @@ namespace {
         return entries;
     }
 
+    // The addresses on interface `index` that the kernel is still resolving (an ARP request of
+    // an earlier datagram unanswered so far), from an rtnetlink dump, which needs no privilege.
+    // A datagram to such an address starts no request of its own: it waits for the earlier
+    // resolution, whose last request may have gone out before a host took the address.
+    QSet<quint32> stillResolving(int index)
+    {
+        QSet<quint32> addresses;
+        const int link = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+        if (link < 0)
+            return addresses;
+        struct
+        {
+            nlmsghdr header;
+            ndmsg neighbour;
+        } request {};
+        request.header.nlmsg_len = sizeof request;
+        request.header.nlmsg_type = RTM_GETNEIGH;
+        request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+        request.neighbour.ndm_family = AF_INET;
+        if (send(link, &request, sizeof request, 0) < 0) {
+            close(link);
+            return addresses;
+        }
+        alignas(nlmsghdr) char buffer[16384];
+        for (bool done = false; !done;) {
+            const ssize_t size = recv(link, buffer, sizeof buffer, 0);
+            if (size <= 0)
+                break;
+            int left = int(size);
+            for (auto *header = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(header, left);
+                 header = NLMSG_NEXT(header, left)) {
+                if (header->nlmsg_type == NLMSG_DONE || header->nlmsg_type == NLMSG_ERROR) {
+                    done = true;
+                    break;
+                }
+                const auto *neighbour = static_cast<const ndmsg *>(NLMSG_DATA(header));
+                if (header->nlmsg_type != RTM_NEWNEIGH || neighbour->ndm_ifindex != index
+                    || !(neighbour->ndm_state & NUD_INCOMPLETE))
+                    continue;
+                int attributesLeft = int(NLMSG_PAYLOAD(header, sizeof(ndmsg)));
+                for (auto *attribute = reinterpret_cast<const rtattr *>(
+                         reinterpret_cast<const char *>(neighbour) + NLMSG_ALIGN(sizeof(ndmsg)));
+                     RTA_OK(attribute, attributesLeft);
+                     attribute = RTA_NEXT(attribute, attributesLeft)) {
+                    if (attribute->rta_type == NDA_DST && RTA_PAYLOAD(attribute) == 4) {
+                        quint32 address = 0;
+                        std::memcpy(&address, RTA_DATA(attribute), 4);
+                        addresses.insert(ntohl(address));
+                    }
+                }
+            }
+        }
+        close(link);
+        return addresses;
+    }
+
     void cannotTell(QList<AddressUse> &uses, qsizetype from, qsizetype to, const QString &why)
     {
         for (qsizetype i = from; i < to; ++i)
             uses[i] = { AddressUse::State::CannotTell, QString(), why };
     }
 
-} // namespace
-
-QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local, int interfaceIndex)
-{
-    QList<AddressUse> uses(addresses.size());
-    char name[IF_NAMESIZE] = {};
-    if (interfaceIndex <= 0 || !if_indextoname(unsigned(interfaceIndex), name)) {
-        cannotTell(uses, 0, uses.size(),
-                   QStringLiteral("the interface of this workstation's address is gone"));
-        return uses;
-    }
-    const QByteArray device(name);
-    const int batch = batchSize();
-    for (qsizetype first = 0; first < addresses.size(); first += batch) {
-        const qsizetype end = qMin(addresses.size(), first + batch);
+    // Sends a datagram to each address of `asked` from `local`, pinned to the interface, and
+    // waits for the kernel's ARP table to resolve them. False when no socket could be made; every
+    // address from the first asked on then cannot be told.
+    bool askAndWait(QList<AddressUse> &uses, const QList<quint32> &addresses,
+                    const QList<qsizetype> &asked, quint32 local, int interfaceIndex,
+                    const QByteArray &device)
+    {
         // A socket per batch: each datagram waiting for an address that nobody answers for
         // stays charged to its socket's send buffer until the kernel gives the address up, a
         // few seconds later, and would hold the next batch back.
@@ -174,15 +229,15 @@ QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local,
         if (descriptor < 0
             || bind(descriptor, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0
             || setsockopt(descriptor, IPPROTO_IP, IP_UNICAST_IF, &pinned, sizeof pinned) != 0) {
-            cannotTell(uses, first, uses.size(),
+            cannotTell(uses, asked.constFirst(), uses.size(),
                        QStringLiteral("cannot send from %1: %2")
                            .arg(QString::fromLocal8Bit(device),
                                 QString::fromLocal8Bit(std::strerror(errno))));
             if (descriptor >= 0)
                 close(descriptor);
-            return uses;
+            return false;
         }
-        for (qsizetype i = first; i < end; ++i) {
+        for (const qsizetype i : asked) {
             sockaddr_in to {};
             to.sin_family = AF_INET;
             to.sin_port = htons(9);
@@ -200,11 +255,13 @@ QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local,
         for (;;) {
             const auto table = resolved(device);
             if (!table) {
-                cannotTell(uses, first, end, QStringLiteral("/proc/net/arp cannot be read"));
+                for (const qsizetype i : asked)
+                    uses[i] = { AddressUse::State::CannotTell, QString(),
+                                QStringLiteral("/proc/net/arp cannot be read") };
                 break;
             }
             bool open = false;
-            for (qsizetype i = first; i < end; ++i) {
+            for (const qsizetype i : asked) {
                 if (uses.at(i).state != AddressUse::State::Free)
                     continue;
                 const auto entry = table->constFind(addresses.at(i));
@@ -218,6 +275,50 @@ QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local,
                 break;
             QThread::msleep(pollMs);
         }
+        return true;
+    }
+
+} // namespace
+
+QList<AddressUse> probeAddresses(const QList<quint32> &addresses, quint32 local, int interfaceIndex)
+{
+    QList<AddressUse> uses(addresses.size());
+    char name[IF_NAMESIZE] = {};
+    if (interfaceIndex <= 0 || !if_indextoname(unsigned(interfaceIndex), name)) {
+        cannotTell(uses, 0, uses.size(),
+                   QStringLiteral("the interface of this workstation's address is gone"));
+        return uses;
+    }
+    const QByteArray device(name);
+    const int batch = batchSize();
+    for (qsizetype first = 0; first < addresses.size(); first += batch) {
+        const qsizetype end = qMin(addresses.size(), first + batch);
+        QList<qsizetype> asked;
+        for (qsizetype i = first; i < end; ++i)
+            asked.append(i);
+        const QSet<quint32> resolving = stillResolving(interfaceIndex);
+        if (!askAndWait(uses, addresses, asked, local, interfaceIndex, device))
+            return uses;
+        // An address the kernel was already resolving got no request of ours: once that earlier
+        // resolution is over (it gives up after about three seconds), ask it afresh.
+        QList<qsizetype> again;
+        for (const qsizetype i : std::as_const(asked)) {
+            if (uses.at(i).state == AddressUse::State::Free && resolving.contains(addresses.at(i)))
+                again.append(i);
+        }
+        if (again.isEmpty())
+            continue;
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < resolutionMs) {
+            const QSet<quint32> still = stillResolving(interfaceIndex);
+            if (std::none_of(again.cbegin(), again.cend(),
+                             [&](qsizetype i) { return still.contains(addresses.at(i)); }))
+                break;
+            QThread::msleep(pollMs);
+        }
+        if (!askAndWait(uses, addresses, again, local, interfaceIndex, device))
+            return uses;
     }
     return uses;
 }
