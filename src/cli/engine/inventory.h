@@ -1,6 +1,7 @@
 #ifndef INVENTORY_H
 #define INVENTORY_H
 
+#include "healthnote.h"
 #include "scanner.h"
 
 #include <QHash>
@@ -8,14 +9,6 @@
 #include <QList>
 #include <QPair>
 #include <QString>
-
-// Something about a device a technician should act on. `code` is stable for scripts
-// (docs/cli.md lists them), `text` says what it means and what to do.
-struct HealthNote
-{
-    QString code;
-    QString text;
-};
 
 // One device as a scan found it. Two replies are the same device when they carry the same
 // serial and the same current address, whatever else they say.
