@@ -1,4 +1,4 @@
-# Cross-compiling for Windows on Debian with MinGW-w64 (posix threads): scripts/setup-windows
+# Cross-compiling for Windows on Debian with MinGW-w64 (posix threads): scripts/release/setup-windows
 # builds Qt with it, and the "windows" preset builds the programs against that Qt, whose folder
 # comes in SETUPTOOL_WINDOWS_QT.
 set(CMAKE_SYSTEM_NAME Windows)

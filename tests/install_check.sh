@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages made from a build the way a user's system would hold them, and
 # runs the installed programs: the packages are built with cpack from BUILD_DIR, checked
-# (scripts/check-packages), unpacked into a scratch root with dpkg-deb -x, and the programs run
+# (scripts/release/check-packages), unpacked into a scratch root with dpkg-deb -x, and the programs run
 # from there. Whatever sends does so inside a private virtual network (scripts/vsegment).
 # Usage: install_check.sh BUILD_DIR SOURCE_DIR
 # Prints one line per check and "N passed, M failed"; exits 77 with a SKIP line without root.
@@ -30,7 +30,7 @@ mapfile -t packages < <(ls "$work"/packages/*.deb 2>/dev/null)
 check "two packages: setuptool and setuptool-devicesim" \
     test "$(printf '%s\n' "${packages[@]##*/}" | sed 's/_.*//' | sort | tr '\n' ' ')" = "setuptool setuptool-devicesim "
 check "lintian, desktop-file-validate, appstreamcli and the manual pages find no error" \
-    "$source_tree/scripts/check-packages" "${packages[@]}"
+    "$source_tree/scripts/release/check-packages" "${packages[@]}"
 for package in "${packages[@]}"; do
     check "dpkg-deb -x ${package##*/}" dpkg-deb -x "$package" "$root"
 done

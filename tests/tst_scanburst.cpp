@@ -115,7 +115,7 @@ void tst_ScanBurst::everyDeviceListedOnce()
     QCOMPARE(simulator.events(QStringLiteral("send-failed")).size(), 0);
 
     // Rows may still be coming in after the last probe; how fast they come is the scan
-    // benchmark's business (scripts/bench-scan), so this only waits for them, generously.
+    // benchmark's business (scripts/measure/bench-scan), so this only waits for them, generously.
     // (QTRY_* would wait three times as long before failing.)
     const bool allListed
         = QTest::qWaitFor([&ui] { return ui.list->count() >= deviceCount; }, 60000);

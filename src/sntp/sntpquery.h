@@ -1,6 +1,8 @@
 #ifndef SNTPQUERY_H
 #define SNTPQUERY_H
 
+#include "sntpport.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
@@ -54,7 +56,7 @@ public:
 
     // Sends from `from` (any address when null) to server:port; finished() follows exactly once.
     // A start() while a query runs ends that one first (finished() with an error).
-    void start(const QHostAddress &server, quint16 port = 123,
+    void start(const QHostAddress &server, quint16 port = Sntp::port,
                const QHostAddress &from = QHostAddress(), int timeoutMs = 1500, int retries = 1);
 
 signals:
@@ -70,7 +72,7 @@ private:
     QUdpSocket *m_socket = nullptr;
     QTimer *m_timer = nullptr;
     QHostAddress m_server;
-    quint16 m_port = 123;
+    quint16 m_port = Sntp::port;
     int m_timeoutMs = 1500;
     int m_retries = 1;
     bool m_running = false;

@@ -3,12 +3,15 @@
 #include "devicepresence.h"
 #include "deviceselector.h"
 #include "inventory.h"
+#include "optionnumber.h"
+#include "optionvalue.h"
 #include "pacer.h"
 #include "plan.h"
 #include "pluginrange.h"
 #include "textescape.h"
 #include "tokenbucket.h"
 
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -102,6 +105,8 @@ private slots:
     void addressSyntax();
     void addressRefusal_data();
     void addressRefusal();
+    void optionNumber_data();
+    void optionNumber();
     void deviceSelection_data();
     void deviceSelection();
     void devicePresence_data();
@@ -260,6 +265,47 @@ void tst_CliUnits::addressRefusal()
     const QString refusal = AddressRules::refusal(*AddressRules::parse(address), local.subnet());
     QCOMPARE(refusal.isEmpty(), refusedAs.isEmpty());
     QVERIFY2(refusal.contains(refusedAs), qPrintable(refusal));
+}
+
+void tst_CliUnits::optionNumber_data()
+{
+    // The rule the companion and the test tools share, read as --n with the range 1..100.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("whole"); // a whole number in range
+    QTest::addColumn<bool>("seconds"); // seconds in range
+    QTest::newRow("plain") << "42" << true << true;
+    QTest::newRow("lowest") << "1" << true << true;
+    QTest::newRow("highest") << "100" << true << true;
+    QTest::newRow("below") << "0" << false << false;
+    QTest::newRow("above") << "101" << false << false;
+    QTest::newRow("fraction") << "1.5" << false << true;
+    QTest::newRow("leading blank") << " 42" << false << true;
+    QTest::newRow("trailing blank") << "42 " << false << true;
+    QTest::newRow("word") << "soon" << false << false;
+    QTest::newRow("nan") << "nan" << false << false;
+    QTest::newRow("empty") << "" << false << false;
+}
+
+void tst_CliUnits::optionNumber()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, whole);
+    QFETCH(bool, seconds);
+    QCommandLineParser parser;
+    parser.addOption({ QStringLiteral("n"), QString(), QStringLiteral("N") });
+    QVERIFY(parser.parse({ QStringLiteral("test"), QStringLiteral("--n=") + text }));
+    const auto integer = OptionNumber::integer(parser, QStringLiteral("n"), 1, 100);
+    QCOMPARE(bool(integer), whole);
+    QCOMPARE(bool(OptionNumber::seconds(parser, QStringLiteral("n"), 1, 100)), seconds);
+    // The companion takes a refusal as bad usage, with the shared rule's words.
+    const Expected<qint64> usage = OptionValue::integer(parser, QStringLiteral("n"), 1, 100);
+    QCOMPARE(bool(usage), whole);
+    if (!whole) {
+        QCOMPARE(usage.failure().status, ExitStatus::Usage);
+        QCOMPARE(usage.failure().message, integer.refusal);
+        QVERIFY2(integer.refusal.contains(QStringLiteral("\"%1\"").arg(text)),
+                 qPrintable(integer.refusal));
+    }
 }
 
 void tst_CliUnits::deviceSelection_data()

@@ -1,8 +1,9 @@
 #include "commandline.h"
 
-#include "devicelistbuilder.h"
 #include "addressrules.h"
-#include "optionvalue.h"
+#include "devicelistbuilder.h"
+#include "optionnumber.h"
+#include "sntpport.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -60,9 +61,10 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
         QStringLiteral("PORT"), QStringLiteral("7800"));
     const QCommandLineOption sntpPortOption(
         QStringLiteral("sntp-port"),
-        QStringLiteral("UDP port SNTP requests arrive on (default 123; 0: no device serves "
-                       "SNTP)."),
-        QStringLiteral("PORT"), QStringLiteral("123"));
+        QStringLiteral("UDP port SNTP requests arrive on (default %1; 0: no device serves "
+                       "SNTP).")
+            .arg(Sntp::port),
+        QStringLiteral("PORT"), QString::number(Sntp::port));
     const QCommandLineOption replyAddressOption(
         QStringLiteral("reply-address"),
         QStringLiteral("Where replies are sent (default 255.255.255.255)."), QStringLiteral("ADDR"),
@@ -104,11 +106,11 @@ std::optional<SimulatorSettings> CommandLine::parse(const QStringList &arguments
 
     SimulatorSettings settings;
     const auto number = [&](const QCommandLineOption &option, qint64 minimum, qint64 maximum) {
-        const Expected<qint64> value
-            = OptionValue::integer(parser, option.names().constFirst(), minimum, maximum);
-        if (!value)
-            *error = value.failure().message;
-        return value ? std::optional<qint64>(*value) : std::nullopt;
+        const auto reading
+            = OptionNumber::integer(parser, option.names().constFirst(), minimum, maximum);
+        if (!reading)
+            *error = reading.refusal;
+        return reading.value;
     };
     const auto probePort = number(probePortOption, 1, 65535);
     const auto devicePort = probePort ? number(devicePortOption, 1, 65535) : std::nullopt;

@@ -2,6 +2,7 @@
 #define SIMULATORSETTINGS_H
 
 #include "devicerecord.h"
+#include "sntpport.h"
 
 #include <QList>
 #include <QtGlobal>
@@ -12,7 +13,7 @@ struct SimulatorSettings
     QList<DeviceRecord> devices;
     quint16 probePort = 4800;
     quint16 devicePort = 7800;
-    quint16 sntpPort = 123; // 0: no device serves SNTP
+    quint16 sntpPort = Sntp::port; // 0: no device serves SNTP
     quint32 replyAddress = 0xFFFFFFFFu; // limited broadcast, host order
     int maxDelayMs = 0;
     int repeat = 1;

@@ -1,8 +1,10 @@
+#include "addressrules.h"
 #include "flood.h"
-#include "optionvalue.h"
+#include "optionnumber.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -114,27 +116,31 @@ int main(int argc, char **argv)
         return fail(
             QStringLiteral("--bind is required: the flood must leave through a chosen interface"),
             2);
-    settings.bindAddress = QHostAddress(parser.value(bindOption));
-    if (settings.bindAddress.protocol() != QAbstractSocket::IPv4Protocol)
+    // Dotted IPv4 addresses by the companion's own rule, so a test aims the flood where the
+    // companion would read the same text.
+    const auto bindAddress = AddressRules::parse(parser.value(bindOption));
+    if (!bindAddress)
         return fail(QStringLiteral("--bind must be an IPv4 address"), 2);
-    settings.target = QHostAddress(parser.value(toOption));
-    if (settings.target.protocol() != QAbstractSocket::IPv4Protocol)
+    settings.bindAddress = QHostAddress(*bindAddress);
+    const auto target = AddressRules::parse(parser.value(toOption));
+    if (!target)
         return fail(QStringLiteral("--to must be an IPv4 address"), 2);
+    settings.target = QHostAddress(*target);
 
     const auto number = [&](const QCommandLineOption &option, qint64 minimum, qint64 maximum) {
-        return OptionValue::integer(parser, option.names().constFirst(), minimum, maximum);
+        return OptionNumber::integer(parser, option.names().constFirst(), minimum, maximum);
     };
-    const Expected<qint64> sourcePort = number(sourcePortOption, 0, 65535);
-    const Expected<qint64> port = number(portOption, 1, 65535);
-    const Expected<qint64> count = number(countOption, 1, maxCount);
-    const Expected<double> duration
-        = OptionValue::seconds(parser, durationOption.names().constFirst(), 0.01, maxDurationSec);
-    const Expected<qint64> randomMax = number(randomMaxOption, 0, Flood::maxDatagram);
-    const Expected<qint64> seed = number(seedOption, 0, 0xFFFFFFFFLL);
-    for (const Failure *failure : { &sourcePort.failure(), &port.failure(), &count.failure(),
-                                    &duration.failure(), &randomMax.failure(), &seed.failure() }) {
-        if (!failure->message.isEmpty())
-            return fail(failure->message, 2);
+    const auto sourcePort = number(sourcePortOption, 0, 65535);
+    const auto port = number(portOption, 1, 65535);
+    const auto count = number(countOption, 1, maxCount);
+    const auto duration
+        = OptionNumber::seconds(parser, durationOption.names().constFirst(), 0.01, maxDurationSec);
+    const auto randomMax = number(randomMaxOption, 0, Flood::maxDatagram);
+    const auto seed = number(seedOption, 0, 0xFFFFFFFFLL);
+    for (const QString *refusal : { &sourcePort.refusal, &port.refusal, &count.refusal,
+                                    &duration.refusal, &randomMax.refusal, &seed.refusal }) {
+        if (!refusal->isEmpty())
+            return fail(*refusal, 2);
     }
     settings.sourcePort = quint16(*sourcePort);
     settings.port = quint16(*port);

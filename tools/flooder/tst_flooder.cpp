@@ -155,6 +155,8 @@ void tst_Flooder::refusesBadOrUnboundedFloods_data()
     QTest::newRow("no kind to send") << QStringList { "--mix", "empty=0" };
     QTest::newRow("count is no number") << QStringList { "--count", "12x" };
     QTest::newRow("unknown option") << QStringList { "--rate", "5" };
+    // Read by the companion's address rule: no shorthand, which would still mean loopback here.
+    QTest::newRow("shorthand address") << QStringList { "--to", "127.1" };
 }
 
 void tst_Flooder::refusesBadOrUnboundedFloods()

@@ -8,9 +8,8 @@
 
 class QCommandLineParser;
 
-// Numeric option values checked against their range, for the companion and the test tools
-// alike. A bad value is bad usage, and the message says which option wanted what and what it
-// got.
+// The companion's numeric option values: read by the rules it shares with the test tools
+// (OptionNumber), and a value those rules refuse is bad usage.
 namespace OptionValue {
 
 // A whole number, written without blanks.

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr quint16 sntpPort = 123;
-
 // Why a device the deadline cut short has no answer.
 const QString deadlineReason = QStringLiteral("not read before the deadline");
 
@@ -102,7 +100,6 @@ Expected<int> CheckCommand::check()
     settings.ratePerSecond = m_options.ratePerSecond;
     settings.timeoutMs = m_options.timeoutMs;
     settings.retries = 1;
-    settings.port = sntpPort;
     settings.concurrency = m_options.concurrency.value_or(
         ClockSurvey::concurrencyFor(settings.ratePerSecond, settings.timeoutMs, settings.retries));
     std::optional<qint64> remainingMs;

@@ -1,13 +1,8 @@
 #include "verification.h"
 
 #include "addressrules.h"
+#include "sntpport.h"
 #include "units.h"
-
-namespace {
-
-constexpr quint16 sntpPort = 123;
-
-} // namespace
 
 Verification Verification::passed(const QString &detail, const QJsonObject &figures)
 {
@@ -62,7 +57,7 @@ Verification Verification::ofClock(const DeviceEntry &device, const OrderOutcome
     if (finding == ClockFinding::Unread)
         return cannotVerify(QStringLiteral("no usable SNTP answer from %1 port %2: %3")
                                 .arg(device.address())
-                                .arg(sntpPort)
+                                .arg(Sntp::port)
                                 .arg(clock.error),
                             figures);
     figures.insert(QStringLiteral("offset_s"), clock.offsetSeconds);

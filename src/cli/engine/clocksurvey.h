@@ -2,6 +2,7 @@
 #define CLOCKSURVEY_H
 
 #include "pacer.h"
+#include "sntpport.h"
 #include "sntpquery.h"
 
 #include <QElapsedTimer>
@@ -24,7 +25,7 @@ public:
         int ratePerSecond = 500;
         int timeoutMs = 1000;
         int retries = 1;
-        quint16 port = 123;
+        quint16 port = Sntp::port;
     };
 
     // Where to ask: the device's address, and this machine's address it was heard on.

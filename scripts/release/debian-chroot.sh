@@ -1,11 +1,11 @@
 # shellcheck shell=bash
-# Shared by scripts/check-package-chroot and scripts/check-fresh-chroot (sourced, not run):
+# Shared by scripts/release/check-package-chroot and scripts/release/check-fresh-chroot (sourced, not run):
 # makes a fresh Debian system with debootstrap, from the mirror and release this machine's apt
 # uses, in a scratch folder, mounted so that `ip netns` and the programs of a real system work
 # inside, and takes it all down again when the script exits, also on Ctrl-C or failure.
 #
 # Usage (in a script with set -euo pipefail, after `cd` to the source tree):
-#   source scripts/debian-chroot.sh
+#   source scripts/release/debian-chroot.sh
 #   debian_chroot_need_root NAME                # exit 77 unless root
 #   debian_chroot_make NAME [DEBOOTSTRAP-OPTION...]   # sets $system; e.g. --variant=minbase
 

@@ -1,4 +1,4 @@
-"""What the reports (scripts/bench-scan, report-reliability, report-memory) share.
+"""What the reports (scripts/measure/bench-scan, report-reliability, report-memory) share.
 
 Each report runs itself a second time, with a hidden --inside option, in the workstation
 namespace of a fresh segment made by scripts/vsegment, so that nothing it sends can leave
@@ -9,14 +9,16 @@ file and the reports expect its names and addresses, so the two cannot drift apa
 import argparse
 import json
 import os
+import socket
 import statistics
+import struct
 import subprocess
 import sys
+import threading
 import time
 
-SCRIPTS = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(SCRIPTS)
-VSEGMENT = os.path.join(SCRIPTS, "vsegment")
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+VSEGMENT = os.path.join(REPO, "scripts", "vsegment")
 DEFAULT_BUILD = os.path.join(REPO, "build")
 
 SIMULATOR = "tools/devicesim/devicesim"
@@ -28,6 +30,18 @@ REPLY_PORT = 7800
 SKIP = 77
 
 
+# A stock Linux's net.core.rmem_max, for the runs with a capped reply buffer.
+STOCK_RMEM_MAX = 212992
+# Linux socket option numbers Python does not always name.
+SO_RCVBUFFORCE = getattr(socket, "SO_RCVBUFFORCE", 33)
+SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)
+
+
+def log(text):
+    """Progress on stderr, so that stdout holds the figures only."""
+    print(text, file=sys.stderr, flush=True)
+
+
 def fail(message, status=1):
     print("%s: %s" % (os.path.basename(sys.argv[0]), message), file=sys.stderr, flush=True)
     sys.exit(status)
@@ -35,14 +49,23 @@ def fail(message, status=1):
 
 # ---------------------------------------------------------------- options ----
 
-def positive_int(text):
+def whole_number(text, minimum=1):
+    """An argparse type: a whole number of at least MINIMUM."""
     try:
         value = int(text)
     except ValueError:
         raise argparse.ArgumentTypeError("not a whole number: %r" % text) from None
-    if value < 1:
-        raise argparse.ArgumentTypeError("must be at least 1, got %d" % value)
+    if value < minimum:
+        raise argparse.ArgumentTypeError("must be at least %d, got %d" % (minimum, value))
     return value
+
+
+def positive_int(text):
+    return whole_number(text, 1)
+
+
+def non_negative_int(text):
+    return whole_number(text, 0)
 
 
 def add_build_option(parser):
@@ -230,6 +253,44 @@ class Simulator:
 
 # --------------------------------------------------------- kernel figures ----
 
+def kernel_time_us(ancillary):
+    """The kernel's receive time (SO_TIMESTAMPNS) among a recvmsg's ANCILLARY data, in µs, or
+    None when it is not there."""
+    for level, kind, data in ancillary:
+        if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS and len(data) >= 16:
+            seconds, nanoseconds = struct.unpack("qq", data[:16])
+            return seconds * 1000000 + nanoseconds // 1000
+    return None
+
+
+class DropWatch(threading.Thread):
+    """The highest drop count of every socket on the reply port while a scan runs, read every
+    INTERVAL seconds (the counts are gone with the scanning program's process). stop() returns
+    their sum; `drops` holds them by socket inode."""
+
+    def __init__(self, interval):
+        super().__init__(daemon=True)
+        self.interval = interval
+        self.drops = {}
+        self.running = True
+        self.start()
+
+    def poll(self):
+        for inode, drops in udp_sockets(REPLY_PORT):
+            self.drops[inode] = max(drops, self.drops.get(inode, 0))
+
+    def run(self):
+        while self.running:
+            self.poll()
+            time.sleep(self.interval)
+
+    def stop(self):
+        self.running = False
+        self.join()
+        self.poll()
+        return sum(self.drops.values())
+
+
 def snmp_counters():
     """The Ip and Udp counters of this namespace, as {"Udp:RcvbufErrors": n, ...}."""
     counters = {}
@@ -258,6 +319,18 @@ def udp_sockets(port):
             if int(fields[1].split(":")[1], 16) == port:
                 sockets.append((int(fields[9]), int(fields[12])))
     return sockets
+
+
+def timed(command):
+    """Runs COMMAND, its output captured; returns the finished process and its wall time in ms."""
+    start = time.monotonic()
+    done = subprocess.run(command, capture_output=True, check=False)
+    return done, (time.monotonic() - start) * 1000.0
+
+
+def fmt(value, digits=0):
+    """A figure for a table: DIGITS decimals, a dash when there is none."""
+    return "–" if value is None else "%.*f" % (digits, value)
 
 
 def median(values):
