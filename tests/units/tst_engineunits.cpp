@@ -1,3 +1,4 @@
+#include "applyrules.h"
 #include "clockreport.h"
 #include "plancheck.h"
 #include "unitfixtures.h"
@@ -17,7 +18,49 @@ private slots:
     void planCheck();
     void clockReport_data();
     void clockReport();
+    void applyDecide_data();
+    void applyDecide();
+    void applyHoldBack_data();
+    void applyHoldBack();
+    void applyJudge_data();
+    void applyJudge();
+    void applyExitStatus_data();
+    void applyExitStatus();
 };
+
+namespace {
+
+// A clock reading: "silent" (no answer), or the offset it answered with.
+std::optional<SntpQuery::Result> clock(const QString &reading)
+{
+    if (reading.isEmpty())
+        return std::nullopt;
+    SntpQuery::Result result;
+    result.attempts = 1;
+    result.answered = reading != "silent";
+    result.error = result.answered ? "" : "no answer after 2 tries";
+    result.offsetSeconds = reading.toDouble();
+    return result;
+}
+
+// Apply's line for device A (serial 1 at 10.77.1.1), from its plan line "1,NEW,SETTIME".
+ApplyLine applyLine(const QString &newAddress, bool setTime, bool ntp)
+{
+    const Plan::Read read = Plan::read("serial,new_address,set_time\n1," + newAddress.toLatin1()
+                                       + (setTime ? ",yes" : ",no"));
+    const QList<PlanStep> steps = PlanCheck::check(
+        read.lines, { device(1, "10.77.1.1", "A", QString(), ntp) }, { workstation() });
+    return ApplyRules::lines(steps).constFirst();
+}
+
+QString applyVerdict(const ApplyLine &line)
+{
+    static const char *const names[] = { "skipped", "in-effect", "would-send", "done", "failed" };
+    return QString::fromLatin1(names[int(line.state)])
+        + (line.detail.isEmpty() ? QString() : ": " + line.detail);
+}
+
+} // namespace
 
 void tst_EngineUnits::planCheck_data()
 {
@@ -177,6 +220,276 @@ void tst_EngineUnits::clockReport()
                  .arg(report.notCheckable)
                  .arg(report.worstOffset ? QString::number(*report.worstOffset) : "-", delay),
              summary);
+}
+
+void tst_EngineUnits::applyDecide_data()
+{
+    QTest::addColumn<QString>("newAddress"); // for device A at 10.77.1.1, NTP on unless "ntp off"
+    QTest::addColumn<bool>("setTime");
+    QTest::addColumn<QString>("clockBefore"); // its offset, "silent", or empty when not read
+    QTest::addColumn<QString>("needs"); // "address", "time", "address time", or "nothing"
+
+    QTest::newRow("needs nothing") << "10.77.1.1" << true << "0.2"
+                                   << "nothing";
+    QTest::newRow("needs nothing, clock only") << "" << true << "-0.4"
+                                               << "nothing";
+    QTest::newRow("address only") << "10.77.5.1" << true << "0.1"
+                                  << "address";
+    QTest::newRow("address only, no clock asked") << "10.77.5.1" << false << ""
+                                                  << "address";
+    QTest::newRow("time only") << "10.77.1.1" << true << "3"
+                               << "time";
+    QTest::newRow("time only, clock silent") << "" << true << "silent"
+                                             << "time";
+    QTest::newRow("both") << "10.77.5.1" << true << "-7"
+                          << "address time";
+    QTest::newRow("ntp off: the clock cannot be seen right") << "" << true << ""
+                                                             << "time";
+}
+
+void tst_EngineUnits::applyDecide()
+{
+    QFETCH(QString, newAddress);
+    QFETCH(bool, setTime);
+    QFETCH(QString, clockBefore);
+    QFETCH(QString, needs);
+    const bool ntp = !QString(QTest::currentDataTag()).startsWith("ntp off");
+    ApplyLine line = applyLine(newAddress, setTime, ntp);
+    line.clockBefore = clock(clockBefore);
+    ApplyRules::decide(&line, 0.5);
+    QStringList found;
+    if (line.sendAddress)
+        found.append("address");
+    if (line.sendTime)
+        found.append("time");
+    QCOMPARE(found.isEmpty() ? "nothing" : found.join(' '), needs);
+    QCOMPARE(applyVerdict(line), needs == "nothing" ? "in-effect" : "would-send");
+
+    // A faulty line (--skip-bad) needs nothing decided: it stays skipped.
+    line = applyLine("10.77.0.0", setTime, ntp);
+    ApplyRules::decide(&line, 0.5);
+    QCOMPARE(applyVerdict(line), "skipped");
+}
+
+void tst_EngineUnits::applyHoldBack_data()
+{
+    // Lines after the header, for A, B, C at 10.77.1.1-3; C stores 10.77.1.30 for its restart.
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QStringList>("takenByHost"); // addresses a host that is no device answers for
+    QTest::addColumn<QStringList>("asked"); // the addresses asked about, in order
+    QTest::addColumn<QStringList>("verdicts"); // per line: state, and a part of its detail
+
+    QTest::newRow("all free") << QByteArray("1,10.77.5.1,no\n2,10.77.1.2,yes") << QStringList {}
+                              << QStringList { "10.77.5.1" }
+                              << QStringList { "would-send", "would-send" };
+    QTest::newRow("a real holder refused")
+        << QByteArray("1,10.77.5.1,yes\n2,10.77.5.2,no") << QStringList { "10.77.5.1" }
+        << QStringList { "10.77.5.1", "10.77.5.2" }
+        << QStringList { "failed: not sent: 10.77.5.1 is in use: a host at 02:fc:00:00:00:99 "
+                         "answers for it on the link of 10.77.0.1 (ws1)",
+                         "would-send" };
+    QTest::newRow("swap A<->B allowed")
+        << QByteArray("1,10.77.1.2,no\n2,10.77.1.1,no") << QStringList {}
+        << QStringList { "10.77.1.2", "10.77.1.1" } << QStringList { "would-send", "would-send" };
+    QTest::newRow("shift chain allowed")
+        << QByteArray("1,10.77.1.2,no\n2,10.77.1.3,no\n3,10.77.5.3,no") << QStringList {}
+        << QStringList { "10.77.1.2", "10.77.1.3", "10.77.5.3" }
+        << QStringList { "would-send", "would-send", "would-send" };
+    // C's line is held back, so C stays at 10.77.1.3, so B stays, so A's line is held back too.
+    QTest::newRow("a shift whose end is held back")
+        << QByteArray("1,10.77.1.2,no\n2,10.77.1.3,no\n3,10.77.5.3,no")
+        << QStringList { "10.77.5.3" } << QStringList { "10.77.1.2", "10.77.1.3", "10.77.5.3" }
+        << QStringList { "failed: B, serial 2, 10.77.1.2 stays there: its line 3 is not sent",
+                         "failed: C, serial 3, 10.77.1.3 stays there: its line 4 is not sent",
+                         "failed: not sent: 10.77.5.3 is in use: a host at" };
+    QTest::newRow("a clock-only line is not asked about")
+        << QByteArray("1,,yes\n2,10.77.1.2,yes") << QStringList { "10.77.1.1", "10.77.1.2" }
+        << QStringList {} << QStringList { "would-send", "would-send" };
+    QTest::newRow("a pending change cancelled is not asked about")
+        << QByteArray("3,10.77.1.3,no") << QStringList {} << QStringList {}
+        << QStringList { "would-send" };
+}
+
+void tst_EngineUnits::applyHoldBack()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QStringList, takenByHost);
+    QFETCH(QStringList, asked);
+    QFETCH(QStringList, verdicts);
+    const QList<DeviceEntry> devices { device(1, "10.77.1.1", "A"), device(2, "10.77.1.2", "B"),
+                                       device(3, "10.77.1.3", "C", "10.77.1.30") };
+    const Plan::Read read = Plan::read("serial,new_address,set_time\n" + plan);
+    QList<ApplyLine> lines
+        = ApplyRules::lines(PlanCheck::check(read.lines, devices, { workstation() }));
+    for (ApplyLine &line : lines) {
+        line.clockBefore = clock("3");
+        ApplyRules::decide(&line, 0.5);
+    }
+    const ApplyRules::AddressQuestions questions = ApplyRules::addressQuestions(lines);
+    // What the in-use probe would answer: the devices answer for their own current addresses.
+    QStringList askedFound;
+    QList<AddressHolder> holders;
+    for (const AddressProbe::Request &request : questions.requests) {
+        const QString address = AddressRules::format(request.address);
+        askedFound.append(address);
+        AddressHolder holder;
+        holder.state = AddressHolder::State::Free;
+        if (takenByHost.contains(address)) {
+            holder.state = AddressHolder::State::InUse;
+            holder.hardwareAddress = "02:fc:00:00:00:99";
+        }
+        for (const DeviceEntry &device : devices) {
+            if (device.reply.currentAddress == request.address)
+                holder.state = AddressHolder::State::InUse;
+        }
+        holders.append(holder);
+    }
+    QCOMPARE(askedFound, asked);
+    ApplyRules::holdBack(&lines, questions, holders);
+    QCOMPARE(lines.size(), verdicts.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString verdict = applyVerdict(lines.at(i));
+        QVERIFY2(verdict.startsWith(verdicts.at(i).section(": ", 0, 0))
+                     && verdict.contains(verdicts.at(i).section(": ", 1)),
+                 qPrintable(verdict));
+        if (lines.at(i).state == ApplyLineResult::State::Failed)
+            QVERIFY(!lines.at(i).sendAddress && !lines.at(i).sendTime);
+    }
+}
+
+void tst_EngineUnits::applyJudge_data()
+{
+    // Device A at 10.77.1.1 is sent what its line needs: "address" (10.77.5.1), "time" or both.
+    QTest::addColumn<QString>("needs");
+    QTest::addColumn<bool>("ntp");
+    QTest::addColumn<QString>("sendError");
+    QTest::addColumn<QString>("storedAfter"); // what the rescan heard it store; empty: unheard
+    QTest::addColumn<QString>("clockAfter"); // as clock() takes it
+    QTest::addColumn<QString>("rescanError");
+    QTest::addColumn<QString>("verdict");
+
+    QTest::newRow("verified") << "address time" << true << ""
+                              << "10.77.5.1"
+                              << "0.01"
+                              << ""
+                              << "done: stored address 10.77.5.1; clock set, +0.010 s from ours";
+    QTest::newRow("failed: address not stored")
+        << "address" << true << ""
+        << "10.77.1.1"
+        << ""
+        << ""
+        << "failed: it still stores 10.77.1.1, not 10.77.5.1";
+    QTest::newRow("failed: unheard after") << "address" << true << ""
+                                           << ""
+                                           << ""
+                                           << ""
+                                           << "failed: it did not answer the scan after the "
+                                              "command";
+    QTest::newRow("failed: clock outside tolerance")
+        << "time" << true << ""
+        << "10.77.1.1"
+        << "-2"
+        << ""
+        << "failed: its clock is -2.000 s from ours after the command (tolerance 0.5 s)";
+    QTest::newRow("failed: clock not read back")
+        << "time" << true << ""
+        << "10.77.1.1"
+        << "silent"
+        << ""
+        << "failed: its clock could not be read back over SNTP: no answer after 2 tries";
+    QTest::newRow("failed: not sent") << "address" << true << "Network is unreachable"
+                                      << ""
+                                      << ""
+                                      << ""
+                                      << "failed: not sent: Network is unreachable";
+    QTest::newRow("cannot verify: the rescan failed")
+        << "address" << true << ""
+        << ""
+        << ""
+        << "no IPv4 address"
+        << "failed: sent, not verified: the rescan failed: no IPv4 address";
+    QTest::newRow("cannot verify: rescan failed, ntp off")
+        << "time" << false << ""
+        << ""
+        << ""
+        << "no IPv4 address"
+        << "failed: sent, not verified: the rescan failed: no IPv4 address";
+    QTest::newRow("verified over SNTP without the rescan") << "time" << true << ""
+                                                           << ""
+                                                           << "0.2"
+                                                           << "no IPv4 address"
+                                                           << "done: clock set, +0.200 s from ours";
+    QTest::newRow("sent without verify: ntp off")
+        << "time" << false << ""
+        << "10.77.1.1"
+        << ""
+        << ""
+        << "done: clock set (not read back: NTP is off on it)";
+}
+
+void tst_EngineUnits::applyJudge()
+{
+    QFETCH(QString, needs);
+    QFETCH(bool, ntp);
+    QFETCH(QString, sendError);
+    QFETCH(QString, storedAfter);
+    QFETCH(QString, clockAfter);
+    QFETCH(QString, rescanError);
+    QFETCH(QString, verdict);
+    ApplyLine line
+        = applyLine(needs.contains("address") ? "10.77.5.1" : "", needs.contains("time"), ntp);
+    line.clockBefore = clock(ntp ? "9" : "");
+    ApplyRules::decide(&line, 0.5);
+    QCOMPARE(applyVerdict(line), "would-send");
+    if (sendError.isEmpty()) {
+        for (const QString &command : needs.split(' '))
+            line.outcome.sent.append("set-" + command);
+    }
+    line.outcome.sendError = sendError;
+    if (!storedAfter.isEmpty())
+        line.outcome.heardAfter = device(1, "10.77.1.1", "A", storedAfter, ntp);
+    line.outcome.clockAfter = clock(clockAfter);
+    ApplyRules::judge(&line, rescanError, 0.5);
+    QCOMPARE(applyVerdict(line), verdict);
+}
+
+void tst_EngineUnits::applyExitStatus_data()
+{
+    QTest::addColumn<QStringList>("states"); // of the lines, as ApplyOutput names them
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("notLogged");
+    QTest::addColumn<bool>("rescanFailed");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("all done") << QStringList { "done", "in-effect" } << false << 0 << false << 0;
+    QTest::newRow("dry run") << QStringList { "would-send", "in-effect" } << false << 0 << false
+                             << 0;
+    QTest::newRow("a line failed") << QStringList { "done", "failed" } << false << 0 << false << 1;
+    QTest::newRow("skipped with --skip-bad")
+        << QStringList { "done", "skipped" } << false << 0 << false << 1;
+    QTest::newRow("refused") << QStringList { "skipped", "skipped" } << true << 0 << false << 6;
+    QTest::newRow("rescan failed") << QStringList { "failed" } << false << 0 << true << 5;
+    QTest::newRow("sent, not logged, outranks the rescan")
+        << QStringList { "failed" } << false << 1 << true << 7;
+}
+
+void tst_EngineUnits::applyExitStatus()
+{
+    QFETCH(QStringList, states);
+    QFETCH(bool, refused);
+    QFETCH(int, notLogged);
+    QFETCH(bool, rescanFailed);
+    QFETCH(int, status);
+    const QStringList names { "skipped", "in-effect", "would-send", "done", "failed" };
+    ApplyReport report;
+    report.refused = refused;
+    report.notLogged = notLogged;
+    for (const QString &state : states) {
+        ApplyLineResult line;
+        line.state = ApplyLineResult::State(names.indexOf(state));
+        report.lines.append(line);
+    }
+    QCOMPARE(exitCode(ApplyRules::exitStatus(report, rescanFailed)), status);
 }
 
 QTEST_GUILESS_MAIN(tst_EngineUnits)

@@ -1,3 +1,4 @@
+#include "applyoutput.h"
 #include "checkoutput.h"
 #include "outputwriter.h"
 #include "pluginstatus.h"
@@ -45,6 +46,28 @@ bool controlFree(const QByteArray &json)
     return true;
 }
 
+// Plan line 2 in the state named as apply names it, for device A (serial 1 at 10.77.1.1, heard
+// on 10.77.0.1 on ws1) unless skipped: to store 10.77.5.1 and set the clock.
+ApplyLineResult applyLine(const QString &state)
+{
+    const QStringList names { "skipped", "in-effect", "would-send", "done", "failed" };
+    ApplyLineResult line;
+    line.lineNumber = 2;
+    line.serial = 1;
+    line.where = "line 2 (serial 1)";
+    line.newAddress = QHostAddress("10.77.5.1").toIPv4Address();
+    line.setTime = true;
+    line.state = ApplyLineResult::State(names.indexOf(state));
+    if (line.state == ApplyLineResult::State::Skipped) {
+        line.faults = QStringList { "no device with serial 1 answered", "a second fault" };
+        return line;
+    }
+    line.device = ApplyLineResult::Device { "A, serial 1, 10.77.1.1", "A", "10.77.1.1", "10.77.0.1",
+                                            "10.77.0.1 (ws1)" };
+    line.offsetBefore = 0.12;
+    return line;
+}
+
 // --warn and --crit as typed.
 PluginStatus::Thresholds thresholds(const QString &warn, const QString &crit)
 {
@@ -70,6 +93,10 @@ private slots:
     void pluginExpectations();
     void pluginUnknown();
     void checkOutput();
+    void applyLines_data();
+    void applyLines();
+    void applySummary_data();
+    void applySummary();
 };
 
 void tst_OutputUnits::scanWriters_data()
@@ -369,6 +396,149 @@ void tst_OutputUnits::checkOutput()
     for (const char *key :
          { "worst_offset_s", "worst_offset_device", "median_delay_s", "max_delay_s" })
         QVERIFY(none.value("summary").toObject().value(key).isNull());
+}
+
+void tst_OutputUnits::applyLines_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QStringList>("sends"); // what the line needs, what it sent
+    QTest::addColumn<QString>("text"); // after "line 2: "
+    QTest::addColumn<QStringList>("keys"); // in its JSON object beyond those every line has
+
+    const QStringList heard { "address", "heard_on", "name", "new_address" };
+    QTest::newRow("skipped") << "skipped" << QStringList {}
+                             << "serial 1: no device with serial 1 answered; a second fault"
+                             << QStringList { "new_address" };
+    QTest::newRow("in effect") << "in-effect" << QStringList {}
+                               << "A, serial 1, 10.77.1.1: already in effect, nothing sent: it "
+                                  "stores 10.77.5.1, its clock is +0.120 s from ours"
+                               << heard;
+    QTest::newRow("would send both")
+        << "would-send" << QStringList { "set-address", "set-time" }
+        << "A, serial 1, 10.77.1.1: would send set-address 10.77.5.1 and set-time from "
+           "10.77.0.1 (ws1)"
+        << heard;
+    QTest::newRow("would send the time")
+        << "would-send" << QStringList { "set-time" }
+        << "A, serial 1, 10.77.1.1: would send set-time from 10.77.0.1 (ws1)" << heard;
+    QTest::newRow("done") << "done" << QStringList { "set-address", "set-time" }
+                          << "A, serial 1, 10.77.1.1: judged"
+                          << heard
+            + QStringList { "detail", "offset_s_after", "stored_address_after" };
+    QTest::newRow("failed before sending")
+        << "failed" << QStringList {} << "A, serial 1, 10.77.1.1: judged"
+        << heard + QStringList { "detail" };
+}
+
+void tst_OutputUnits::applyLines()
+{
+    QFETCH(QString, state);
+    QFETCH(QStringList, sends);
+    QFETCH(QString, text);
+    QFETCH(QStringList, keys);
+    ApplyLineResult line = applyLine(state);
+    if (state == "would-send") {
+        line.sendAddress = sends.contains("set-address");
+        line.sendTime = sends.contains("set-time");
+    } else if (state == "done" || state == "failed") {
+        line.sent = sends;
+        line.detail = "judged";
+        if (!sends.isEmpty()) {
+            line.storedAddressAfter = "10.77.5.1";
+            line.offsetAfter = -0.25;
+        }
+    }
+    QCOMPARE(ApplyOutput::lineText(line), state.leftJustified(10) + " line 2: " + text);
+
+    const QJsonObject json = ApplyOutput::lineJson(line);
+    QStringList found = json.keys();
+    for (const char *key : { "faults", "line", "sent", "serial", "set_time", "state" })
+        QVERIFY(found.removeOne(key));
+    keys.sort();
+    QCOMPARE(found, keys);
+    QCOMPARE(json.value("state").toString(), state);
+    QCOMPARE(json.value("sent").toVariant().toStringList(), line.sent);
+    QCOMPARE(json.value("faults").toVariant().toStringList(), line.faults);
+}
+
+void tst_OutputUnits::applySummary_data()
+{
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<bool>("dryRun");
+    QTest::addColumn<int>("commandsSent");
+    QTest::addColumn<int>("sendMs");
+    QTest::addColumn<int>("notLogged");
+    QTest::addColumn<QString>("summary"); // after "4 line(s): ", unless refused
+
+    QTest::newRow("sent") << false << false << 2 << 40 << 0
+                          << "1 done, 1 already in effect, 1 failed, 1 skipped; 2 command(s) "
+                             "sent in 0.04 s (50/s); 1 of 2 changed line(s) verified";
+    QTest::newRow("sent in no time") << false << false << 2 << 0 << 0
+                                     << "1 done, 1 already in effect, 1 failed, 1 skipped; 2 "
+                                        "command(s) sent in 0.00 s (2/s); 1 of 2 changed "
+                                        "line(s) verified";
+    QTest::newRow("nothing sent") << false << false << 0 << 0 << 0
+                                  << "1 done, 1 already in effect, 1 failed, 1 skipped; nothing "
+                                     "sent";
+    QTest::newRow("not logged")
+        << false << false << 2 << 1000 << 1
+        << "1 done, 1 already in effect, 1 failed, 1 skipped; 2 command(s) sent in 1.00 s "
+           "(2/s); 1 of 2 changed line(s) verified; 1 command(s) sent, not logged";
+    QTest::newRow("dry run") << false << true << 0 << 0 << 0
+                             << "1 done, 1 already in effect, 1 failed, 1 skipped; dry run: 0 "
+                                "line(s) would send, no command sent; sent only the scan's "
+                                "probes, 3 SNTP request(s) to read clocks and 2 new address(es) "
+                                "asked about (a datagram to UDP port 9 of each, then the "
+                                "kernel's ARP requests)";
+    QTest::newRow("refused") << true << false << 0 << 0 << 0 << "plan refused: nothing sent";
+}
+
+void tst_OutputUnits::applySummary()
+{
+    QFETCH(bool, refused);
+    QFETCH(bool, dryRun);
+    QFETCH(int, commandsSent);
+    QFETCH(int, sendMs);
+    QFETCH(int, notLogged);
+    QFETCH(QString, summary);
+    ApplyReport report;
+    report.planPath = "plan.csv";
+    report.refused = refused;
+    report.dryRun = dryRun;
+    report.commandsSent = commandsSent;
+    report.sendMs = sendMs;
+    report.notLogged = notLogged;
+    report.sntpRequests = 3;
+    report.addressesAsked = 2;
+    for (const QString &state : QStringList { "done", "in-effect", "failed", "skipped" }) {
+        ApplyLineResult line = applyLine(state);
+        if (state == "done" || state == "failed")
+            line.sent = QStringList { "set-time" };
+        report.lines.append(line);
+    }
+    report.lines[0].device->name = "\x1b]0;x\x07";
+    if (!refused)
+        summary.prepend("4 line(s): ");
+    QCOMPARE(ApplyOutput::summary(report), summary);
+
+    // A refused plan's lines are not sent, nor listed: the faults on stderr tell why.
+    const QString text = QString::fromUtf8(ApplyOutput::text(report));
+    QCOMPARE(text.count('\n'), refused ? 1 : 5);
+    QVERIFY(text.endsWith("\n" + summary + "\n") || refused);
+
+    const QByteArray json = ApplyOutput::json(report);
+    QVERIFY2(controlFree(json), json.constData());
+    const QJsonObject document = QJsonDocument::fromJson(json).object();
+    QCOMPARE(document.value("format").toString(), "setuptool-cli/apply");
+    QCOMPARE(document.value("lines").toArray().size(), 4);
+    const QJsonObject counts = document.value("summary").toObject();
+    QCOMPARE(counts.value("text").toString(), summary);
+    QCOMPARE(QStringLiteral("%1 %2 %3 %4")
+                 .arg(counts.value("verified").toInt())
+                 .arg(counts.value("commands_sent").toInt())
+                 .arg(counts.value("not_logged").toInt())
+                 .arg(document.value("refused").toBool()),
+             QStringLiteral("1 %1 %2 %3").arg(commandsSent).arg(notLogged).arg(refused));
 }
 
 QTEST_GUILESS_MAIN(tst_OutputUnits)

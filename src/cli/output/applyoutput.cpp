@@ -1,0 +1,198 @@
+#include "applyoutput.h"
+
+#include "addressrules.h"
+#include "textescape.h"
+#include "units.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace {
+
+using AddressRules::format;
+using State = ApplyLineResult::State;
+
+QString offsetText(double seconds)
+{
+    return Units::signedSeconds(seconds, 3);
+}
+
+// Stable words for scripts: docs/cli.md lists them.
+const char *const stateNames[] = { "skipped", "in-effect", "would-send", "done", "failed" };
+
+QLatin1String stateName(State state)
+{
+    return QLatin1String(stateNames[int(state)]);
+}
+
+// What a line with nothing judged yet says: its faults, what is in effect, what it would send.
+QString detailOf(const ApplyLineResult &line)
+{
+    switch (line.state) {
+    case State::Skipped:
+        return line.faults.join(QStringLiteral("; "));
+    case State::InEffect: {
+        QStringList already;
+        if (line.newAddress)
+            already.append(QStringLiteral("it stores %1").arg(format(*line.newAddress)));
+        if (line.setTime)
+            already.append(QStringLiteral("its clock is %1 from ours")
+                               .arg(offsetText(line.offsetBefore.value_or(0.0))));
+        return QStringLiteral("already in effect, nothing sent: %1")
+            .arg(already.join(QStringLiteral(", ")));
+    }
+    case State::WouldSend: {
+        QStringList would;
+        if (line.sendAddress)
+            would.append(QStringLiteral("set-address %1").arg(format(*line.newAddress)));
+        if (line.sendTime)
+            would.append(QStringLiteral("set-time"));
+        return QStringLiteral("would send %1 from %2")
+            .arg(would.join(QStringLiteral(" and ")), line.device->heardOnDescribed);
+    }
+    case State::Done:
+    case State::Failed:
+        break;
+    }
+    return line.detail;
+}
+
+// All a dry run sent, which reads and changes nothing on a device.
+QString dryRunReads(const ApplyReport &report)
+{
+    return QStringLiteral("sent only the scan's probes, %1 SNTP request(s) to read clocks and %2 "
+                          "new address(es) asked about (a datagram to UDP port 9 of each, then "
+                          "the kernel's ARP requests)")
+        .arg(report.sntpRequests)
+        .arg(report.addressesAsked);
+}
+
+} // namespace
+
+namespace ApplyOutput {
+
+QString lineText(const ApplyLineResult &line)
+{
+    const QString device
+        = line.device ? line.device->described : QStringLiteral("serial %1").arg(line.serial);
+    return QStringLiteral("%1 line %2: %3: %4")
+        .arg(QString(stateName(line.state)).leftJustified(10))
+        .arg(line.lineNumber)
+        .arg(device, detailOf(line));
+}
+
+QJsonObject lineJson(const ApplyLineResult &line)
+{
+    QJsonObject object { { QStringLiteral("line"), line.lineNumber },
+                         { QStringLiteral("serial"), line.serial },
+                         { QStringLiteral("state"), stateName(line.state) },
+                         { QStringLiteral("set_time"), line.setTime },
+                         { QStringLiteral("faults"), QJsonArray::fromStringList(line.faults) },
+                         { QStringLiteral("sent"), QJsonArray::fromStringList(line.sent) } };
+    if (line.newAddress)
+        object.insert(QStringLiteral("new_address"), format(*line.newAddress));
+    if (line.device) {
+        object.insert(QStringLiteral("name"), line.device->name);
+        object.insert(QStringLiteral("address"), line.device->address);
+        object.insert(QStringLiteral("heard_on"), line.device->heardOn);
+    }
+    if (!line.storedAddressAfter.isEmpty())
+        object.insert(QStringLiteral("stored_address_after"), line.storedAddressAfter);
+    if (line.offsetAfter)
+        object.insert(QStringLiteral("offset_s_after"), *line.offsetAfter);
+    if (!line.detail.isEmpty())
+        object.insert(QStringLiteral("detail"), line.detail);
+    return object;
+}
+
+QString summary(const ApplyReport &report)
+{
+    if (report.refused)
+        return QStringLiteral("plan refused: nothing sent");
+    QString summary
+        = QStringLiteral("%1 line(s): %2 done, %3 already in effect, %4 failed, %5 skipped")
+              .arg(report.lines.size())
+              .arg(report.count(State::Done))
+              .arg(report.count(State::InEffect))
+              .arg(report.count(State::Failed))
+              .arg(report.count(State::Skipped));
+    const double seconds = report.sendMs / 1000.0;
+    if (report.dryRun)
+        summary += QStringLiteral("; dry run: %1 line(s) would send, no command sent; %2")
+                       .arg(report.count(State::WouldSend))
+                       .arg(dryRunReads(report));
+    else if (report.commandsSent == 0)
+        summary += QStringLiteral("; nothing sent");
+    else
+        summary
+            += QStringLiteral("; %1 command(s) sent in %2 s (%3/s); %4 of %5 changed "
+                              "line(s) verified")
+                   .arg(report.commandsSent)
+                   .arg(seconds, 0, 'f', 2)
+                   .arg(seconds > 0 ? qRound(report.commandsSent / seconds) : report.commandsSent)
+                   .arg(report.verified())
+                   .arg(report.changed());
+    if (report.notLogged > 0)
+        summary += QStringLiteral("; %1 command(s) sent, not logged").arg(report.notLogged);
+    return summary;
+}
+
+QByteArray text(const ApplyReport &report)
+{
+    QString text;
+    if (!report.refused) {
+        for (const ApplyLineResult &line : report.lines)
+            text += lineText(line) + QLatin1Char('\n');
+    }
+    return (text + summary(report) + QLatin1Char('\n')).toUtf8();
+}
+
+QByteArray json(const ApplyReport &report)
+{
+    QJsonArray lines;
+    for (const ApplyLineResult &line : report.lines)
+        lines.append(lineJson(line));
+    const QJsonObject document {
+        { QStringLiteral("format"), QStringLiteral("setuptool-cli/apply") },
+        { QStringLiteral("version"), jsonVersion },
+        { QStringLiteral("plan"), report.planPath },
+        { QStringLiteral("refused"), report.refused },
+        { QStringLiteral("dry_run"), report.dryRun },
+        { QStringLiteral("lines"), lines },
+        { QStringLiteral("summary"),
+          QJsonObject { { QStringLiteral("lines"), int(report.lines.size()) },
+                        { QStringLiteral("done"), report.count(State::Done) },
+                        { QStringLiteral("in_effect"), report.count(State::InEffect) },
+                        { QStringLiteral("would_send"), report.count(State::WouldSend) },
+                        { QStringLiteral("failed"), report.count(State::Failed) },
+                        { QStringLiteral("skipped"), report.count(State::Skipped) },
+                        { QStringLiteral("commands_sent"), report.commandsSent },
+                        { QStringLiteral("send_ms"), report.sendMs },
+                        { QStringLiteral("verified"), report.verified() },
+                        { QStringLiteral("not_logged"), report.notLogged },
+                        { QStringLiteral("text"), summary(report) } } },
+    };
+    return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson());
+}
+
+QStringList faultMessages(const QList<ApplyLineResult> &lines, bool refused)
+{
+    int faultyLines = 0;
+    for (const ApplyLineResult &line : lines)
+        faultyLines += line.faults.isEmpty() ? 0 : 1;
+    QStringList messages { refused ? QStringLiteral(
+                                         "the plan is refused, nothing was sent: %1 of %2 "
+                                         "line(s) have faults (--skip-bad sends the others):")
+                                         .arg(faultyLines)
+                                         .arg(lines.size())
+                                   : QStringLiteral("skipping %1 of %2 line(s) with faults:")
+                                         .arg(faultyLines)
+                                         .arg(lines.size()) };
+    for (const ApplyLineResult &line : lines) {
+        for (const QString &fault : line.faults)
+            messages.append(QStringLiteral("  %1: %2").arg(line.where, fault));
+    }
+    return messages;
+}
+
+} // namespace ApplyOutput

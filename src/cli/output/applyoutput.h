@@ -1,0 +1,33 @@
+#ifndef APPLYOUTPUT_H
+#define APPLYOUTPUT_H
+
+#include "applyresult.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// apply's words: a line per plan line and a summary for a person, or the versioned JSON
+// document of docs/cli.md for a program; and the faults that refuse or skip lines, for stderr.
+namespace ApplyOutput {
+
+constexpr int jsonVersion = 1;
+
+// "done       line 2: DEV-0001, serial 65536, 10.77.1.1: stored address 10.77.5.1"
+QString lineText(const ApplyLineResult &line);
+QJsonObject lineJson(const ApplyLineResult &line);
+// "3 line(s): 2 done, 1 already in effect, 0 failed, 0 skipped; ..."
+QString summary(const ApplyReport &report);
+
+// The whole result: the lines (unless the plan was refused) and the summary.
+QByteArray text(const ApplyReport &report);
+QByteArray json(const ApplyReport &report);
+
+// The heading and one message per fault of `lines`, each for Console::error; `refused`: nothing
+// is sent, rather than the faulty lines skipped.
+QStringList faultMessages(const QList<ApplyLineResult> &lines, bool refused);
+
+} // namespace ApplyOutput
+
+#endif // APPLYOUTPUT_H
