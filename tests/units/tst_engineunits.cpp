@@ -6,6 +6,36 @@
 
 using namespace UnitFixtures;
 
+namespace {
+
+// What each checkable device of UnitFixtures::devices() answered, as the SNTP client gives it.
+QList<SntpQuery::Result> answers(const QStringList &descriptions)
+{
+    QList<SntpQuery::Result> results;
+    for (const QString &description : descriptions) {
+        const QStringList words = description.split(QLatin1Char(' '));
+        const QString kind = words.first();
+        if (kind == "off" || kind == "zero")
+            continue;
+        SntpQuery::Result result;
+        result.attempts = kind == "silent" ? 2 : 1;
+        result.kissOfDeath = kind == "kiss";
+        result.answered = words.size() == 3;
+        result.referenceId = result.kissOfDeath ? "RATE" : "GPS";
+        result.error = kind == "silent" ? "no answer after 2 tries" : "";
+        if (result.answered) {
+            result.stratum = kind == "s16" ? 16 : 1;
+            result.leap = kind == "leap3" ? 3 : 0;
+            result.offsetSeconds = words.at(1).toDouble();
+            result.delaySeconds = words.at(2).toDouble();
+        }
+        results.append(result);
+    }
+    return results;
+}
+
+} // namespace
+
 // The engine's judgements that need no network: a plan held against a scan, and the clocks read
 // summed up.
 class tst_EngineUnits : public QObject
@@ -113,7 +143,7 @@ void tst_EngineUnits::planCheck()
 
 void tst_EngineUnits::clockReport_data()
 {
-    QTest::addColumn<QStringList>("devices"); // as UnitFixtures::report() takes them
+    QTest::addColumn<QStringList>("devices"); // as UnitFixtures::devices() takes them
     QTest::addColumn<QStringList>("states"); // "state: reason" per device, in the scan's order
     // found checked answered unsynchronised unanswered not-checkable, the worst offset's index
     // and the median and largest delay
@@ -159,7 +189,7 @@ void tst_EngineUnits::clockReport()
     QFETCH(QStringList, devices);
     QFETCH(QStringList, states);
     QFETCH(QString, summary);
-    const ClockReport report = UnitFixtures::report(devices);
+    const ClockReport report = ClockCheck::report(UnitFixtures::devices(devices), answers(devices));
     QStringList found;
     for (const ClockReading &reading : report.readings)
         found.append(ClockReading::stateName(reading.state) + ": " + reading.reason);

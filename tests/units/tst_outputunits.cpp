@@ -239,30 +239,33 @@ void tst_OutputUnits::pluginThresholds()
 void tst_OutputUnits::pluginExpectations_data()
 {
     QTest::addColumn<QStringList>("devices"); // as UnitFixtures::report() takes them
-    QTest::addColumn<QStringList>("expected");
+    // What the engine found of the devices expected: missing as typed, the indices of those
+    // heard but not expected, and the minimum asked for.
+    QTest::addColumn<QStringList>("missing");
+    QTest::addColumn<QList<int>>("unexpected");
     QTest::addColumn<int>("minDevices");
     QTest::addColumn<int>("notRead"); // before a deadline of 8 s; 0: none passed
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("summary"); // a part of the status line
     QTest::addColumn<QStringList>("longOutput"); // the start of each line
     QTest::newRow("all there, one more heard")
-        << QStringList { "ok 0.1 0.001", "ok 0 0.001" } << QStringList { "1" } << 0 << 0 << 0
-        << "OK - 2 devices checked"
+        << QStringList { "ok 0.1 0.001", "ok 0 0.001" } << QStringList {} << QList<int> { 1 } << 0
+        << 0 << 0 << "OK - 2 devices checked"
         << QStringList { "D\\x7c2 (serial 2, 10.77.1.2): answered, not expected" };
-    QTest::newRow("one missing") << QStringList { "ok 0.1 0.001" } << QStringList { "1", "CLOCK-9" }
-                                 << 0 << 0 << 2
+    QTest::newRow("one missing") << QStringList { "ok 0.1 0.001" } << QStringList { "CLOCK-9" }
+                                 << QList<int> {} << 0 << 0 << 2
                                  << "CRITICAL - 1 expected device missing (1 device checked)"
                                  << QStringList { "CLOCK-9: expected, did not answer the scan" };
-    QTest::newRow("none heard") << QStringList {} << QStringList { "7" } << 0 << 0 << 2
-                                << "CRITICAL - 1 expected device missing (0 devices checked)"
+    QTest::newRow("none heard") << QStringList {} << QStringList { "7" } << QList<int> {} << 0 << 0
+                                << 2 << "CRITICAL - 1 expected device missing (0 devices checked)"
                                 << QStringList { "7: expected" };
     QTest::newRow("too few, NTP off")
-        << QStringList { "off" } << QStringList {} << 3 << 0 << 2
+        << QStringList { "off" } << QStringList {} << QList<int> {} << 3 << 0 << 2
         << "CRITICAL - 1 device of at least 3 heard" << QStringList { "1 device not checkable" };
-    QTest::newRow("enough") << QStringList { "ok 0 0.001" } << QStringList {} << 1 << 0 << 0
-                            << "OK - 1 device checked" << QStringList {};
+    QTest::newRow("enough") << QStringList { "ok 0 0.001" } << QStringList {} << QList<int> {} << 1
+                            << 0 << 0 << "OK - 1 device checked" << QStringList {};
     QTest::newRow("deadline")
-        << QStringList { "ok 0 0.001", "silent" } << QStringList {} << 0 << 1 << 2
+        << QStringList { "ok 0 0.001", "silent" } << QStringList {} << QList<int> {} << 0 << 1 << 2
         << "CRITICAL - 1 not answering, deadline of 8 s passed (2 devices checked)"
         << QStringList { "D\\x7c2 (serial 2, 10.77.1.2): no answer",
                          "1 device not read before the deadline of 8 s" };
@@ -271,18 +274,18 @@ void tst_OutputUnits::pluginExpectations_data()
 void tst_OutputUnits::pluginExpectations()
 {
     QFETCH(QStringList, devices);
-    QFETCH(QStringList, expected);
+    QFETCH(QStringList, missing);
+    QFETCH(QList<int>, unexpected);
     QFETCH(int, minDevices);
     QFETCH(int, notRead);
     QFETCH(int, status);
     QFETCH(QString, summary);
     QFETCH(QStringList, longOutput);
     const ClockReport report = UnitFixtures::report(devices);
-    QList<DeviceEntry> heard;
-    for (const ClockReading &reading : report.readings)
-        heard.append(reading.device);
-    PluginStatus::Circumstances circumstances { DevicePresence::of(heard, expected, minDevices),
-                                                std::nullopt, notRead };
+    // Every row that lists a device expected has one missing or one not expected.
+    DevicePresence presence { missing, unexpected, int(devices.size()), minDevices,
+                              !missing.isEmpty() || !unexpected.isEmpty() || minDevices > 0 };
+    PluginStatus::Circumstances circumstances { presence, std::nullopt, notRead };
     if (notRead > 0)
         circumstances.deadlineMs = 8000;
     const PluginStatus::Verdict verdict
@@ -290,10 +293,9 @@ void tst_OutputUnits::pluginExpectations()
     QCOMPARE(int(verdict.status), status);
     const QStringList lines = verdict.text.split('\n', Qt::SkipEmptyParts);
     QVERIFY2(lines.first().startsWith("CLOCK " + summary), qPrintable(verdict.text));
-    const QString missing
-        = QStringLiteral(" missing=%1;;0;0;").arg(circumstances.presence.missingCount());
-    QCOMPARE(lines.first().contains(missing), circumstances.presence.expecting);
-    QCOMPARE(lines.first().contains("missing="), circumstances.presence.expecting);
+    const QString missingData = QStringLiteral(" missing=%1;;0;0;").arg(presence.missingCount());
+    QCOMPARE(lines.first().contains(missingData), presence.expecting);
+    QCOMPARE(lines.first().contains("missing="), presence.expecting);
     QCOMPARE(lines.size(), longOutput.size() + 1);
     for (int i = 0; i < longOutput.size(); ++i)
         QVERIFY2(lines.at(i + 1).startsWith(longOutput.at(i)), qPrintable(verdict.text));

@@ -2,6 +2,7 @@
 
 #include "addressprobe.h"
 #include "console.h"
+#include "engineconsole.h"
 #include "scanrun.h"
 #include "textescape.h"
 #include "units.h"
@@ -39,7 +40,7 @@ Expected<ExitStatus> ApplyCommand::run()
     CommandLog log;
     if (const auto failure = log.open(m_options.logPath, m_options.dryRun))
         return *failure;
-    const Expected<ScanReport> scan = ScanRun::firstScan(m_options.probing);
+    const Expected<ScanReport> scan = EngineConsole::firstScan(m_options.probing);
     if (!scan)
         return scan.failure();
 
@@ -181,7 +182,7 @@ void ApplyCommand::holdBackTakenAddresses()
             requests.append({ *line.step.line.newAddress, line.step.device->heardOn });
         }
     }
-    const QList<AddressHolder> holders = AddressProbe::probe(requests);
+    const QList<AddressHolder> holders = EngineConsole::probe(requests);
     m_addressesAsked = int(requests.size());
     // A line held back keeps its device where it is, which may hold back the line that was to
     // take its address: until no more lines are held back.

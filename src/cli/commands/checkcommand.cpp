@@ -4,8 +4,9 @@
 #include "clockreport.h"
 #include "clocksurvey.h"
 #include "console.h"
+#include "devicepresence.h"
+#include "engineconsole.h"
 #include "pluginstatus.h"
-#include "scanrun.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -28,7 +29,7 @@ CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &
     QList<ClockSurvey::Target> targets;
     for (const DeviceEntry &device : devices) {
         QString reason;
-        if (ClockReport::checkable(device, &reason))
+        if (ClockCheck::checkable(device, &reason))
             targets.append({ QHostAddress(device.reply.currentAddress), device.heardOn.address });
     }
     ClockSurvey clocks(settings);
@@ -42,7 +43,7 @@ CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &
     Console::progressDone();
 
     CheckRun run;
-    run.report = ClockReport::build(devices, clocks.results());
+    run.report = ClockCheck::report(devices, clocks.results());
     run.settings = settings;
     run.requests = clocks.requests();
     run.surveyMs = clocks.elapsedMs();
@@ -94,7 +95,7 @@ Expected<int> CheckCommand::check()
 {
     QElapsedTimer clock;
     clock.start();
-    const Expected<ScanReport> scan = ScanRun::firstScan(m_options.probing);
+    const Expected<ScanReport> scan = EngineConsole::firstScan(m_options.probing);
     if (!scan)
         return scan.failure();
 
@@ -112,7 +113,7 @@ Expected<int> CheckCommand::check()
     run.scannedFrom = scan->scannedFrom;
     run.notes = scan->notes;
     run.deadlineMs = m_options.deadlineMs;
-    run.presence = DevicePresence::of(scan->devices, m_options.expected, m_options.minDevices);
+    run.presence = Presence::of(scan->devices, m_options.expected, m_options.minDevices);
     const ClockReport &report = run.report;
 
     if (m_options.monitoring()) {

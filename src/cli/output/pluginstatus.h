@@ -1,8 +1,7 @@
 #ifndef PLUGINSTATUS_H
 #define PLUGINSTATUS_H
 
-#include "clockreport.h"
-#include "devicepresence.h"
+#include "checkrun.h"
 #include "pluginrange.h"
 
 #include <QString>
