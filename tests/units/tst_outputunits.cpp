@@ -51,6 +51,19 @@ PluginStatus::Thresholds thresholds(const QString &warn, const QString &crit)
     return { *PluginRange::parse(warn, "warn"), *PluginRange::parse(crit, "crit") };
 }
 
+// What the plugin's rules found, as the engine would give it: the state (the plugin's exit
+// status) and one band per reading, '.' inside, 'w' outside --warn, 'c' outside --crit.
+PluginFindings findings(int status, const QString &bands)
+{
+    PluginFindings found;
+    found.state = PluginState(status);
+    for (const QChar band : bands)
+        found.bands.append(band == 'c'       ? PluginFindings::Band::Critical
+                               : band == 'w' ? PluginFindings::Band::Warning
+                                             : PluginFindings::Band::Inside);
+    return found;
+}
+
 } // namespace
 
 // How results are written: the scan's three formats, the check's two and the monitoring
@@ -137,52 +150,54 @@ void tst_OutputUnits::scanWriters()
 void tst_OutputUnits::pluginStatus_data()
 {
     QTest::addColumn<QStringList>("devices"); // as UnitFixtures::report() takes them
-    QTest::addColumn<int>("status"); // with --warn 0.5 --crit 2
+    QTest::addColumn<int>("status"); // as found with --warn 0.5 --crit 2
+    QTest::addColumn<QString>("bands"); // as findings() takes them
     QTest::addColumn<QString>("perfdata"); // a part of it
     QTest::addColumn<int>("lines");
 
-    QTest::newRow("ok") << QStringList { "ok 0.1 0.001", "ok -0.4999 0.002" } << 0
+    QTest::newRow("ok") << QStringList { "ok 0.1 0.001", "ok -0.4999 0.002" } << 0 << ".."
                         << "devices=2 checked=2 answered=2 unsynchronised=0 unanswered=0 "
                            "not_checkable=0 worst_offset=0.499900s;0.5;2;0; "
                            "median_delay=0.001500s;;;0; max_delay=0.002000s;;;0;"
                         << 1;
-    // On the edge of the range is inside it.
-    QTest::newRow("ok at warn") << QStringList { "ok 0.5 0.001" } << 0
-                                << "worst_offset=0.500000s;0.5;2;0;" << 1;
-    QTest::newRow("warning past warn")
-        << QStringList { "ok 0.500001 0.001" } << 1 << "worst_offset=0.500001s;0.5;2;0;" << 2;
     QTest::newRow("warning, clock behind")
-        << QStringList { "ok -0.7 0.001", "ok 0.1 0.001" } << 1 << "worst_offset=0.700000s;" << 2;
-    QTest::newRow("warning at crit")
-        << QStringList { "ok -2 0.001", "ok 0.6 0.001" } << 1 << "worst_offset=2.000000s;" << 3;
-    QTest::newRow("critical past crit")
-        << QStringList { "ok -2.1 0.001", "ok 0.6 0.001" } << 2 << "worst_offset=2.100000s;" << 3;
+        << QStringList { "ok -0.7 0.001", "ok 0.1 0.001" } << 1 << "w."
+        << "worst_offset=0.700000s;" << 2;
+    QTest::newRow("critical and warning")
+        << QStringList { "ok -2.1 0.001", "ok 0.6 0.001" } << 2 << "cw"
+        << "worst_offset=2.100000s;" << 3;
     QTest::newRow("unsynchronised, small offset")
-        << QStringList { "ok 0 0.001", "s16 0.01 0.001" } << 2 << "unsynchronised=1" << 2;
-    QTest::newRow("kiss-of-death")
-        << QStringList { "kiss", "ok 0 0.001" } << 2 << "answered=2 unsynchronised=1" << 2;
-    QTest::newRow("not answering")
-        << QStringList { "silent", "ok 0 0.001" } << 2 << "unanswered=1" << 2;
-    QTest::newRow("no time read") << QStringList { "silent" } << 2
+        << QStringList { "ok 0 0.001", "s16 0.01 0.001" } << 2 << ".."
+        << "unsynchronised=1" << 2;
+    QTest::newRow("kiss-of-death") << QStringList { "kiss", "ok 0 0.001" } << 2 << ".."
+                                   << "answered=2 unsynchronised=1" << 2;
+    QTest::newRow("not answering") << QStringList { "silent", "ok 0 0.001" } << 2 << ".."
+                                   << "unanswered=1" << 2;
+    QTest::newRow("no time read") << QStringList { "silent" } << 2 << "."
                                   << "worst_offset=U;0.5;2;0; median_delay=U;;;0; max_delay=U;;;0;"
                                   << 2;
-    QTest::newRow("NTP off does not count")
-        << QStringList { "off", "ok 0.1 0.001" } << 0 << "not_checkable=1" << 2;
-    QTest::newRow("no checkable device") << QStringList { "off", "zero" } << 3 << "" << 1;
-    QTest::newRow("no device") << QStringList {} << 3 << "" << 1;
+    QTest::newRow("NTP off does not count") << QStringList { "off", "ok 0.1 0.001" } << 0 << ".."
+                                            << "not_checkable=1" << 2;
+    QTest::newRow("no checkable device") << QStringList { "off", "zero" } << 3 << ".."
+                                         << "" << 1;
+    QTest::newRow("no device") << QStringList {} << 3 << ""
+                               << "" << 1;
     // Long output names 50 devices at most, then counts the rest on one line.
-    QTest::newRow("50 devices named") << QStringList(50, "ok 0.6 0.001") << 1 << "devices=50" << 51;
-    QTest::newRow("51st counted") << QStringList(51, "ok 0.6 0.001") << 1 << "devices=51" << 52;
+    QTest::newRow("50 devices named")
+        << QStringList(50, "ok 0.6 0.001") << 1 << QString(50, 'w') << "devices=50" << 51;
+    QTest::newRow("51st counted") << QStringList(51, "ok 0.6 0.001") << 1 << QString(51, 'w')
+                                  << "devices=51" << 52;
 }
 
 void tst_OutputUnits::pluginStatus()
 {
     QFETCH(QStringList, devices);
     QFETCH(int, status);
+    QFETCH(QString, bands);
     QFETCH(QString, perfdata);
     QFETCH(int, lines);
-    const PluginStatus::Verdict verdict
-        = PluginStatus::judge(UnitFixtures::report(devices), thresholds("0.5", "2"));
+    const PluginStatus::Verdict verdict = PluginStatus::verdict(
+        UnitFixtures::report(devices), thresholds("0.5", "2"), findings(status, bands));
     QCOMPARE(int(verdict.status), status);
     QCOMPARE(PluginStatus::exitCode(verdict.status), status);
     static const QStringList words { "OK", "WARNING", "CRITICAL", "UNKNOWN" };
@@ -204,7 +219,7 @@ void tst_OutputUnits::pluginThresholds_data()
     QTest::addColumn<QString>("warn");
     QTest::addColumn<QString>("crit");
     QTest::addColumn<QString>("perfdata");
-    QTest::addColumn<QString>("status"); // of an offset of 0.1 s
+    QTest::addColumn<QString>("status"); // as found of an offset of 0.1 s
     QTest::newRow("whole and half") << "0.5"
                                     << "2"
                                     << ";0.5;2;0;"
@@ -229,8 +244,10 @@ void tst_OutputUnits::pluginThresholds()
     QFETCH(QString, crit);
     QFETCH(QString, perfdata);
     QFETCH(QString, status);
+    const int state = QStringList { "OK", "WARNING", "CRITICAL" }.indexOf(status);
     const QString text
-        = PluginStatus::judge(UnitFixtures::report({ "ok 0.1 0.001" }), thresholds(warn, crit))
+        = PluginStatus::verdict(UnitFixtures::report({ "ok 0.1 0.001" }), thresholds(warn, crit),
+                                findings(state, QString(".wc").at(state)))
               .text;
     QVERIFY2(text.contains("worst_offset=0.100000s" + perfdata), qPrintable(text));
     QVERIFY2(text.startsWith("CLOCK " + status + " - "), qPrintable(text));
@@ -289,7 +306,8 @@ void tst_OutputUnits::pluginExpectations()
     if (notRead > 0)
         circumstances.deadlineMs = 8000;
     const PluginStatus::Verdict verdict
-        = PluginStatus::judge(report, thresholds("0.5", "2"), circumstances);
+        = PluginStatus::verdict(report, thresholds("0.5", "2"),
+                                findings(status, QString(devices.size(), '.')), circumstances);
     QCOMPARE(int(verdict.status), status);
     const QStringList lines = verdict.text.split('\n', Qt::SkipEmptyParts);
     QVERIFY2(lines.first().startsWith("CLOCK " + summary), qPrintable(verdict.text));
@@ -371,6 +389,14 @@ void tst_OutputUnits::checkOutput()
     for (const char *key :
          { "worst_offset_s", "worst_offset_device", "median_delay_s", "max_delay_s" })
         QVERIFY(none.value("summary").toObject().value(key).isNull());
+
+    // What goes to stderr, by outcome: only a device not there is told there.
+    QCOMPARE(CheckOutput::problem(run, CheckOutcome::Unsynchronised), QString());
+    QCOMPARE(CheckOutput::problem(run, CheckOutcome::NothingToCheck),
+             "no device to check: NTP is off on all 1 found");
+    run.presence = { { "CLOCK-9" }, {}, 1, 3, true };
+    QCOMPARE(CheckOutput::problem(run, CheckOutcome::DevicesMissing),
+             "2 expected devices did not answer the scan");
 }
 
 QTEST_GUILESS_MAIN(tst_OutputUnits)

@@ -34,7 +34,7 @@ CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &
     }
     ClockSurvey clocks(settings);
     QObject::connect(&clocks, &ClockSurvey::progressed, &clocks, [](int done, int total) {
-        Console::progress(QStringLiteral("reading clocks: %1/%2").arg(done).arg(total));
+        Console::progress(CheckOutput::progress(done, total));
     });
     if (remainingMs)
         QTimer::singleShot(std::chrono::milliseconds(std::max<qint64>(0, *remainingMs)),
@@ -120,31 +120,18 @@ Expected<int> CheckCommand::check()
         PluginStatus::Circumstances circumstances { run.presence, std::nullopt, run.notRead };
         if (run.deadlinePassed)
             circumstances.deadlineMs = m_options.deadlineMs;
-        const PluginStatus::Verdict verdict
-            = PluginStatus::judge(report, { *m_options.warn, *m_options.crit }, circumstances);
+        const PluginThresholds thresholds { *m_options.warn, *m_options.crit };
+        const PluginStatus::Verdict verdict = PluginStatus::verdict(
+            report, thresholds, ClockCheck::pluginFindings(report, thresholds, run.presence),
+            circumstances);
         Console::result(verdict.text);
         return PluginStatus::exitCode(verdict.status);
     }
 
     Console::result(m_options.format == Options::Format::Json ? CheckOutput::json(run)
                                                               : CheckOutput::table(run));
-    if (const int missing = run.presence.missingCount(); missing > 0) {
-        Console::error(QStringLiteral("%1 expected %2 did not answer the scan")
-                           .arg(missing)
-                           .arg(QLatin1String(missing == 1 ? "device" : "devices")));
-        return exitCode(ExitStatus::DeviceNotFound);
-    }
-    if (report.checked == 0) {
-        Console::error(report.found == 0
-                           ? QStringLiteral("no device answered")
-                           : QStringLiteral("no device to check: NTP is off on all %1 found")
-                                 .arg(report.found));
-        return exitCode(ExitStatus::DeviceNotFound);
-    }
-    // A clock that cannot be trusted is a finding; silence is only a doubt.
-    if (report.unsynchronised > 0)
-        return exitCode(ExitStatus::VerifyFailed);
-    if (report.unanswered > 0)
-        return exitCode(ExitStatus::CannotVerify);
-    return exitCode(ExitStatus::Success);
+    const CheckOutcome outcome = ClockCheck::outcome(report, run.presence);
+    if (const QString problem = CheckOutput::problem(run, outcome); !problem.isEmpty())
+        Console::error(problem);
+    return exitCode(ClockCheck::exitStatus(outcome));
 }

@@ -1,5 +1,7 @@
 #include "clockreport.h"
 
+#include <cmath>
+
 namespace ClockCheck {
 
 bool checkable(const DeviceEntry &device, QString *reason)
@@ -49,6 +51,68 @@ ClockReport report(const QList<DeviceEntry> &devices, const QList<SntpQuery::Res
             readings.append({ device, ClockReading::State::NotCheckable, reason, {} });
     }
     return ClockReport::of(readings);
+}
+
+CheckOutcome outcome(const ClockReport &report, const DevicePresence &presence)
+{
+    if (presence.missingCount() > 0)
+        return CheckOutcome::DevicesMissing;
+    if (report.checked == 0)
+        return CheckOutcome::NothingToCheck;
+    if (report.unsynchronised > 0)
+        return CheckOutcome::Unsynchronised;
+    if (report.unanswered > 0)
+        return CheckOutcome::Unanswered;
+    return CheckOutcome::Passed;
+}
+
+ExitStatus exitStatus(CheckOutcome outcome)
+{
+    switch (outcome) {
+    case CheckOutcome::DevicesMissing:
+    case CheckOutcome::NothingToCheck:
+        return ExitStatus::DeviceNotFound;
+    case CheckOutcome::Unsynchronised:
+        return ExitStatus::VerifyFailed;
+    case CheckOutcome::Unanswered:
+        return ExitStatus::CannotVerify;
+    case CheckOutcome::Passed:
+        break;
+    }
+    return ExitStatus::Success;
+}
+
+PluginFindings pluginFindings(const ClockReport &report, const PluginThresholds &thresholds,
+                              const DevicePresence &presence)
+{
+    using Band = PluginFindings::Band;
+    PluginFindings findings;
+    findings.bands = QList<Band>(report.readings.size(), Band::Inside);
+    const int missing = presence.missingCount();
+    if (report.checked == 0 && missing == 0)
+        return findings; // nothing to judge: unknown
+    int critical = 0;
+    int warning = 0;
+    for (qsizetype i = 0; i < report.readings.size(); ++i) {
+        const ClockReading &reading = report.readings.at(i);
+        if (reading.state != ClockReading::State::Synchronised)
+            continue;
+        const double offset = std::fabs(reading.sntp.offsetSeconds);
+        if (thresholds.crit.alerts(offset)) {
+            findings.bands[i] = Band::Critical;
+            ++critical;
+        } else if (thresholds.warn.alerts(offset)) {
+            findings.bands[i] = Band::Warning;
+            ++warning;
+        }
+    }
+    if (missing > 0 || report.unanswered > 0 || report.unsynchronised > 0 || critical > 0)
+        findings.state = PluginState::Critical;
+    else if (warning > 0)
+        findings.state = PluginState::Warning;
+    else
+        findings.state = PluginState::Ok;
+    return findings;
 }
 
 } // namespace ClockCheck

@@ -4,6 +4,7 @@
 #include "clockreading.h"
 #include "healthnote.h"
 #include "localaddress.h"
+#include "pluginrange.h"
 
 #include <QList>
 #include <QStringList>
@@ -34,6 +35,37 @@ struct ClockSurveySettings
     int timeoutMs = 1000;
     int retries = 1;
     quint16 port = 123;
+};
+
+// What a check (without --warn/--crit) comes to, worst first: its exit status and the message
+// that goes with it follow from it.
+enum class CheckOutcome {
+    DevicesMissing, // an expected device did not answer the scan, or too few did
+    NothingToCheck, // no device answered, or none has NTP on
+    Unsynchronised, // a clock that cannot be trusted: a finding
+    Unanswered, // a clock that did not answer: only a doubt
+    Passed,
+};
+
+// A monitoring plugin's state, numbered as the plugin convention's exit statuses (not
+// exitstatus.h's).
+enum class PluginState { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
+
+// check --warn and --crit: ranges of the offset's size, in seconds.
+struct PluginThresholds
+{
+    PluginRange warn;
+    PluginRange crit;
+};
+
+// What the monitoring plugin's rules make of a check.
+struct PluginFindings
+{
+    // Where a synchronised clock's offset falls: inside --warn, outside it, outside --crit.
+    enum class Band { Inside, Warning, Critical };
+
+    PluginState state = PluginState::Unknown;
+    QList<Band> bands; // per reading; Inside for a clock that is not synchronised
 };
 
 // Everything a check's output shows: the readings, and how they were taken.

@@ -179,4 +179,31 @@ QByteArray json(const CheckRun &run)
     return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson(QJsonDocument::Indented));
 }
 
+QString progress(int done, int total)
+{
+    return QStringLiteral("reading clocks: %1/%2").arg(done).arg(total);
+}
+
+QString problem(const CheckRun &run, CheckOutcome outcome)
+{
+    switch (outcome) {
+    case CheckOutcome::DevicesMissing: {
+        const int missing = run.presence.missingCount();
+        return QStringLiteral("%1 expected %2 did not answer the scan")
+            .arg(missing)
+            .arg(QLatin1String(missing == 1 ? "device" : "devices"));
+    }
+    case CheckOutcome::NothingToCheck:
+        return run.report.found == 0
+            ? QStringLiteral("no device answered")
+            : QStringLiteral("no device to check: NTP is off on all %1 found")
+                  .arg(run.report.found);
+    case CheckOutcome::Unsynchronised:
+    case CheckOutcome::Unanswered:
+    case CheckOutcome::Passed:
+        break;
+    }
+    return QString();
+}
+
 } // namespace CheckOutput

@@ -15,6 +15,10 @@ constexpr int jsonVersion = 1;
 
 QByteArray table(const CheckRun &run);
 QByteArray json(const CheckRun &run);
+// The progress line while clocks are read: `done` of `total`.
+QString progress(int done, int total);
+// What is said on stderr of a check that came to `outcome`; empty when nothing is.
+QString problem(const CheckRun &run, CheckOutcome outcome);
 
 } // namespace CheckOutput
 
