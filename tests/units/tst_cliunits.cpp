@@ -379,7 +379,7 @@ void tst_CliUnits::devicePresence()
     QFETCH(QStringList, unexpected);
     QFETCH(int, missingCount);
     const QList<DeviceEntry> devices = fleet();
-    const DevicePresence presence = DevicePresence::of(devices, expected, minDevices);
+    const DevicePresence presence = Presence::of(devices, expected, minDevices);
     QCOMPARE(presence.missing, missing);
     QStringList serials;
     for (int index : presence.unexpected)

@@ -1,11 +1,42 @@
 #include "applyrules.h"
 #include "clockreport.h"
+#include "devicepresence.h"
 #include "plancheck.h"
 #include "unitfixtures.h"
 
 #include <QTest>
 
 using namespace UnitFixtures;
+
+namespace {
+
+// What each checkable device of UnitFixtures::devices() answered, as the SNTP client gives it.
+QList<SntpQuery::Result> answers(const QStringList &descriptions)
+{
+    QList<SntpQuery::Result> results;
+    for (const QString &description : descriptions) {
+        const QStringList words = description.split(QLatin1Char(' '));
+        const QString kind = words.first();
+        if (kind == "off" || kind == "zero")
+            continue;
+        SntpQuery::Result result;
+        result.attempts = kind == "silent" ? 2 : 1;
+        result.kissOfDeath = kind == "kiss";
+        result.answered = words.size() == 3;
+        result.referenceId = result.kissOfDeath ? "RATE" : "GPS";
+        result.error = kind == "silent" ? "no answer after 2 tries" : "";
+        if (result.answered) {
+            result.stratum = kind == "s16" ? 16 : 1;
+            result.leap = kind == "leap3" ? 3 : 0;
+            result.offsetSeconds = words.at(1).toDouble();
+            result.delaySeconds = words.at(2).toDouble();
+        }
+        results.append(result);
+    }
+    return results;
+}
+
+} // namespace
 
 // The engine's judgements that need no network: a plan held against a scan, and the clocks read
 // summed up.
@@ -18,6 +49,10 @@ private slots:
     void planCheck();
     void clockReport_data();
     void clockReport();
+    void checkOutcome_data();
+    void checkOutcome();
+    void pluginFindings_data();
+    void pluginFindings();
     void applyDecide_data();
     void applyDecide();
     void applyHoldBack_data();
@@ -156,7 +191,7 @@ void tst_EngineUnits::planCheck()
 
 void tst_EngineUnits::clockReport_data()
 {
-    QTest::addColumn<QStringList>("devices"); // as UnitFixtures::report() takes them
+    QTest::addColumn<QStringList>("devices"); // as UnitFixtures::devices() takes them
     QTest::addColumn<QStringList>("states"); // "state: reason" per device, in the scan's order
     // found checked answered unsynchronised unanswered not-checkable, the worst offset's index
     // and the median and largest delay
@@ -202,7 +237,7 @@ void tst_EngineUnits::clockReport()
     QFETCH(QStringList, devices);
     QFETCH(QStringList, states);
     QFETCH(QString, summary);
-    const ClockReport report = UnitFixtures::report(devices);
+    const ClockReport report = ClockCheck::report(UnitFixtures::devices(devices), answers(devices));
     QStringList found;
     for (const ClockReading &reading : report.readings)
         found.append(ClockReading::stateName(reading.state) + ": " + reading.reason);
@@ -220,6 +255,131 @@ void tst_EngineUnits::clockReport()
                  .arg(report.notCheckable)
                  .arg(report.worstOffset ? QString::number(*report.worstOffset) : "-", delay),
              summary);
+}
+
+void tst_EngineUnits::checkOutcome_data()
+{
+    QTest::addColumn<QStringList>("devices"); // as UnitFixtures::devices() takes them
+    QTest::addColumn<QStringList>("expected"); // as check's DEVICE arguments
+    QTest::addColumn<int>("minDevices");
+    QTest::addColumn<int>("status"); // the exit status
+
+    QTest::newRow("all in time") << QStringList { "ok 0.1 0.001", "off" } << QStringList {} << 0
+                                 << 0;
+    QTest::newRow("an offset is no failure")
+        << QStringList { "ok 3600 0.001" } << QStringList {} << 0 << 0;
+    QTest::newRow("silence is a doubt")
+        << QStringList { "ok 0 0.001", "silent" } << QStringList {} << 0 << 4;
+    QTest::newRow("unsynchronised outweighs silence")
+        << QStringList { "silent", "s16 0 0.001" } << QStringList {} << 0 << 1;
+    QTest::newRow("a refusal is unsynchronised")
+        << QStringList { "kiss" } << QStringList {} << 0 << 1;
+    QTest::newRow("nothing found") << QStringList {} << QStringList {} << 0 << 3;
+    QTest::newRow("NTP off on all") << QStringList { "off", "zero" } << QStringList {} << 0 << 3;
+    QTest::newRow("expected one missing outweighs all")
+        << QStringList { "s16 0 0.001" } << QStringList { "1", "CLOCK-9" } << 0 << 3;
+    QTest::newRow("expected all there")
+        << QStringList { "ok 0 0.001", "ok 0 0.001" } << QStringList { "D|1", "0002" } << 0 << 0;
+    QTest::newRow("too few") << QStringList { "ok 0 0.001" } << QStringList {} << 2 << 3;
+    QTest::newRow("enough") << QStringList { "ok 0 0.001", "off" } << QStringList {} << 2 << 0;
+}
+
+void tst_EngineUnits::checkOutcome()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, expected);
+    QFETCH(int, minDevices);
+    QFETCH(int, status);
+    const QList<DeviceEntry> heard = UnitFixtures::devices(devices);
+    const ClockReport report = ClockCheck::report(heard, answers(devices));
+    const CheckOutcome outcome
+        = ClockCheck::outcome(report, Presence::of(heard, expected, minDevices));
+    QCOMPARE(exitCode(ClockCheck::exitStatus(outcome)), status);
+}
+
+void tst_EngineUnits::pluginFindings_data()
+{
+    QTest::addColumn<QStringList>("devices"); // as UnitFixtures::devices() takes them
+    QTest::addColumn<QString>("warn"); // as typed
+    QTest::addColumn<QString>("crit");
+    QTest::addColumn<QStringList>("expected"); // as check's DEVICE arguments
+    QTest::addColumn<int>("minDevices");
+    QTest::addColumn<int>("state"); // the plugin's exit status
+    QTest::addColumn<QString>("bands"); // per device: '.' inside, 'w' past warn, 'c' past crit
+
+    const QStringList none;
+    QTest::newRow("ok") << QStringList { "ok 0.1 0.001", "ok -0.4999 0.002" } << "0.5"
+                        << "2" << none << 0 << 0 << "..";
+    // On the edge of the range is inside it.
+    QTest::newRow("ok at warn") << QStringList { "ok 0.5 0.001" } << "0.5"
+                                << "2" << none << 0 << 0 << ".";
+    QTest::newRow("warning past warn") << QStringList { "ok 0.500001 0.001" } << "0.5"
+                                       << "2" << none << 0 << 1 << "w";
+    QTest::newRow("warning, clock behind")
+        << QStringList { "ok -0.7 0.001", "ok 0.1 0.001" } << "0.5"
+        << "2" << none << 0 << 1 << "w.";
+    QTest::newRow("warning at crit") << QStringList { "ok -2 0.001", "ok 0.6 0.001" } << "0.5"
+                                     << "2" << none << 0 << 1 << "ww";
+    QTest::newRow("critical past crit") << QStringList { "ok -2.1 0.001", "ok 0.6 0.001" } << "0.5"
+                                        << "2" << none << 0 << 2 << "cw";
+    // A clock that is not synchronised is critical whatever its offset, and is not banded.
+    QTest::newRow("unsynchronised, small offset")
+        << QStringList { "ok 0 0.001", "s16 0.01 0.001" } << "0.5"
+        << "2" << none << 0 << 2 << "..";
+    QTest::newRow("unsynchronised, large offset") << QStringList { "leap3 9 0.001" } << "0.5"
+                                                  << "2" << none << 0 << 2 << ".";
+    QTest::newRow("kiss-of-death") << QStringList { "kiss", "ok 0 0.001" } << "0.5"
+                                   << "2" << none << 0 << 2 << "..";
+    QTest::newRow("not answering") << QStringList { "silent", "ok 0 0.001" } << "0.5"
+                                   << "2" << none << 0 << 2 << "..";
+    QTest::newRow("NTP off does not count") << QStringList { "off", "ok 0.1 0.001" } << "0.5"
+                                            << "2" << none << 0 << 0 << "..";
+    QTest::newRow("no checkable device") << QStringList { "off", "zero" } << "0.5"
+                                         << "2" << none << 0 << 3 << "..";
+    QTest::newRow("no device") << QStringList {} << "0.5"
+                               << "2" << none << 0 << 3 << "";
+    // Ranges as typed: outside ~:1 never, inside @0.05:0.2 alerts.
+    QTest::newRow("tiny warn") << QStringList { "ok 0.1 0.001" } << "0.00001"
+                               << "0.5" << none << 0 << 1 << "w";
+    QTest::newRow("ranges as typed") << QStringList { "ok 0.1 0.001" } << "~:1"
+                                     << "@0.05:0.2" << none << 0 << 2 << "c";
+    QTest::newRow("too close") << QStringList { "ok 0.1 0.001" } << "0.2:"
+                               << "0.05:" << none << 0 << 1 << "w";
+    // Devices expected: one missing is critical even with nothing to check; one more heard is
+    // no failure.
+    QTest::newRow("one more heard") << QStringList { "ok 0.1 0.001", "ok 0 0.001" } << "0.5"
+                                    << "2" << QStringList { "1" } << 0 << 0 << "..";
+    QTest::newRow("one missing") << QStringList { "ok 0.1 0.001" } << "0.5"
+                                 << "2" << QStringList { "1", "CLOCK-9" } << 0 << 2 << ".";
+    QTest::newRow("none heard") << QStringList {} << "0.5"
+                                << "2" << QStringList { "7" } << 0 << 2 << "";
+    QTest::newRow("too few, NTP off") << QStringList { "off" } << "0.5"
+                                      << "2" << none << 3 << 2 << ".";
+    QTest::newRow("enough") << QStringList { "ok 0 0.001" } << "0.5"
+                            << "2" << none << 1 << 0 << ".";
+}
+
+void tst_EngineUnits::pluginFindings()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QString, warn);
+    QFETCH(QString, crit);
+    QFETCH(QStringList, expected);
+    QFETCH(int, minDevices);
+    QFETCH(int, state);
+    QFETCH(QString, bands);
+    const QList<DeviceEntry> heard = UnitFixtures::devices(devices);
+    const PluginFindings found = ClockCheck::pluginFindings(
+        ClockCheck::report(heard, answers(devices)),
+        { *PluginRange::parse(warn, "warn"), *PluginRange::parse(crit, "crit") },
+        Presence::of(heard, expected, minDevices));
+    QCOMPARE(int(found.state), state);
+    QString shown;
+    for (const PluginFindings::Band band : found.bands)
+        shown += band == PluginFindings::Band::Critical ? 'c'
+            : band == PluginFindings::Band::Warning     ? 'w'
+                                                        : '.';
+    QCOMPARE(shown, bands);
 }
 
 void tst_EngineUnits::applyDecide_data()

@@ -74,6 +74,19 @@ PluginStatus::Thresholds thresholds(const QString &warn, const QString &crit)
     return { *PluginRange::parse(warn, "warn"), *PluginRange::parse(crit, "crit") };
 }
 
+// What the plugin's rules found, as the engine would give it: the state (the plugin's exit
+// status) and one band per reading, '.' inside, 'w' outside --warn, 'c' outside --crit.
+PluginFindings findings(int status, const QString &bands)
+{
+    PluginFindings found;
+    found.state = PluginState(status);
+    for (const QChar band : bands)
+        found.bands.append(band == 'c'       ? PluginFindings::Band::Critical
+                               : band == 'w' ? PluginFindings::Band::Warning
+                                             : PluginFindings::Band::Inside);
+    return found;
+}
+
 } // namespace
 
 // How results are written: the scan's three formats, the check's two and the monitoring
@@ -164,52 +177,54 @@ void tst_OutputUnits::scanWriters()
 void tst_OutputUnits::pluginStatus_data()
 {
     QTest::addColumn<QStringList>("devices"); // as UnitFixtures::report() takes them
-    QTest::addColumn<int>("status"); // with --warn 0.5 --crit 2
+    QTest::addColumn<int>("status"); // as found with --warn 0.5 --crit 2
+    QTest::addColumn<QString>("bands"); // as findings() takes them
     QTest::addColumn<QString>("perfdata"); // a part of it
     QTest::addColumn<int>("lines");
 
-    QTest::newRow("ok") << QStringList { "ok 0.1 0.001", "ok -0.4999 0.002" } << 0
+    QTest::newRow("ok") << QStringList { "ok 0.1 0.001", "ok -0.4999 0.002" } << 0 << ".."
                         << "devices=2 checked=2 answered=2 unsynchronised=0 unanswered=0 "
                            "not_checkable=0 worst_offset=0.499900s;0.5;2;0; "
                            "median_delay=0.001500s;;;0; max_delay=0.002000s;;;0;"
                         << 1;
-    // On the edge of the range is inside it.
-    QTest::newRow("ok at warn") << QStringList { "ok 0.5 0.001" } << 0
-                                << "worst_offset=0.500000s;0.5;2;0;" << 1;
-    QTest::newRow("warning past warn")
-        << QStringList { "ok 0.500001 0.001" } << 1 << "worst_offset=0.500001s;0.5;2;0;" << 2;
     QTest::newRow("warning, clock behind")
-        << QStringList { "ok -0.7 0.001", "ok 0.1 0.001" } << 1 << "worst_offset=0.700000s;" << 2;
-    QTest::newRow("warning at crit")
-        << QStringList { "ok -2 0.001", "ok 0.6 0.001" } << 1 << "worst_offset=2.000000s;" << 3;
-    QTest::newRow("critical past crit")
-        << QStringList { "ok -2.1 0.001", "ok 0.6 0.001" } << 2 << "worst_offset=2.100000s;" << 3;
+        << QStringList { "ok -0.7 0.001", "ok 0.1 0.001" } << 1 << "w."
+        << "worst_offset=0.700000s;" << 2;
+    QTest::newRow("critical and warning")
+        << QStringList { "ok -2.1 0.001", "ok 0.6 0.001" } << 2 << "cw"
+        << "worst_offset=2.100000s;" << 3;
     QTest::newRow("unsynchronised, small offset")
-        << QStringList { "ok 0 0.001", "s16 0.01 0.001" } << 2 << "unsynchronised=1" << 2;
-    QTest::newRow("kiss-of-death")
-        << QStringList { "kiss", "ok 0 0.001" } << 2 << "answered=2 unsynchronised=1" << 2;
-    QTest::newRow("not answering")
-        << QStringList { "silent", "ok 0 0.001" } << 2 << "unanswered=1" << 2;
-    QTest::newRow("no time read") << QStringList { "silent" } << 2
+        << QStringList { "ok 0 0.001", "s16 0.01 0.001" } << 2 << ".."
+        << "unsynchronised=1" << 2;
+    QTest::newRow("kiss-of-death") << QStringList { "kiss", "ok 0 0.001" } << 2 << ".."
+                                   << "answered=2 unsynchronised=1" << 2;
+    QTest::newRow("not answering") << QStringList { "silent", "ok 0 0.001" } << 2 << ".."
+                                   << "unanswered=1" << 2;
+    QTest::newRow("no time read") << QStringList { "silent" } << 2 << "."
                                   << "worst_offset=U;0.5;2;0; median_delay=U;;;0; max_delay=U;;;0;"
                                   << 2;
-    QTest::newRow("NTP off does not count")
-        << QStringList { "off", "ok 0.1 0.001" } << 0 << "not_checkable=1" << 2;
-    QTest::newRow("no checkable device") << QStringList { "off", "zero" } << 3 << "" << 1;
-    QTest::newRow("no device") << QStringList {} << 3 << "" << 1;
+    QTest::newRow("NTP off does not count") << QStringList { "off", "ok 0.1 0.001" } << 0 << ".."
+                                            << "not_checkable=1" << 2;
+    QTest::newRow("no checkable device") << QStringList { "off", "zero" } << 3 << ".."
+                                         << "" << 1;
+    QTest::newRow("no device") << QStringList {} << 3 << ""
+                               << "" << 1;
     // Long output names 50 devices at most, then counts the rest on one line.
-    QTest::newRow("50 devices named") << QStringList(50, "ok 0.6 0.001") << 1 << "devices=50" << 51;
-    QTest::newRow("51st counted") << QStringList(51, "ok 0.6 0.001") << 1 << "devices=51" << 52;
+    QTest::newRow("50 devices named")
+        << QStringList(50, "ok 0.6 0.001") << 1 << QString(50, 'w') << "devices=50" << 51;
+    QTest::newRow("51st counted") << QStringList(51, "ok 0.6 0.001") << 1 << QString(51, 'w')
+                                  << "devices=51" << 52;
 }
 
 void tst_OutputUnits::pluginStatus()
 {
     QFETCH(QStringList, devices);
     QFETCH(int, status);
+    QFETCH(QString, bands);
     QFETCH(QString, perfdata);
     QFETCH(int, lines);
-    const PluginStatus::Verdict verdict
-        = PluginStatus::judge(UnitFixtures::report(devices), thresholds("0.5", "2"));
+    const PluginStatus::Verdict verdict = PluginStatus::verdict(
+        UnitFixtures::report(devices), thresholds("0.5", "2"), findings(status, bands));
     QCOMPARE(int(verdict.status), status);
     QCOMPARE(PluginStatus::exitCode(verdict.status), status);
     static const QStringList words { "OK", "WARNING", "CRITICAL", "UNKNOWN" };
@@ -231,7 +246,7 @@ void tst_OutputUnits::pluginThresholds_data()
     QTest::addColumn<QString>("warn");
     QTest::addColumn<QString>("crit");
     QTest::addColumn<QString>("perfdata");
-    QTest::addColumn<QString>("status"); // of an offset of 0.1 s
+    QTest::addColumn<QString>("status"); // as found of an offset of 0.1 s
     QTest::newRow("whole and half") << "0.5"
                                     << "2"
                                     << ";0.5;2;0;"
@@ -256,8 +271,10 @@ void tst_OutputUnits::pluginThresholds()
     QFETCH(QString, crit);
     QFETCH(QString, perfdata);
     QFETCH(QString, status);
+    const int state = QStringList { "OK", "WARNING", "CRITICAL" }.indexOf(status);
     const QString text
-        = PluginStatus::judge(UnitFixtures::report({ "ok 0.1 0.001" }), thresholds(warn, crit))
+        = PluginStatus::verdict(UnitFixtures::report({ "ok 0.1 0.001" }), thresholds(warn, crit),
+                                findings(state, QString(".wc").at(state)))
               .text;
     QVERIFY2(text.contains("worst_offset=0.100000s" + perfdata), qPrintable(text));
     QVERIFY2(text.startsWith("CLOCK " + status + " - "), qPrintable(text));
@@ -266,30 +283,33 @@ void tst_OutputUnits::pluginThresholds()
 void tst_OutputUnits::pluginExpectations_data()
 {
     QTest::addColumn<QStringList>("devices"); // as UnitFixtures::report() takes them
-    QTest::addColumn<QStringList>("expected");
+    // What the engine found of the devices expected: missing as typed, the indices of those
+    // heard but not expected, and the minimum asked for.
+    QTest::addColumn<QStringList>("missing");
+    QTest::addColumn<QList<int>>("unexpected");
     QTest::addColumn<int>("minDevices");
     QTest::addColumn<int>("notRead"); // before a deadline of 8 s; 0: none passed
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("summary"); // a part of the status line
     QTest::addColumn<QStringList>("longOutput"); // the start of each line
     QTest::newRow("all there, one more heard")
-        << QStringList { "ok 0.1 0.001", "ok 0 0.001" } << QStringList { "1" } << 0 << 0 << 0
-        << "OK - 2 devices checked"
+        << QStringList { "ok 0.1 0.001", "ok 0 0.001" } << QStringList {} << QList<int> { 1 } << 0
+        << 0 << 0 << "OK - 2 devices checked"
         << QStringList { "D\\x7c2 (serial 2, 10.77.1.2): answered, not expected" };
-    QTest::newRow("one missing") << QStringList { "ok 0.1 0.001" } << QStringList { "1", "CLOCK-9" }
-                                 << 0 << 0 << 2
+    QTest::newRow("one missing") << QStringList { "ok 0.1 0.001" } << QStringList { "CLOCK-9" }
+                                 << QList<int> {} << 0 << 0 << 2
                                  << "CRITICAL - 1 expected device missing (1 device checked)"
                                  << QStringList { "CLOCK-9: expected, did not answer the scan" };
-    QTest::newRow("none heard") << QStringList {} << QStringList { "7" } << 0 << 0 << 2
-                                << "CRITICAL - 1 expected device missing (0 devices checked)"
+    QTest::newRow("none heard") << QStringList {} << QStringList { "7" } << QList<int> {} << 0 << 0
+                                << 2 << "CRITICAL - 1 expected device missing (0 devices checked)"
                                 << QStringList { "7: expected" };
     QTest::newRow("too few, NTP off")
-        << QStringList { "off" } << QStringList {} << 3 << 0 << 2
+        << QStringList { "off" } << QStringList {} << QList<int> {} << 3 << 0 << 2
         << "CRITICAL - 1 device of at least 3 heard" << QStringList { "1 device not checkable" };
-    QTest::newRow("enough") << QStringList { "ok 0 0.001" } << QStringList {} << 1 << 0 << 0
-                            << "OK - 1 device checked" << QStringList {};
+    QTest::newRow("enough") << QStringList { "ok 0 0.001" } << QStringList {} << QList<int> {} << 1
+                            << 0 << 0 << "OK - 1 device checked" << QStringList {};
     QTest::newRow("deadline")
-        << QStringList { "ok 0 0.001", "silent" } << QStringList {} << 0 << 1 << 2
+        << QStringList { "ok 0 0.001", "silent" } << QStringList {} << QList<int> {} << 0 << 1 << 2
         << "CRITICAL - 1 not answering, deadline of 8 s passed (2 devices checked)"
         << QStringList { "D\\x7c2 (serial 2, 10.77.1.2): no answer",
                          "1 device not read before the deadline of 8 s" };
@@ -298,29 +318,29 @@ void tst_OutputUnits::pluginExpectations_data()
 void tst_OutputUnits::pluginExpectations()
 {
     QFETCH(QStringList, devices);
-    QFETCH(QStringList, expected);
+    QFETCH(QStringList, missing);
+    QFETCH(QList<int>, unexpected);
     QFETCH(int, minDevices);
     QFETCH(int, notRead);
     QFETCH(int, status);
     QFETCH(QString, summary);
     QFETCH(QStringList, longOutput);
     const ClockReport report = UnitFixtures::report(devices);
-    QList<DeviceEntry> heard;
-    for (const ClockReading &reading : report.readings)
-        heard.append(reading.device);
-    PluginStatus::Circumstances circumstances { DevicePresence::of(heard, expected, minDevices),
-                                                std::nullopt, notRead };
+    // Every row that lists a device expected has one missing or one not expected.
+    DevicePresence presence { missing, unexpected, int(devices.size()), minDevices,
+                              !missing.isEmpty() || !unexpected.isEmpty() || minDevices > 0 };
+    PluginStatus::Circumstances circumstances { presence, std::nullopt, notRead };
     if (notRead > 0)
         circumstances.deadlineMs = 8000;
     const PluginStatus::Verdict verdict
-        = PluginStatus::judge(report, thresholds("0.5", "2"), circumstances);
+        = PluginStatus::verdict(report, thresholds("0.5", "2"),
+                                findings(status, QString(devices.size(), '.')), circumstances);
     QCOMPARE(int(verdict.status), status);
     const QStringList lines = verdict.text.split('\n', Qt::SkipEmptyParts);
     QVERIFY2(lines.first().startsWith("CLOCK " + summary), qPrintable(verdict.text));
-    const QString missing
-        = QStringLiteral(" missing=%1;;0;0;").arg(circumstances.presence.missingCount());
-    QCOMPARE(lines.first().contains(missing), circumstances.presence.expecting);
-    QCOMPARE(lines.first().contains("missing="), circumstances.presence.expecting);
+    const QString missingData = QStringLiteral(" missing=%1;;0;0;").arg(presence.missingCount());
+    QCOMPARE(lines.first().contains(missingData), presence.expecting);
+    QCOMPARE(lines.first().contains("missing="), presence.expecting);
     QCOMPARE(lines.size(), longOutput.size() + 1);
     for (int i = 0; i < longOutput.size(); ++i)
         QVERIFY2(lines.at(i + 1).startsWith(longOutput.at(i)), qPrintable(verdict.text));
@@ -396,6 +416,14 @@ void tst_OutputUnits::checkOutput()
     for (const char *key :
          { "worst_offset_s", "worst_offset_device", "median_delay_s", "max_delay_s" })
         QVERIFY(none.value("summary").toObject().value(key).isNull());
+
+    // What goes to stderr, by outcome: only a device not there is told there.
+    QCOMPARE(CheckOutput::problem(run, CheckOutcome::Unsynchronised), QString());
+    QCOMPARE(CheckOutput::problem(run, CheckOutcome::NothingToCheck),
+             "no device to check: NTP is off on all 1 found");
+    run.presence = { { "CLOCK-9" }, {}, 1, 3, true };
+    QCOMPARE(CheckOutput::problem(run, CheckOutcome::DevicesMissing),
+             "2 expected devices did not answer the scan");
 }
 
 void tst_OutputUnits::applyLines_data()

@@ -3,7 +3,7 @@
 
 // Devices and clock readings made by hand, for the companion's unit tests: no scan, no socket.
 
-#include "clockreport.h"
+#include "clockreading.h"
 
 #include <QStringList>
 
@@ -33,36 +33,61 @@ inline DeviceEntry device(qint32 serial, const QString &current, const QByteArra
     return entry;
 }
 
-// One device per description, serial i + 1 at 10.77.1.(i + 1), named "D|(i + 1)", and what its
-// clock answered: "off" (NTP off), "zero" (reports 0.0.0.0), "kiss" (kiss-of-death RATE), "silent",
-// or "ok|s16|leap3 OFFSET DELAY" (an answer; stratum 16 or leap indicator 3: unsynchronised).
+// One device per description, serial i + 1 at 10.77.1.(i + 1), named "D|(i + 1)": "off" (NTP
+// off), "zero" (reports 0.0.0.0), else a device with NTP on.
+inline QList<DeviceEntry> devices(const QStringList &descriptions)
+{
+    QList<DeviceEntry> entries;
+    for (int i = 0; i < descriptions.size(); ++i) {
+        const QString kind = descriptions.at(i).section(QLatin1Char(' '), 0, 0);
+        entries.append(device(i + 1,
+                              kind == "zero" ? "0.0.0.0" : QStringLiteral("10.77.1.%1").arg(i + 1),
+                              "D|" + QByteArray::number(i + 1), QString(), kind != "off"));
+    }
+    return entries;
+}
+
+// The devices() of the descriptions with their clocks read as the check reads them: "off" and
+// "zero" not checkable, "kiss" (kiss-of-death RATE), "silent", or "ok|s16|leap3 OFFSET DELAY" (an
+// answer; stratum 16 or leap indicator 3: unsynchronised). Made by hand, so that what writes a
+// report is tested without what reads the clocks.
 inline ClockReport report(const QStringList &descriptions)
 {
-    QList<DeviceEntry> devices;
-    QList<SntpQuery::Result> results;
+    using State = ClockReading::State;
+    const QList<DeviceEntry> entries = devices(descriptions);
+    QList<ClockReading> readings;
     for (int i = 0; i < descriptions.size(); ++i) {
         const QStringList words = descriptions.at(i).split(QLatin1Char(' '));
         const QString kind = words.first();
-        devices.append(device(i + 1,
-                              kind == "zero" ? "0.0.0.0" : QStringLiteral("10.77.1.%1").arg(i + 1),
-                              "D|" + QByteArray::number(i + 1), QString(), kind != "off"));
-        if (kind == "off" || kind == "zero")
+        ClockReading reading { entries.at(i), State::NotCheckable, QString(), {} };
+        if (kind == "off" || kind == "zero") {
+            reading.reason
+                = kind == "off" ? "NTP service off" : "reports address 0.0.0.0: nowhere to ask";
+            readings.append(reading);
             continue;
-        SntpQuery::Result result;
-        result.attempts = kind == "silent" ? 2 : 1;
-        result.kissOfDeath = kind == "kiss";
-        result.answered = words.size() == 3;
-        result.referenceId = result.kissOfDeath ? "RATE" : "GPS";
-        result.error = kind == "silent" ? "no answer after 2 tries" : "";
-        if (result.answered) {
-            result.stratum = kind == "s16" ? 16 : 1;
-            result.leap = kind == "leap3" ? 3 : 0;
-            result.offsetSeconds = words.at(1).toDouble();
-            result.delaySeconds = words.at(2).toDouble();
         }
-        results.append(result);
+        SntpReading &sntp = reading.sntp;
+        sntp.attempts = kind == "silent" ? 2 : 1;
+        sntp.kissOfDeath = kind == "kiss";
+        sntp.answered = words.size() == 3;
+        sntp.referenceId = sntp.kissOfDeath ? "RATE" : "GPS";
+        if (sntp.answered) {
+            sntp.stratum = kind == "s16" ? 16 : 1;
+            sntp.leap = kind == "leap3" ? 3 : 0;
+            sntp.offsetSeconds = words.at(1).toDouble();
+            sntp.delaySeconds = words.at(2).toDouble();
+        }
+        reading.state = kind == "ok" ? State::Synchronised
+            : kind == "silent"       ? State::NoAnswer
+                                     : State::Unsynchronised;
+        reading.reason = kind == "kiss" ? "refuses to serve time (kiss-of-death RATE)"
+            : kind == "silent"          ? "no answer after 2 tries"
+            : kind == "s16"             ? "not synchronised (stratum 16)"
+            : kind == "leap3"           ? "not synchronised (leap indicator 3)"
+                                        : "";
+        readings.append(reading);
     }
-    return ClockReport::build(devices, results);
+    return ClockReport::of(readings);
 }
 
 } // namespace UnitFixtures

@@ -3,6 +3,7 @@
 #include "addressprobe.h"
 #include "applyoutput.h"
 #include "console.h"
+#include "engineconsole.h"
 #include "scanrun.h"
 #include "verification.h"
 
@@ -25,7 +26,7 @@ Expected<ExitStatus> ApplyCommand::run()
     CommandLog log;
     if (const auto failure = log.open(m_options.logPath, m_options.dryRun))
         return *failure;
-    const Expected<ScanReport> scan = ScanRun::firstScan(m_options.probing);
+    const Expected<ScanReport> scan = EngineConsole::firstScan(m_options.probing);
     if (!scan)
         return scan.failure();
 
@@ -44,7 +45,7 @@ Expected<ExitStatus> ApplyCommand::run()
     for (ApplyLine &line : m_lines)
         ApplyRules::decide(&line, m_options.toleranceSeconds);
     const ApplyRules::AddressQuestions questions = ApplyRules::addressQuestions(m_lines);
-    ApplyRules::holdBack(&m_lines, questions, AddressProbe::probe(questions.requests));
+    ApplyRules::holdBack(&m_lines, questions, EngineConsole::probe(questions.requests));
     m_report.sntpRequests = ApplyRules::sntpRequests(m_lines);
     m_report.addressesAsked = int(questions.requests.size());
     if (m_options.dryRun)

@@ -4,8 +4,9 @@
 #include "clockreport.h"
 #include "clocksurvey.h"
 #include "console.h"
+#include "devicepresence.h"
+#include "engineconsole.h"
 #include "pluginstatus.h"
-#include "scanrun.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -26,12 +27,12 @@ CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &
     QList<ClockSurvey::Target> targets;
     for (const DeviceEntry &device : devices) {
         QString reason;
-        if (ClockReport::checkable(device, &reason))
+        if (ClockCheck::checkable(device, &reason))
             targets.append({ QHostAddress(device.reply.currentAddress), device.heardOn.address });
     }
     ClockSurvey clocks(settings);
     QObject::connect(&clocks, &ClockSurvey::progressed, &clocks, [](int done, int total) {
-        Console::progress(QStringLiteral("reading clocks: %1/%2").arg(done).arg(total));
+        Console::progress(CheckOutput::progress(done, total));
     });
     if (remainingMs)
         QTimer::singleShot(std::chrono::milliseconds(std::max<qint64>(0, *remainingMs)),
@@ -40,7 +41,7 @@ CheckRun survey(const QList<DeviceEntry> &devices, const ClockSurvey::Settings &
     Console::progressDone();
 
     CheckRun run;
-    run.report = ClockReport::build(devices, clocks.results());
+    run.report = ClockCheck::report(devices, clocks.results());
     run.settings = settings;
     run.requests = clocks.requests();
     run.surveyMs = clocks.elapsedMs();
@@ -92,7 +93,7 @@ Expected<int> CheckCommand::check()
 {
     QElapsedTimer clock;
     clock.start();
-    const Expected<ScanReport> scan = ScanRun::firstScan(m_options.probing);
+    const Expected<ScanReport> scan = EngineConsole::firstScan(m_options.probing);
     if (!scan)
         return scan.failure();
 
@@ -109,38 +110,25 @@ Expected<int> CheckCommand::check()
     run.scannedFrom = scan->scannedFrom;
     run.notes = scan->notes;
     run.deadlineMs = m_options.deadlineMs;
-    run.presence = DevicePresence::of(scan->devices, m_options.expected, m_options.minDevices);
+    run.presence = Presence::of(scan->devices, m_options.expected, m_options.minDevices);
     const ClockReport &report = run.report;
 
     if (m_options.monitoring()) {
         PluginStatus::Circumstances circumstances { run.presence, std::nullopt, run.notRead };
         if (run.deadlinePassed)
             circumstances.deadlineMs = m_options.deadlineMs;
-        const PluginStatus::Verdict verdict
-            = PluginStatus::judge(report, { *m_options.warn, *m_options.crit }, circumstances);
+        const PluginThresholds thresholds { *m_options.warn, *m_options.crit };
+        const PluginStatus::Verdict verdict = PluginStatus::verdict(
+            report, thresholds, ClockCheck::pluginFindings(report, thresholds, run.presence),
+            circumstances);
         Console::result(verdict.text);
         return PluginStatus::exitCode(verdict.status);
     }
 
     Console::result(m_options.format == Options::Format::Json ? CheckOutput::json(run)
                                                               : CheckOutput::table(run));
-    if (const int missing = run.presence.missingCount(); missing > 0) {
-        Console::error(QStringLiteral("%1 expected %2 did not answer the scan")
-                           .arg(missing)
-                           .arg(QLatin1String(missing == 1 ? "device" : "devices")));
-        return exitCode(ExitStatus::DeviceNotFound);
-    }
-    if (report.checked == 0) {
-        Console::error(report.found == 0
-                           ? QStringLiteral("no device answered")
-                           : QStringLiteral("no device to check: NTP is off on all %1 found")
-                                 .arg(report.found));
-        return exitCode(ExitStatus::DeviceNotFound);
-    }
-    // A clock that cannot be trusted is a finding; silence is only a doubt.
-    if (report.unsynchronised > 0)
-        return exitCode(ExitStatus::VerifyFailed);
-    if (report.unanswered > 0)
-        return exitCode(ExitStatus::CannotVerify);
-    return exitCode(ExitStatus::Success);
+    const CheckOutcome outcome = ClockCheck::outcome(report, run.presence);
+    if (const QString problem = CheckOutput::problem(run, outcome); !problem.isEmpty())
+        Console::error(problem);
+    return exitCode(ClockCheck::exitStatus(outcome));
 }

@@ -4,6 +4,7 @@
 #include "addressrules.h"
 #include "console.h"
 #include "deviceselector.h"
+#include "engineconsole.h"
 #include "plancheck.h"
 #include "scanrun.h"
 #include "textescape.h"
@@ -37,7 +38,7 @@ Expected<ExitStatus> DeviceCommand::run()
     CommandLog log;
     if (const auto failure = log.open(m_options.logPath, m_options.dryRun))
         return *failure;
-    const Expected<ScanReport> scan = ScanRun::run(*from, m_options.probing);
+    const Expected<ScanReport> scan = EngineConsole::scan(*from, m_options.probing);
     if (!scan)
         return scan.failure();
     const Expected<DeviceEntry> device = findDevice(scan->devices);
@@ -172,7 +173,7 @@ QString DeviceCommand::holderOf(const DeviceEntry &device, const QList<DeviceEnt
         return QStringLiteral("%1 is in use by %2")
             .arg(AddressRules::format(address), devices.join(QStringLiteral("; ")));
     }
-    const AddressHolder holder = AddressProbe::probe({ { address, device.heardOn } }).constFirst();
+    const AddressHolder holder = EngineConsole::probe({ { address, device.heardOn } }).constFirst();
     return holder.state == AddressHolder::State::InUse
         ? AddressProbe::inUseText(address, holder, device.heardOn)
         : QString();

@@ -2,6 +2,7 @@
 
 #include "addressprobe.h"
 #include "console.h"
+#include "engineconsole.h"
 #include "plan.h"
 #include "scanrun.h"
 
@@ -83,7 +84,7 @@ namespace {
                 requests.append({ entry.value(), device.heardOn });
             }
         }
-        const QList<AddressHolder> holders = AddressProbe::probe(requests);
+        const QList<AddressHolder> holders = EngineConsole::probe(requests);
         for (int k = 0; k < asked.size(); ++k) {
             if (holders.at(k).state != AddressHolder::State::InUse)
                 continue;
@@ -111,7 +112,7 @@ namespace {
                 QList<AddressProbe::Request> requests;
                 for (const quint32 address : batch)
                     requests.append({ address, via });
-                const QList<AddressHolder> holders = AddressProbe::probe(requests);
+                const QList<AddressHolder> holders = EngineConsole::probe(requests);
                 for (int k = 0; k < batch.size(); ++k) {
                     const AddressHolder &holder = holders.at(k);
                     if (holder.state == AddressHolder::State::InUse) {
@@ -131,7 +132,7 @@ namespace {
 
 Expected<ExitStatus> run(const Options::Plan &options)
 {
-    const Expected<ScanReport> found = ScanRun::firstScan(options.probing);
+    const Expected<ScanReport> found = EngineConsole::firstScan(options.probing);
     if (!found)
         return found.failure();
     const ScanReport &scan = *found;

@@ -1,14 +1,14 @@
 #include "scancommand.h"
 
 #include "console.h"
+#include "engineconsole.h"
 #include "outputwriter.h"
-#include "scanrun.h"
 
 namespace ScanCommand {
 
 Expected<ExitStatus> run(const Options::Scan &options)
 {
-    const Expected<ScanReport> report = ScanRun::firstScan(options.probing);
+    const Expected<ScanReport> report = EngineConsole::firstScan(options.probing);
     if (!report)
         return report.failure();
     Console::result(OutputWriter::create(options.format)->write(*report));

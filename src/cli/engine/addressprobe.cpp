@@ -1,7 +1,6 @@
 #include "addressprobe.h"
 
 #include "addressrules.h"
-#include "console.h"
 #include "platform.h"
 
 #include <QHash>
@@ -60,15 +59,24 @@ QList<AddressHolder> AddressProbe::probe(const QList<Request> &requests)
         for (const qsizetype i : indexes)
             addresses.append(requests.at(i).address);
         const QList<AddressHolder> answers = probeLink(addresses, requests.at(indexes.first()).via);
-        for (qsizetype k = 0; k < indexes.size(); ++k) {
+        for (qsizetype k = 0; k < indexes.size(); ++k)
             holders[indexes.at(k)] = answers.at(k);
-            if (answers.at(k).state == AddressHolder::State::CannotTell)
-                Console::warning(
-                    QStringLiteral("cannot tell whether another host holds %1: %2")
-                        .arg(AddressRules::format(addresses.at(k)), answers.at(k).reason));
-        }
     }
     return holders;
+}
+
+QList<HealthNote> AddressProbe::warnings(const QList<Request> &requests,
+                                         const QList<AddressHolder> &holders)
+{
+    QList<HealthNote> notes;
+    for (qsizetype i = 0; i < requests.size() && i < holders.size(); ++i) {
+        if (holders.at(i).state == AddressHolder::State::CannotTell)
+            notes.append(
+                { QStringLiteral("address-use-unknown"),
+                  QStringLiteral("cannot tell whether another host holds %1: %2")
+                      .arg(AddressRules::format(requests.at(i).address), holders.at(i).reason) });
+    }
+    return notes;
 }
 
 QString AddressProbe::inUseText(quint32 address, const AddressHolder &holder,

@@ -1,6 +1,7 @@
 #ifndef ADDRESSPROBE_H
 #define ADDRESSPROBE_H
 
+#include "healthnote.h"
 #include "localinterfaces.h"
 
 #include <QList>
@@ -26,9 +27,11 @@ struct Request
 };
 
 // One answer per request, in order. This workstation's own addresses are in use without asking;
-// the others are asked on their links, the addresses of one link together. Where it cannot tell,
-// it warns on stderr.
+// the others are asked on their links, the addresses of one link together.
 QList<AddressHolder> probe(const QList<Request> &requests);
+
+// What the person who asked is warned of: each address it cannot tell about, in order.
+QList<HealthNote> warnings(const QList<Request> &requests, const QList<AddressHolder> &holders);
 
 // "10.77.1.5 is in use: a host at 02:fc:00:00:00:05 answers for it on the link of 10.77.0.1
 // (ws1)", for an address found in use.

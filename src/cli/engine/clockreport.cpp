@@ -1,24 +1,10 @@
 #include "clockreport.h"
 
-#include <algorithm>
 #include <cmath>
 
-QString ClockReading::stateName(State state)
-{
-    switch (state) {
-    case State::Synchronised:
-        return QStringLiteral("ok");
-    case State::Unsynchronised:
-        return QStringLiteral("unsynchronised");
-    case State::NoAnswer:
-        return QStringLiteral("no-answer");
-    case State::NotCheckable:
-        break;
-    }
-    return QStringLiteral("not-checkable");
-}
+namespace ClockCheck {
 
-bool ClockReport::checkable(const DeviceEntry &device, QString *reason)
+bool checkable(const DeviceEntry &device, QString *reason)
 {
     if (!device.reply.ntp) {
         *reason = QStringLiteral("NTP service off");
@@ -31,11 +17,12 @@ bool ClockReport::checkable(const DeviceEntry &device, QString *reason)
     return true;
 }
 
-namespace {
-
 ClockReading read(const DeviceEntry &device, const SntpQuery::Result &result)
 {
-    ClockReading reading { device, ClockReading::State::Synchronised, QString(), result };
+    const SntpReading sntp { result.answered, result.offsetSeconds, result.delaySeconds,
+                             result.stratum,  result.leap,          result.referenceId,
+                             result.attempts, result.kissOfDeath };
+    ClockReading reading { device, ClockReading::State::Synchronised, QString(), sntp };
     if (result.kissOfDeath) {
         reading.state = ClockReading::State::Unsynchronised;
         reading.reason
@@ -52,50 +39,80 @@ ClockReading read(const DeviceEntry &device, const SntpQuery::Result &result)
     return reading;
 }
 
-double median(QList<double> values)
+ClockReport report(const QList<DeviceEntry> &devices, const QList<SntpQuery::Result> &results)
 {
-    std::sort(values.begin(), values.end());
-    const auto middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values.at(middle)
-                                  : (values.at(middle - 1) + values.at(middle)) / 2;
-}
-
-} // namespace
-
-ClockReport ClockReport::build(const QList<DeviceEntry> &devices,
-                               const QList<SntpQuery::Result> &results)
-{
-    ClockReport report;
-    report.found = int(devices.size());
+    QList<ClockReading> readings;
     int asked = 0;
-    QList<double> delays;
     for (const DeviceEntry &device : devices) {
         QString reason;
-        if (!checkable(device, &reason)) {
-            report.readings.append({ device, ClockReading::State::NotCheckable, reason, {} });
-            ++report.notCheckable;
-            continue;
-        }
-        const ClockReading reading = read(device, results.value(asked++));
-        ++report.checked;
-        if (reading.state == ClockReading::State::NoAnswer)
-            ++report.unanswered;
+        if (checkable(device, &reason))
+            readings.append(read(device, results.value(asked++)));
         else
-            ++report.answered;
-        if (reading.state == ClockReading::State::Unsynchronised)
-            ++report.unsynchronised;
-        if (reading.hasFigures()) {
-            delays.append(reading.sntp.delaySeconds);
-            const double offset = std::fabs(reading.sntp.offsetSeconds);
-            if (!report.worstOffset
-                || offset > std::fabs(report.readings.at(*report.worstOffset).sntp.offsetSeconds))
-                report.worstOffset = int(report.readings.size());
-        }
-        report.readings.append(reading);
+            readings.append({ device, ClockReading::State::NotCheckable, reason, {} });
     }
-    if (!delays.isEmpty()) {
-        report.medianDelaySeconds = median(delays);
-        report.maxDelaySeconds = *std::max_element(delays.cbegin(), delays.cend());
-    }
-    return report;
+    return ClockReport::of(readings);
 }
+
+CheckOutcome outcome(const ClockReport &report, const DevicePresence &presence)
+{
+    if (presence.missingCount() > 0)
+        return CheckOutcome::DevicesMissing;
+    if (report.checked == 0)
+        return CheckOutcome::NothingToCheck;
+    if (report.unsynchronised > 0)
+        return CheckOutcome::Unsynchronised;
+    if (report.unanswered > 0)
+        return CheckOutcome::Unanswered;
+    return CheckOutcome::Passed;
+}
+
+ExitStatus exitStatus(CheckOutcome outcome)
+{
+    switch (outcome) {
+    case CheckOutcome::DevicesMissing:
+    case CheckOutcome::NothingToCheck:
+        return ExitStatus::DeviceNotFound;
+    case CheckOutcome::Unsynchronised:
+        return ExitStatus::VerifyFailed;
+    case CheckOutcome::Unanswered:
+        return ExitStatus::CannotVerify;
+    case CheckOutcome::Passed:
+        break;
+    }
+    return ExitStatus::Success;
+}
+
+PluginFindings pluginFindings(const ClockReport &report, const PluginThresholds &thresholds,
+                              const DevicePresence &presence)
+{
+    using Band = PluginFindings::Band;
+    PluginFindings findings;
+    findings.bands = QList<Band>(report.readings.size(), Band::Inside);
+    const int missing = presence.missingCount();
+    if (report.checked == 0 && missing == 0)
+        return findings; // nothing to judge: unknown
+    int critical = 0;
+    int warning = 0;
+    for (qsizetype i = 0; i < report.readings.size(); ++i) {
+        const ClockReading &reading = report.readings.at(i);
+        if (reading.state != ClockReading::State::Synchronised)
+            continue;
+        const double offset = std::fabs(reading.sntp.offsetSeconds);
+        if (thresholds.crit.alerts(offset)) {
+            findings.bands[i] = Band::Critical;
+            ++critical;
+        } else if (thresholds.warn.alerts(offset)) {
+            findings.bands[i] = Band::Warning;
+            ++warning;
+        }
+    }
+    if (missing > 0 || report.unanswered > 0 || report.unsynchronised > 0 || critical > 0)
+        findings.state = PluginState::Critical;
+    else if (warning > 0)
+        findings.state = PluginState::Warning;
+    else
+        findings.state = PluginState::Ok;
+    return findings;
+}
+
+} // namespace ClockCheck

@@ -1,52 +1,40 @@
-#ifndef CLOCKREPORT_H
-#define CLOCKREPORT_H
+#ifndef ENGINE_CLOCKREPORT_H
+#define ENGINE_CLOCKREPORT_H
 
-#include "inventory.h"
+#include "checkrun.h"
+#include "clockreading.h"
+#include "exitstatus.h"
 #include "sntpquery.h"
 
 #include <QList>
 #include <QString>
 
-#include <optional>
+// What the check makes of each device's clock: whether it is asked at all, and what its
+// answer, or its silence, says.
+namespace ClockCheck {
 
-// What the check found out about one device's clock.
-struct ClockReading
-{
-    enum class State {
-        Synchronised, // answered, and its clock is one to go by
-        Unsynchronised, // answered, but says its time is not to be trusted (or refused us)
-        NoAnswer, // checkable, but gave no usable answer
-        NotCheckable, // NTP off, or no address to ask at: never a failure
-    };
+// Whether a device is asked at all; *reason says why not.
+bool checkable(const DeviceEntry &device, QString *reason);
 
-    DeviceEntry device;
-    State state = State::NotCheckable;
-    QString reason; // why it is not synchronised, not answering or not checkable
-    SntpQuery::Result sntp; // when it was asked
-    bool hasFigures() const { return sntp.answered; } // offset, delay, stratum and leap are known
+// A checkable device's reading from its SNTP result.
+ClockReading read(const DeviceEntry &device, const SntpQuery::Result &result);
 
-    static QString stateName(State state); // "ok", "unsynchronised", "no-answer", "not-checkable"
-};
+// `results` holds one result for each checkable device, in order.
+ClockReport report(const QList<DeviceEntry> &devices, const QList<SntpQuery::Result> &results);
 
-// The readings of every device a scan found, and the figures that sum them up.
-struct ClockReport
-{
-    QList<ClockReading> readings; // in the scan's order
-    int found = 0;
-    int checked = 0; // asked: answered + unanswered
-    int answered = 0; // any answer, unsynchronised ones and refusals included
-    int unsynchronised = 0;
-    int unanswered = 0;
-    int notCheckable = 0;
-    std::optional<int> worstOffset; // index into readings of the largest |offset|
-    std::optional<double> medianDelaySeconds;
-    std::optional<double> maxDelaySeconds;
+// What the readings and the devices expected come to: the worst that holds.
+CheckOutcome outcome(const ClockReport &report, const DevicePresence &presence);
 
-    // Whether a device is asked at all; *reason says why not.
-    static bool checkable(const DeviceEntry &device, QString *reason);
-    // `results` holds one result for each checkable device, in order.
-    static ClockReport build(const QList<DeviceEntry> &devices,
-                             const QList<SntpQuery::Result> &results);
-};
+// The exit status of a check that came to `outcome`.
+ExitStatus exitStatus(CheckOutcome outcome);
 
-#endif // CLOCKREPORT_H
+// check --warn/--crit: OK, WARNING (some |offset| outside warn), CRITICAL (some |offset| outside
+// crit, a device unsynchronised, a checkable device not answering, an expected device missing)
+// or UNKNOWN (no checkable device, and none missing). Devices heard but not expected do not
+// count against the state.
+PluginFindings pluginFindings(const ClockReport &report, const PluginThresholds &thresholds,
+                              const DevicePresence &presence);
+
+} // namespace ClockCheck
+
+#endif // ENGINE_CLOCKREPORT_H

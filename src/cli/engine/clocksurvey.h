@@ -1,6 +1,7 @@
 #ifndef CLOCKSURVEY_H
 #define CLOCKSURVEY_H
 
+#include "checkrun.h"
 #include "pacer.h"
 #include "sntpport.h"
 #include "sntpquery.h"
@@ -19,14 +20,7 @@ class ClockSurvey : public QObject
 {
     Q_OBJECT
 public:
-    struct Settings
-    {
-        int concurrency = 64;
-        int ratePerSecond = 500;
-        int timeoutMs = 1000;
-        int retries = 1;
-        quint16 port = Sntp::port;
-    };
+    using Settings = ClockSurveySettings;
 
     // Where to ask: the device's address, and this machine's address it was heard on.
     struct Target

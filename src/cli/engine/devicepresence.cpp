@@ -15,8 +15,8 @@ QString canonical(const QString &entry)
 
 } // namespace
 
-DevicePresence DevicePresence::of(const QList<DeviceEntry> &devices, const QStringList &expected,
-                                  int minDevices)
+DevicePresence Presence::of(const QList<DeviceEntry> &devices, const QStringList &expected,
+                            int minDevices)
 {
     DevicePresence presence;
     presence.heard = int(devices.size());

@@ -2,13 +2,6 @@
 
 #include <QNetworkInterface>
 
-QString LocalAddress::describe() const
-{
-    return interfaceName.isEmpty()
-        ? address.toString()
-        : QStringLiteral("%1 (%2)").arg(address.toString(), interfaceName);
-}
-
 QList<LocalAddress> LocalInterfaces::ipv4Addresses()
 {
     QList<LocalAddress> addresses;

@@ -29,7 +29,7 @@ Scanner::Scanner(const QList<LocalAddress> &from, const Settings &settings, QObj
 
 Scanner::~Scanner() = default;
 
-std::optional<Failure> Scanner::open(QStringList *warnings)
+std::optional<Failure> Scanner::open(QList<HealthNote> *warnings)
 {
     if (m_from.isEmpty()) {
         return Failure { ExitStatus::NetworkUnusable,
@@ -55,10 +55,11 @@ std::optional<Failure> Scanner::open(QStringList *warnings)
     for (const LocalAddress &local : std::as_const(m_from)) {
         auto socket = std::make_unique<QUdpSocket>();
         if (!socket->bind(local.address, DeviceProtocol::probePort, shared)) {
-            warnings->append(QStringLiteral("UDP port %1 on %2 is held by another program; "
-                                            "probing from another port")
-                                 .arg(DeviceProtocol::probePort)
-                                 .arg(local.describe()));
+            warnings->append({ QStringLiteral("probe-port-held"),
+                               QStringLiteral("UDP port %1 on %2 is held by another program; "
+                                              "probing from another port")
+                                   .arg(DeviceProtocol::probePort)
+                                   .arg(local.describe()) });
             if (!socket->bind(local.address, 0)) {
                 return Failure { ExitStatus::NetworkUnusable,
                                  QStringLiteral("cannot send probes from %1: %2")

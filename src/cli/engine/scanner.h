@@ -5,6 +5,7 @@
 #include "failure.h"
 #include "localinterfaces.h"
 #include "options.h"
+#include "scanreport.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -40,29 +41,19 @@ class Scanner : public QObject
 public:
     using Settings = Options::Probing; // --from is not read: `from` says where
 
-    struct Figures
-    {
-        int probesSent = 0;
-        int datagrams = 0; // read on the device port
-        int notReplies = 0; // too short to be a reply
-        int elsewhere = 0; // replies heard on an interface not scanned
-        int replyBufferBytes = 0; // what the kernel granted
-        qint64 dropped = -1; // datagrams the kernel dropped for want of buffer (-1: unknown)
-    };
-
     Scanner(const QList<LocalAddress> &from, const Settings &settings, QObject *parent = nullptr);
     ~Scanner() override;
 
     // Binds the sockets. A failure (network unusable) when the device port is held by another
-    // program alone, or there is no address to probe from. Notes on what works but not as
-    // asked go to *warnings.
-    std::optional<Failure> open(QStringList *warnings);
+    // program alone, or there is no address to probe from. What works but not as asked is
+    // added to *warnings.
+    std::optional<Failure> open(QList<HealthNote> *warnings);
     // Sends the first probe now; finished() follows the wait after the last one.
     void start();
     // Ends the scan early; finished() is emitted.
     void stop();
 
-    const Figures &figures() const { return m_figures; }
+    const ScanFigures &figures() const { return m_figures; }
     qint64 elapsedMs() const { return m_clock.isValid() ? m_clock.elapsed() : 0; }
 
 signals:
@@ -77,7 +68,7 @@ private:
 
     QList<LocalAddress> m_from;
     Settings m_settings;
-    Figures m_figures;
+    ScanFigures m_figures;
     QUdpSocket m_replySocket;
     std::vector<std::unique_ptr<QUdpSocket>> m_probeSockets;
     QTimer m_probeTimer;

@@ -1,13 +1,10 @@
 #include "scanrun.h"
 
-#include "console.h"
 #include "eventloop.h"
 #include "platform.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
-
-#include <utility>
 
 namespace ScanRun {
 
@@ -20,7 +17,7 @@ namespace {
         return QStringLiteral("%1 KiB").arg(bytes / 1024);
     }
 
-    QString progressText(const QList<LocalAddress> &from, const Scanner::Figures &figures,
+    QString progressText(const QList<LocalAddress> &from, const ScanFigures &figures,
                          const Options::Probing &options, int devices)
     {
         return QStringLiteral("scanning from %1: probe %2/%3, %4 device(s)")
@@ -57,16 +54,13 @@ Expected<QList<LocalAddress>> addresses(const Options::Probing &options)
 }
 
 Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing &options,
-                         const std::function<bool(const Sighting &)> &enough)
+                         const std::function<bool(const Sighting &)> &enough,
+                         const Progress &progress)
 {
     Scanner scanner(from, options);
-    QStringList warnings;
-    if (const auto failure = scanner.open(&warnings))
-        return *failure;
-    for (const QString &warning : std::as_const(warnings))
-        Console::warning(warning);
-
     ScanReport report;
+    if (const auto failure = scanner.open(&report.warnings))
+        return *failure;
 
     const int granted = scanner.figures().replyBufferBytes;
     // Said exactly where the system granted less than the whole request, the default or
@@ -84,24 +78,22 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
         if (!cap.raiseCommand.isEmpty())
             text += QStringLiteral(" To raise the cap, as root: %1").arg(cap.raiseCommand);
         report.notes.append({ QStringLiteral("reply-buffer-capped"), text });
-        // Said once, also when a command scans twice (--verify).
-        static bool warned = false;
-        if (!std::exchange(warned, true))
-            Console::warning(text);
+        report.warnings.append(report.notes.constLast());
     }
 
     Inventory inventory;
     QElapsedTimer lastProgress;
     lastProgress.start();
     const auto showProgress = [&] {
-        Console::progress(progressText(from, scanner.figures(), options, inventory.size()));
+        if (progress)
+            progress(progressText(from, scanner.figures(), options, inventory.size()));
         lastProgress.restart();
     };
     // A burst is read in one go, so the count is also refreshed while nothing is heard.
     QTimer progressTimer;
     progressTimer.setInterval(progressIntervalMs);
     QObject::connect(&progressTimer, &QTimer::timeout, &scanner, showProgress);
-    if (Console::stderrIsTerminal())
+    if (progress)
         progressTimer.start();
     QObject::connect(&scanner, &Scanner::probeSent, &scanner, showProgress);
     QObject::connect(&scanner, &Scanner::heard, &scanner, [&](const Sighting &sighting) {
@@ -109,14 +101,13 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
         inventory.add(sighting);
         if (inventory.size() > before)
             report.lastNewDeviceMs = sighting.atMs;
-        if (Console::stderrIsTerminal() && lastProgress.elapsed() >= progressIntervalMs)
+        if (progress && lastProgress.elapsed() >= progressIntervalMs)
             showProgress();
         if (enough && enough(sighting))
             scanner.stop();
     });
     QObject::connect(&scanner, &Scanner::finished, &progressTimer, &QTimer::stop);
     EventLoop::runUntil(&scanner, &Scanner::finished, [&] { scanner.start(); });
-    Console::progressDone();
 
     report.devices = inventory.devices();
     report.scannedFrom = from;
@@ -132,7 +123,7 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
         if (!raise.isEmpty())
             text += QStringLiteral(", or raise the cap as root: %1").arg(raise);
         report.notes.append({ QStringLiteral("replies-dropped"), text });
-        Console::warning(text);
+        report.warnings.append(report.notes.constLast());
     }
     const QString uncounted = Platform::receiveDropsUnavailable();
     if (!uncounted.isEmpty())
@@ -140,12 +131,12 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
     return report;
 }
 
-Expected<ScanReport> firstScan(const Options::Probing &options)
+Expected<ScanReport> firstScan(const Options::Probing &options, const Progress &progress)
 {
     const Expected<QList<LocalAddress>> from = addresses(options);
     if (!from)
         return from.failure();
-    return run(*from, options);
+    return run(*from, options, {}, progress);
 }
 
 } // namespace ScanRun

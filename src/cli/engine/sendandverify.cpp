@@ -91,16 +91,24 @@ namespace {
             awaited.insert(keyOf(reply), orders.at(i).newAddress.value_or(reply.storedAddress));
         }
         QSet<DeviceKey> confirmed;
-        const Expected<ScanReport> scan
-            = ScanRun::run(from, probing, [&](const Sighting &sighting) {
-                  const DeviceKey key = keyOf(sighting.reply);
-                  const auto wanted = awaited.constFind(key);
-                  if (wanted != awaited.cend() && *wanted == sighting.reply.storedAddress)
-                      confirmed.insert(key);
-                  return confirmed.size() == awaited.size();
-              });
+        const Expected<ScanReport> scan = ScanRun::run(
+            from, probing,
+            [&](const Sighting &sighting) {
+                const DeviceKey key = keyOf(sighting.reply);
+                const auto wanted = awaited.constFind(key);
+                if (wanted != awaited.cend() && *wanted == sighting.reply.storedAddress)
+                    confirmed.insert(key);
+                return confirmed.size() == awaited.size();
+            },
+            Console::stderrIsTerminal() ? ScanRun::Progress(Console::progress) : nullptr);
+        Console::progressDone();
         if (!scan)
             return scan.failure();
+        // The first scan of the run said already that the reply buffer is capped.
+        for (const HealthNote &warning : std::as_const(scan->warnings)) {
+            if (warning.code != QLatin1String("reply-buffer-capped"))
+                Console::warning(warning.text);
+        }
         for (int i = 0; i < orders.size(); ++i) {
             if (outcomes->at(i).sent.isEmpty())
                 continue;

@@ -17,19 +17,13 @@ QString seconds(double value)
     return QStringLiteral("%1 s").arg(value, 0, 'f', 6);
 }
 
+// The table's CLOCK column: the state's name in words, a state to act on in capitals so the
+// eye finds it.
 QString stateText(State state)
 {
-    switch (state) {
-    case State::Synchronised:
-        return QStringLiteral("ok");
-    case State::Unsynchronised:
-        return QStringLiteral("UNSYNCHRONISED");
-    case State::NoAnswer:
-        return QStringLiteral("NO ANSWER");
-    case State::NotCheckable:
-        break;
-    }
-    return QStringLiteral("not checkable");
+    const QString words
+        = ClockReading::stateName(state).replace(QLatin1Char('-'), QLatin1Char(' '));
+    return state == State::Unsynchronised || state == State::NoAnswer ? words.toUpper() : words;
 }
 
 QJsonValue optionalSeconds(const std::optional<double> &value)
@@ -81,7 +75,7 @@ QByteArray table(const CheckRun &run)
     };
     const QString none = QStringLiteral("-");
     for (const ClockReading &reading : report.readings) {
-        const SntpQuery::Result &sntp = reading.sntp;
+        const SntpReading &sntp = reading.sntp;
         const bool figures = reading.hasFigures();
         const bool heard = figures || sntp.kissOfDeath;
         rows.append({ reading.device.shownName(), reading.device.address(),
@@ -183,6 +177,33 @@ QByteArray json(const CheckRun &run)
         { QStringLiteral("unexpected"), unexpected },
     };
     return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson(QJsonDocument::Indented));
+}
+
+QString progress(int done, int total)
+{
+    return QStringLiteral("reading clocks: %1/%2").arg(done).arg(total);
+}
+
+QString problem(const CheckRun &run, CheckOutcome outcome)
+{
+    switch (outcome) {
+    case CheckOutcome::DevicesMissing: {
+        const int missing = run.presence.missingCount();
+        return QStringLiteral("%1 expected %2 did not answer the scan")
+            .arg(missing)
+            .arg(QLatin1String(missing == 1 ? "device" : "devices"));
+    }
+    case CheckOutcome::NothingToCheck:
+        return run.report.found == 0
+            ? QStringLiteral("no device answered")
+            : QStringLiteral("no device to check: NTP is off on all %1 found")
+                  .arg(run.report.found);
+    case CheckOutcome::Unsynchronised:
+    case CheckOutcome::Unanswered:
+    case CheckOutcome::Passed:
+        break;
+    }
+    return QString();
 }
 
 } // namespace CheckOutput

@@ -152,7 +152,7 @@ QByteArray JsonWriter::write(const ScanReport &report) const
     QJsonArray devices;
     for (const DeviceEntry &device : report.devices)
         devices.append(deviceJson(device));
-    const Scanner::Figures &figures = report.figures;
+    const ScanFigures &figures = report.figures;
     const QJsonObject statistics {
         { QStringLiteral("probes"), figures.probesSent },
         { QStringLiteral("datagrams"), figures.datagrams },

@@ -2,7 +2,7 @@
 #define OUTPUTWRITER_H
 
 #include "options.h"
-#include "scanrun.h"
+#include "scanreport.h"
 
 #include <QByteArray>
 #include <QJsonArray>

@@ -104,23 +104,23 @@ int exitCode(Status status)
     return int(status);
 }
 
-Verdict judge(const ClockReport &report, const Thresholds &thresholds,
-              const Circumstances &circumstances)
+Verdict verdict(const ClockReport &report, const Thresholds &thresholds,
+                const PluginFindings &findings, const Circumstances &circumstances)
 {
-    const DevicePresence &presence = circumstances.presence;
-    const int missing = presence.missingCount();
-    if (report.checked == 0 && missing == 0)
+    if (findings.state == Status::Unknown)
         return unknown(report.found == 0
                            ? QStringLiteral("no device answered the scan")
                            : QStringLiteral("no device to check: NTP is off on all %1 found")
                                  .arg(report.found));
 
+    const DevicePresence &presence = circumstances.presence;
     QStringList details; // one line per device that is not OK, missing ones first
     for (const QString &entry : presence.missing)
         details.append(QStringLiteral("%1: expected, did not answer the scan").arg(entry));
     int critical = 0; // offsets outside crit
     int warning = 0; // offsets outside warn, inside crit
-    for (const ClockReading &reading : report.readings) {
+    for (qsizetype i = 0; i < report.readings.size(); ++i) {
+        const ClockReading &reading = report.readings.at(i);
         switch (reading.state) {
         case ClockReading::State::NotCheckable:
             continue;
@@ -135,10 +135,10 @@ Verdict judge(const ClockReport &report, const Thresholds &thresholds,
         case ClockReading::State::Synchronised:
             break;
         }
-        const double offset = std::fabs(reading.sntp.offsetSeconds);
-        const bool crit = thresholds.crit.alerts(offset);
-        if (!crit && !thresholds.warn.alerts(offset))
+        const PluginFindings::Band band = findings.bands.value(i, PluginFindings::Band::Inside);
+        if (band == PluginFindings::Band::Inside)
             continue;
+        const bool crit = band == PluginFindings::Band::Critical;
         ++(crit ? critical : warning);
         details.append(QStringLiteral("%1: offset %2 (%3: %4)")
                            .arg(describe(reading),
@@ -147,7 +147,8 @@ Verdict judge(const ClockReport &report, const Thresholds &thresholds,
                                 (crit ? thresholds.crit : thresholds.warn).breach()));
     }
 
-    Verdict verdict;
+    Verdict result;
+    result.status = findings.state;
     QStringList problems;
     if (!presence.missing.isEmpty())
         problems.append(plural(int(presence.missing.size()), "expected device missing",
@@ -167,12 +168,6 @@ Verdict judge(const ClockReport &report, const Thresholds &thresholds,
         problems.append(QStringLiteral("%1 off by %2").arg(critical).arg(thresholds.crit.breach()));
     if (warning > 0)
         problems.append(QStringLiteral("%1 off by %2").arg(warning).arg(thresholds.warn.breach()));
-    if (missing > 0 || report.unanswered > 0 || report.unsynchronised > 0 || critical > 0)
-        verdict.status = Status::Critical;
-    else if (warning > 0)
-        verdict.status = Status::Warning;
-    else
-        verdict.status = Status::Ok;
 
     QString summary = plural(report.checked, "device checked", "devices checked");
     if (!problems.isEmpty())
@@ -183,24 +178,24 @@ Verdict judge(const ClockReport &report, const Thresholds &thresholds,
             += QStringLiteral(", worst offset %1 (%2)")
                    .arg(Units::signedSeconds(worst.sntp.offsetSeconds, 3), safeName(worst.device));
     }
-    verdict.text = QStringLiteral("%1 %2 - %3 | %4\n")
-                       .arg(QLatin1String(service), statusWord(verdict.status), summary,
-                            perfdata(report, thresholds, presence));
-    verdict.text += capped(details, "not OK (setuptool-cli check lists every one)");
+    result.text = QStringLiteral("%1 %2 - %3 | %4\n")
+                      .arg(QLatin1String(service), statusWord(result.status), summary,
+                           perfdata(report, thresholds, presence));
+    result.text += capped(details, "not OK (setuptool-cli check lists every one)");
     if (circumstances.deadlineMs)
-        verdict.text += QStringLiteral("%1 not read before the deadline of %2 s, counted as not "
-                                       "answering\n")
-                            .arg(plural(circumstances.notRead, "device", "devices"))
-                            .arg(*circumstances.deadlineMs / 1000.0);
+        result.text += QStringLiteral("%1 not read before the deadline of %2 s, counted as not "
+                                      "answering\n")
+                           .arg(plural(circumstances.notRead, "device", "devices"))
+                           .arg(*circumstances.deadlineMs / 1000.0);
     if (report.notCheckable > 0)
-        verdict.text += QStringLiteral("%1 not checkable (NTP off), not counted as failing\n")
-                            .arg(plural(report.notCheckable, "device", "devices"));
+        result.text += QStringLiteral("%1 not checkable (NTP off), not counted as failing\n")
+                           .arg(plural(report.notCheckable, "device", "devices"));
     QStringList unexpected;
     for (int index : presence.unexpected)
         unexpected.append(QStringLiteral("%1: answered, not expected (not counted as failing)")
                               .arg(describe(report.readings.at(index))));
-    verdict.text += capped(unexpected, "not expected");
-    return verdict;
+    result.text += capped(unexpected, "not expected");
+    return result;
 }
 
 Verdict unknown(const QString &why)

@@ -1,8 +1,7 @@
 #ifndef PLUGINSTATUS_H
 #define PLUGINSTATUS_H
 
-#include "clockreport.h"
-#include "devicepresence.h"
+#include "checkrun.h"
 #include "pluginrange.h"
 
 #include <QString>
@@ -13,14 +12,8 @@
 // not to exitstatus.h.
 namespace PluginStatus {
 
-enum class Status { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
-
-// Ranges of the offset's size, in seconds.
-struct Thresholds
-{
-    PluginRange warn;
-    PluginRange crit;
-};
+using Status = PluginState;
+using Thresholds = PluginThresholds;
 
 // What else the check knows besides the clocks.
 struct Circumstances
@@ -36,12 +29,10 @@ struct Verdict
     QString text; // the whole output, status line first, each line ending in '\n'
 };
 
-// OK, WARNING (some |offset| outside warn), CRITICAL (some |offset| outside crit, a device
-// unsynchronised, a checkable device not answering, an expected device missing) or UNKNOWN (no
-// checkable device, and none missing). Devices heard but not expected are named, not counted
-// against the state.
-Verdict judge(const ClockReport &report, const Thresholds &thresholds,
-              const Circumstances &circumstances = {});
+// The plugin's output for what its rules found (ClockCheck::pluginFindings): every device not
+// OK named with why, devices heard but not expected named too.
+Verdict verdict(const ClockReport &report, const Thresholds &thresholds,
+                const PluginFindings &findings, const Circumstances &circumstances = {});
 
 // The check could not run: bad options, network unusable.
 Verdict unknown(const QString &why);

@@ -1,0 +1,27 @@
+#ifndef ENGINECONSOLE_H
+#define ENGINECONSOLE_H
+
+#include "addressprobe.h"
+#include "failure.h"
+#include "options.h"
+#include "scanrun.h"
+
+#include <QList>
+
+// The engine's work as every command runs it: the scan's progress on a terminal, then its
+// warnings and the address probe's on stderr. The engine itself prints nothing.
+namespace EngineConsole {
+
+// Progress for ScanRun on a terminal; nothing when stderr is not one.
+ScanRun::Progress progress();
+
+// ScanRun::firstScan() and ScanRun::run(), said.
+Expected<ScanReport> firstScan(const Options::Probing &options);
+Expected<ScanReport> scan(const QList<LocalAddress> &from, const Options::Probing &options);
+
+// AddressProbe::probe(), its warnings said.
+QList<AddressHolder> probe(const QList<AddressProbe::Request> &requests);
+
+} // namespace EngineConsole
+
+#endif // ENGINECONSOLE_H

@@ -1,0 +1,34 @@
+#ifndef SCANREPORT_H
+#define SCANREPORT_H
+
+#include "deviceentry.h"
+#include "healthnote.h"
+#include "localaddress.h"
+
+#include <QList>
+
+// How a scan went on the wire.
+struct ScanFigures
+{
+    int probesSent = 0;
+    int datagrams = 0; // read on the device port
+    int notReplies = 0; // too short to be a reply
+    int elsewhere = 0; // replies heard on an interface not scanned
+    int replyBufferBytes = 0; // what the kernel granted
+    qint64 dropped = -1; // datagrams the kernel dropped for want of buffer (-1: unknown)
+};
+
+// Everything one scan found out: what every output of it shows.
+struct ScanReport
+{
+    QList<DeviceEntry> devices;
+    QList<LocalAddress> scannedFrom;
+    ScanFigures figures;
+    qint64 lastNewDeviceMs = -1; // after the first probe; -1 when nobody answered
+    QList<HealthNote> notes; // about the scan itself, in its documents
+    // What the person who started the scan is warned of on stderr, in the order it came up.
+    // Some are notes too; "reply-buffer-capped" is the same for every scan of one run.
+    QList<HealthNote> warnings;
+};
+
+#endif // SCANREPORT_H
