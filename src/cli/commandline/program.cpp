@@ -28,7 +28,8 @@ int run(const QStringList &arguments)
     const CommandLine::Parsed parsed = CommandLine::parse(arguments);
     if (parsed.runs())
         return parsed.command->run(parsed.options);
-    if (parsed.monitoringPlugin && parsed.exitCode == exitCode(ExitStatus::Usage))
+    if (parsed.monitoringPlugin && parsed.command->pluginMistake
+        && parsed.exitCode == exitCode(ExitStatus::Usage))
         return parsed.command->pluginMistake(parsed.text);
     if (!parsed.toStdout) {
         std::fputs(parsed.text.toLocal8Bit().constData(), stderr);
