@@ -13,6 +13,11 @@
 // converted, and nothing that scans or prints.
 namespace Options {
 
+// Every default below is written once, here, and --help shows it from here.
+
+// A clock within this many seconds of ours is right: set-time --verify, apply.
+inline constexpr double clockToleranceSeconds = 2.0;
+
 // How a command scans; every command has these.
 struct Probing
 {
@@ -47,7 +52,7 @@ struct Device
     bool verify = false;
     bool force = false;
     bool json = false; // --format json; text otherwise
-    double toleranceSeconds = 2.0; // set-time --verify
+    double toleranceSeconds = clockToleranceSeconds; // set-time --verify
     QString logPath;
 };
 
@@ -61,8 +66,11 @@ struct Check
     std::optional<PluginRange> warn; // both or neither: a monitoring plugin
     std::optional<PluginRange> crit;
     // The whole run's, scan included; none: no end but the waits' own. A monitoring plugin
-    // always has one (50 s unless given), below the engines' 60 s.
+    // always has one, monitoringDeadlineSeconds unless given.
     std::optional<int> deadlineMs;
+    // Below the 60 s after which Nagios, Icinga 2 and Naemon kill a check, with room for a busy
+    // host.
+    static constexpr int monitoringDeadlineSeconds = 50;
     // Devices that must answer the scan: serials, names or addresses as DEVICE takes them, and
     // how many at least (0: any number).
     QStringList expected;
@@ -87,7 +95,7 @@ struct Apply
     bool skipBad = false;
     bool json = false;
     int ratePerSecond = 200; // commands
-    double toleranceSeconds = 2.0;
+    double toleranceSeconds = clockToleranceSeconds;
     QString logPath;
 };
 

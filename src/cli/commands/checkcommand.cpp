@@ -56,23 +56,6 @@ CheckCommand::CheckCommand(const Options::Check &options)
     : m_options(options)
 { }
 
-bool CheckCommand::asMonitoringPlugin(const QStringList &arguments)
-{
-    const QStringList words = arguments.mid(1);
-    // Long or short, the value attached or not: "--warn=1", "-w1".
-    const auto named = [](const QString &word) {
-        return word == QLatin1String("--warn") || word == QLatin1String("--crit")
-            || word.startsWith(QLatin1String("--warn="))
-            || word.startsWith(QLatin1String("--crit=")) || word.startsWith(QLatin1String("-w"))
-            || word.startsWith(QLatin1String("-c"));
-    };
-    const auto command = std::find_if(words.cbegin(), words.cend(), [](const QString &word) {
-        return !word.startsWith(QLatin1Char('-'));
-    });
-    return command != words.cend() && *command == QLatin1String("check")
-        && std::any_of(command, words.cend(), named);
-}
-
 int CheckCommand::unknown(const QString &why)
 {
     // A monitoring system reads stdout only: the reason goes into the status line.

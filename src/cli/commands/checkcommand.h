@@ -4,8 +4,6 @@
 #include "failure.h"
 #include "options.h"
 
-#include <QStringList>
-
 // check: a scan, then every device with NTP on asked for its time over SNTP (ClockSurvey), the
 // result as a table or JSON, or, with --warn/--crit, as a monitoring plugin's status.
 class CheckCommand
@@ -17,9 +15,6 @@ public:
     // failures are its UNKNOWN status on stdout, never a failure returned.
     Expected<int> run();
 
-    // Whether the words typed make check a monitoring plugin. Told from the words, as a mistake
-    // may come before the options are read; then that mistake, too, is the plugin's UNKNOWN.
-    static bool asMonitoringPlugin(const QStringList &arguments);
     // Prints `why` as the plugin's UNKNOWN status line; its exit status.
     static int unknown(const QString &why);
 
