@@ -1,13 +1,18 @@
+#include "addressallocator.h"
 #include "clockreport.h"
 #include "plancheck.h"
 #include "unitfixtures.h"
+#include "verdicts.h"
 
 #include <QTest>
 
 using namespace UnitFixtures;
 
-// The engine's judgements that need no network: a plan held against a scan, and the clocks read
-// summed up.
+Q_DECLARE_METATYPE(Verification::Result)
+Q_DECLARE_METATYPE(Verification::Seen)
+
+// The engine's judgements that need no network: a plan held against a scan, the clocks read
+// summed up, the verdicts on commands sent, and the addresses a plan hands out.
 class tst_EngineUnits : public QObject
 {
     Q_OBJECT
@@ -17,6 +22,10 @@ private slots:
     void planCheck();
     void clockReport_data();
     void clockReport();
+    void verdicts_data();
+    void verdicts();
+    void addressAllocator_data();
+    void addressAllocator();
 };
 
 void tst_EngineUnits::planCheck_data()
@@ -177,6 +186,202 @@ void tst_EngineUnits::clockReport()
                  .arg(report.notCheckable)
                  .arg(report.worstOffset ? QString::number(*report.worstOffset) : "-", delay),
              summary);
+}
+
+void tst_EngineUnits::verdicts_data()
+{
+    QTest::addColumn<QString>("command"); // "set-address 10.77.5.1" or "set-time"
+    // set-address: the stored address the rescan heard, "unheard" or "rescan failed";
+    // set-time: "OFFSET" read back, "unanswered" or "ntp off" (the device's service is off).
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<Verification::Result>("result");
+    QTest::addColumn<Verification::Seen>("seen");
+    QTest::addColumn<ExitStatus>("status");
+
+    using R = Verification::Result;
+    using S = Verification::Seen;
+    QTest::newRow("address stored")
+        << "set-address 10.77.5.1"
+        << "10.77.5.1" << R::Passed << S::AddressStored << ExitStatus::Success;
+    QTest::newRow("another address stored")
+        << "set-address 10.77.5.1"
+        << "10.77.1.1" << R::Failed << S::OtherAddressStored << ExitStatus::VerifyFailed;
+    QTest::newRow("device unheard")
+        << "set-address 10.77.5.1"
+        << "unheard" << R::CannotVerify << S::DeviceUnheard << ExitStatus::CannotVerify;
+    QTest::newRow("rescan failed")
+        << "set-address 10.77.5.1"
+        << "rescan failed" << R::CannotVerify << S::RescanFailed << ExitStatus::CannotVerify;
+    QTest::newRow("clock within") << "set-time"
+                                  << "0.4" << R::Passed << S::ClockRead << ExitStatus::Success;
+    QTest::newRow("clock at the tolerance, behind")
+        << "set-time"
+        << "-2" << R::Passed << S::ClockRead << ExitStatus::Success;
+    QTest::newRow("clock outside")
+        << "set-time"
+        << "2.5" << R::Failed << S::ClockRead << ExitStatus::VerifyFailed;
+    QTest::newRow("clock unanswered")
+        << "set-time"
+        << "unanswered" << R::CannotVerify << S::ClockUnread << ExitStatus::CannotVerify;
+    QTest::newRow("ntp off") << "set-time"
+                             << "ntp off" << R::CannotVerify << S::NtpOff
+                             << ExitStatus::CannotVerify;
+}
+
+void tst_EngineUnits::verdicts()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, after);
+    QFETCH(Verification::Result, result);
+    QFETCH(Verification::Seen, seen);
+    QFETCH(ExitStatus, status);
+    const DeviceEntry device
+        = UnitFixtures::device(1, "10.77.1.1", "A", QString(), after != "ntp off");
+    OrderOutcome outcome;
+    Verification verification;
+    if (command.startsWith("set-address")) {
+        const quint32 wanted = QHostAddress(command.section(' ', 1)).toIPv4Address();
+        if (!after.contains(' ') && after != "unheard")
+            outcome.heardAfter = UnitFixtures::device(1, "10.77.1.1", "A", after);
+        verification = Verdicts::ofAddress(device, outcome, wanted,
+                                           after == "rescan failed" ? "no address" : "");
+        QCOMPARE(verification.wantedAddress, command.section(' ', 1));
+        QCOMPARE(verification.storedAddress, outcome.heardAfter ? after : QString());
+    } else {
+        SntpQuery::Result clock;
+        clock.answered = after != "unanswered";
+        clock.offsetSeconds = after.toDouble();
+        clock.stratum = 1;
+        clock.attempts = 1;
+        if (after != "ntp off")
+            outcome.clockAfter = clock;
+        verification = Verdicts::ofClock(device, outcome, 2.0);
+        if (seen == Verification::Seen::ClockRead)
+            QCOMPARE(verification.offsetSeconds, clock.offsetSeconds);
+    }
+    QCOMPARE(verification.result, result);
+    QCOMPARE(verification.seen, seen);
+    QCOMPARE(Verdicts::exitStatus(verification), status);
+    QCOMPARE(verification.serial, 1);
+    QCOMPARE(verification.deviceAddress, QStringLiteral("10.77.1.1"));
+}
+
+void tst_EngineUnits::addressAllocator_data()
+{
+    // Devices as "SERIAL CURRENT [STORED]", heard on 10.77.0.1/16 (this machine's address).
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QString>("range");
+    QTest::addColumn<QStringList>("othersHold"); // what another host on the link answers for
+    // "SERIAL ADDRESS" per line planned, "SERIAL -" per device left out, in the scan's order
+    QTest::addColumn<QStringList>("planned");
+    QTest::addColumn<QStringList>("asked"); // what the probe was asked, in order
+    QTest::addColumn<QStringList>("warnings"); // a part of each, in order
+
+    QTest::newRow("range order") << QStringList { "1 10.77.1.1", "2 10.77.1.2", "3 10.77.1.3" }
+                                 << "10.77.5.1-10.77.5.9" << QStringList {}
+                                 << QStringList { "1 10.77.5.1", "2 10.77.5.2", "3 10.77.5.3" }
+                                 << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3" }
+                                 << QStringList {};
+    QTest::newRow("addresses of this machine and of devices skipped")
+        << QStringList { "1 10.77.1.1", "2 10.77.0.2 10.77.1.2", "3 10.77.1.3" }
+        << "10.77.0.1-10.77.0.9" << QStringList {}
+        << QStringList { "1 10.77.0.3", "2 10.77.0.4", "3 10.77.0.5" }
+        << QStringList { "10.77.0.3", "10.77.0.4", "10.77.0.5" } << QStringList {};
+    QTest::newRow("addresses another host holds skipped")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.5.1-10.77.5.9"
+        << QStringList { "10.77.5.1", "10.77.5.3" } << QStringList { "1 10.77.5.2", "2 10.77.5.4" }
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3", "10.77.5.4" }
+        << QStringList { "not handed out: 10.77.5.1 is in use", "not handed out: 10.77.5.3" };
+    QTest::newRow("a device already inside the range keeps its address")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2 10.77.5.1", "3 10.77.5.2" }
+        << "10.77.5.1-10.77.5.9" << QStringList {}
+        << QStringList { "1 10.77.5.3", "2 10.77.5.1", "3 10.77.5.2" }
+        << QStringList { "10.77.5.1", "10.77.5.3" } << QStringList {};
+    QTest::newRow("a stored address another host holds is not kept")
+        << QStringList { "1 10.77.1.1 10.77.5.1" } << "10.77.5.1-10.77.5.9"
+        << QStringList { "10.77.5.1" } << QStringList { "1 10.77.5.2" }
+        << QStringList { "10.77.5.1", "10.77.5.2" }
+        << QStringList { "serial 1, 10.77.1.1 is given another address than the one it "
+                         "stores: 10.77.5.1 is in use" };
+    QTest::newRow("two devices store one address: the first keeps it")
+        << QStringList { "1 10.77.1.1 10.77.5.2", "2 10.77.1.2 10.77.5.2" } << "10.77.5.1-10.77.5.9"
+        << QStringList {} << QStringList { "1 10.77.5.2", "2 10.77.5.1" }
+        << QStringList { "10.77.5.2", "10.77.5.1" } << QStringList {};
+    QTest::newRow("range exhausted")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2", "3 10.77.1.3" } << "10.77.5.1-10.77.5.3"
+        << QStringList { "10.77.5.2" } << QStringList { "1 10.77.5.1", "2 10.77.5.3", "3 -" }
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3" }
+        << QStringList { "not handed out: 10.77.5.2" };
+    QTest::newRow("range bigger than one batch: only what is needed is asked, again as taken")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.5.1-10.77.9.255"
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3" }
+        << QStringList { "1 10.77.5.4", "2 10.77.5.5" }
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3", "10.77.5.4", "10.77.5.5" }
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3" };
+    QTest::newRow("network and broadcast addresses of the subnet refused")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.255.254-10.78.0.1"
+        << QStringList {} << QStringList { "1 10.77.255.254", "2 -" }
+        << QStringList { "10.77.255.254" } << QStringList {};
+    QTest::newRow("a device at 0.0.0.0 is left out, a serial heard twice warned of")
+        << QStringList { "1 0.0.0.0", "2 10.77.1.2", "2 10.77.1.3" } << "10.77.5.1-10.77.5.9"
+        << QStringList {} << QStringList { "1 -", "2 10.77.5.1", "2 10.77.5.2" }
+        << QStringList { "10.77.5.1", "10.77.5.2" }
+        << QStringList { "serial 2 answers at more than one address",
+                         "serial 2 answers at more than one address" };
+}
+
+void tst_EngineUnits::addressAllocator()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QString, range);
+    QFETCH(QStringList, othersHold);
+    QFETCH(QStringList, planned);
+    QFETCH(QStringList, asked);
+    QFETCH(QStringList, warnings);
+    const auto ipv4 = [](const QString &text) { return QHostAddress(text).toIPv4Address(); };
+    AddressAllocator::Request request;
+    for (const QString &device : devices) {
+        const QStringList words = device.split(' ');
+        request.devices.append(
+            UnitFixtures::device(words.at(0).toInt(), words.at(1), "", words.value(2)));
+    }
+    request.localAddresses.insert(ipv4("10.77.0.1"));
+    request.first = ipv4(range.section('-', 0, 0));
+    request.last = ipv4(range.section('-', 1, 1));
+    QStringList probed;
+    const auto probe = [&](const QList<AddressProbe::Request> &requests) {
+        QList<AddressHolder> holders;
+        for (const AddressProbe::Request &asked : requests) {
+            const QString address = QHostAddress(asked.address).toString();
+            probed.append(address);
+            AddressHolder holder;
+            holder.state = othersHold.contains(address) ? AddressHolder::State::InUse
+                                                        : AddressHolder::State::Free;
+            holders.append(holder);
+        }
+        return holders;
+    };
+    QStringList warned;
+    const AddressAllocator::Allocation allocation = AddressAllocator::allocate(
+        request, probe, [&](const QString &warning) { warned.append(warning); });
+
+    QStringList found;
+    int row = 0;
+    for (const DeviceEntry &device : std::as_const(request.devices)) {
+        const bool left = row == allocation.rows.size()
+            || allocation.rows.at(row).serial != device.reply.serial
+            || allocation.rows.at(row).currentAddress != device.address();
+        found.append(
+            QStringLiteral("%1 %2")
+                .arg(device.reply.serial)
+                .arg(left ? "-" : QHostAddress(allocation.rows.at(row++).newAddress).toString()));
+    }
+    QCOMPARE(found, planned);
+    QCOMPARE(int(allocation.unplanned.size()), int(planned.filter(" -").size()));
+    QCOMPARE(probed, asked);
+    QCOMPARE(warned.size(), warnings.size());
+    for (int i = 0; i < warnings.size(); ++i)
+        QVERIFY2(warned.at(i).contains(warnings.at(i)), qPrintable(warned.at(i)));
 }
 
 QTEST_GUILESS_MAIN(tst_EngineUnits)

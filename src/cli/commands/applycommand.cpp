@@ -4,8 +4,10 @@
 #include "console.h"
 #include "scanrun.h"
 #include "textescape.h"
+#include "sendprogress.h"
 #include "units.h"
-#include "verification.h"
+#include "verdicts.h"
+#include "verificationwords.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -231,6 +233,7 @@ void ApplyCommand::sendAndVerify(const QList<LocalAddress> &from)
     SendAndVerify::Settings settings;
     settings.ratePerSecond = m_options.ratePerSecond;
     settings.probing = m_options.probing;
+    settings.progress = SendProgress::show;
     SendAndVerify::Result result = SendAndVerify::send(orders, settings);
     SendAndVerify::verify(orders, from, settings, &result);
     for (int i = 0; i < indexes.size(); ++i)
@@ -315,10 +318,10 @@ void ApplyCommand::logCommands(CommandLog *log)
         for (QJsonObject record : line.outcome.records) {
             const Verification verification
                 = record.value(QStringLiteral("command")) == QLatin1String("set-address")
-                ? Verification::ofAddress(*device, line.outcome, *line.step.line.newAddress,
-                                          m_rescanError)
-                : Verification::ofClock(*device, line.outcome, m_options.toleranceSeconds);
-            record.insert(QStringLiteral("verify"), verification.toJson());
+                ? Verdicts::ofAddress(*device, line.outcome, *line.step.line.newAddress,
+                                      m_rescanError)
+                : Verdicts::ofClock(*device, line.outcome, m_options.toleranceSeconds);
+            record.insert(QStringLiteral("verify"), VerificationWords::toJson(verification));
             if (const auto failure = log->append(record, device->describe())) {
                 Console::error(failure->message);
                 ++m_unlogged;

@@ -1,7 +1,6 @@
 #include "sendandverify.h"
 
 #include "commandsender.h"
-#include "console.h"
 #include "eventloop.h"
 #include "pacer.h"
 #include "scanrun.h"
@@ -50,7 +49,7 @@ namespace {
     }
 
     // Sends every command at the rate asked; how long it took.
-    qint64 sendAll(const QList<CommandOrder> &orders, int ratePerSecond,
+    qint64 sendAll(const QList<CommandOrder> &orders, const Settings &settings,
                    QList<OrderOutcome> *outcomes)
     {
         QList<QPair<int, bool>> queue; // order, and whether the command is its address
@@ -62,18 +61,15 @@ namespace {
         }
         if (queue.isEmpty())
             return 0;
-        Pacer pacer(ratePerSecond);
+        Pacer pacer(settings.ratePerSecond);
         EventLoop::runUntil(&pacer, &Pacer::finished, [&] {
             pacer.start(int(queue.size()), [&](int index) {
                 const auto [order, address] = queue.at(index);
                 send(orders.at(order), address, &(*outcomes)[order]);
-                if (Console::stderrIsTerminal() && index % 50 == 0)
-                    Console::progress(QStringLiteral("sending: %1 of %2 command(s)")
-                                          .arg(index + 1)
-                                          .arg(queue.size()));
+                if (settings.progress)
+                    settings.progress(index + 1, int(queue.size()));
             });
         });
-        Console::progressDone();
         return pacer.elapsedMs();
     }
 
@@ -118,7 +114,7 @@ Result send(const QList<CommandOrder> &orders, const Settings &settings)
 {
     Result result;
     result.outcomes = QList<OrderOutcome>(orders.size());
-    result.sendMs = sendAll(orders, settings.ratePerSecond, &result.outcomes);
+    result.sendMs = sendAll(orders, settings, &result.outcomes);
     for (const OrderOutcome &outcome : std::as_const(result.outcomes))
         result.commandsSent += int(outcome.sent.size());
     return result;

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // One device and what it is to be sent: a new stored address, its clock set, or both.
@@ -51,6 +52,8 @@ struct Settings
     bool readClocks = true; // read back the clocks set, on devices with NTP on
     ClockSurvey::Settings clocks;
     Options::Probing probing; // for the rescan
+    // Told after each command handed to the network (or not): how many so far, of how many.
+    std::function<void(int done, int total)> progress;
 };
 
 struct Result
@@ -61,7 +64,7 @@ struct Result
     std::optional<Failure> rescanFailure; // the rescan could not be made
 };
 
-// Sends every order's commands (its address first) at the settings' rate.
+// Sends every order's commands (its address first) at the settings' rate, telling progress.
 Result send(const QList<CommandOrder> &orders, const Settings &settings);
 // Then finds out what became of them, as `settings` ask: scanning and reading from `from`.
 void verify(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,
