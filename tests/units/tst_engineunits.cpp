@@ -26,6 +26,8 @@ private slots:
     void verdicts();
     void addressAllocator_data();
     void addressAllocator();
+    void addressObjection_data();
+    void addressObjection();
 };
 
 void tst_EngineUnits::planCheck_data()
@@ -382,6 +384,60 @@ void tst_EngineUnits::addressAllocator()
     QCOMPARE(warned.size(), warnings.size());
     for (int i = 0; i < warnings.size(); ++i)
         QVERIFY2(warned.at(i).contains(warnings.at(i)), qPrintable(warned.at(i)));
+}
+
+void tst_EngineUnits::addressObjection_data()
+{
+    // Devices as "SERIAL CURRENT [STORED]", heard on 10.77.0.1/16; the first is given the address.
+    QTest::addColumn<QStringList>("heard");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("hostHolds"); // another host on the link answers for it
+    QTest::addColumn<QString>("objection"); // a part of it; empty: none
+    QTest::addColumn<bool>("asked"); // whether the link was asked
+
+    QTest::newRow("free") << QStringList { "1 10.77.1.1" } << "10.77.5.1" << false << "" << true;
+    QTest::newRow("refused by the address rules")
+        << QStringList { "1 10.77.1.1" } << "10.77.255.255" << true << "broadcast address of"
+        << false;
+    QTest::newRow("its own current address, which another host cannot hold")
+        << QStringList { "1 10.77.1.1" } << "10.77.1.1" << true << "" << false;
+    QTest::newRow("another device's current address")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.1.2" << false
+        << "10.77.1.2 is in use by" << false;
+    QTest::newRow("another device's stored address")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2 10.77.5.2" } << "10.77.5.2" << false
+        << "as its stored address, which it takes at its next restart" << false;
+    QTest::newRow("a second device answering with the same serial")
+        << QStringList { "1 10.77.1.1", "1 10.77.1.2" } << "10.77.1.2" << false
+        << "10.77.1.2 is in use by" << false;
+    QTest::newRow("a host on the link") << QStringList { "1 10.77.1.1" } << "10.77.5.1" << true
+                                        << "10.77.5.1 is in use: a host answers for it" << true;
+}
+
+void tst_EngineUnits::addressObjection()
+{
+    QFETCH(QStringList, heard);
+    QFETCH(QString, address);
+    QFETCH(bool, hostHolds);
+    QFETCH(QString, objection);
+    QFETCH(bool, asked);
+    QList<DeviceEntry> devices;
+    for (const QString &device : heard) {
+        const QStringList words = device.split(' ');
+        devices.append(UnitFixtures::device(words.at(0).toInt(), words.at(1), "", words.value(2)));
+    }
+    bool probed = false;
+    const auto probe = [&](const QList<AddressProbe::Request> &requests) {
+        probed = true;
+        AddressHolder holder;
+        holder.state = hostHolds ? AddressHolder::State::InUse : AddressHolder::State::Free;
+        return QList<AddressHolder>(requests.size(), holder);
+    };
+    const QString found = Verdicts::addressObjection(devices.first(), devices,
+                                                     QHostAddress(address).toIPv4Address(), probe);
+    QCOMPARE(found.isEmpty(), objection.isEmpty());
+    QVERIFY2(found.contains(objection), qPrintable(found));
+    QCOMPARE(probed, asked);
 }
 
 QTEST_GUILESS_MAIN(tst_EngineUnits)

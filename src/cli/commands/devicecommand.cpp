@@ -5,7 +5,6 @@
 #include "commandoutput.h"
 #include "console.h"
 #include "deviceselector.h"
-#include "plancheck.h"
 #include "scanrun.h"
 #include "sendprogress.h"
 #include "verdicts.h"
@@ -108,56 +107,18 @@ std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device,
 {
     if (device.reply.currentAddress == 0)
         return Failure { ExitStatus::NetworkUnusable,
-                         QStringLiteral("%1 reports 0.0.0.0 as its address: no command can "
-                                        "reach it")
-                             .arg(device.describe()) };
+                         CommandOutput::unreachable(device.describe()) };
     if (setsAddress()) {
-        const QString refusal
-            = AddressRules::refusal(m_options.newAddress, device.heardOn.subnet());
-        const QString held = refusal.isEmpty() ? holderOf(device, heard) : QString();
-        for (const QString &reason : { refusal, held }) {
-            if (!reason.isEmpty() && !m_options.force)
-                return Failure {
-                    ExitStatus::Usage,
-                    QStringLiteral("refused: %1 (--force sends it all the same)").arg(reason)
-                };
-            if (!reason.isEmpty())
-                Console::warning(QStringLiteral("sending as forced: %1").arg(reason));
-        }
+        const QString objection
+            = Verdicts::addressObjection(device, heard, m_options.newAddress, AddressProbe::probe);
+        if (!objection.isEmpty() && !m_options.force)
+            return Failure { ExitStatus::Usage, CommandOutput::refused(objection) };
+        if (!objection.isEmpty())
+            Console::warning(CommandOutput::sentAsForced(objection));
     }
-    for (const HealthNote &note : device.notes) {
-        if (note.code == QLatin1String("address-conflict")
-            || note.code == QLatin1String("outside-subnet"))
-            Console::warning(note.text);
-    }
+    for (const HealthNote &note : Verdicts::warningsBeforeSending(device))
+        Console::warning(note.text);
     return std::nullopt;
-}
-
-// Who else holds the new address, as a reason to refuse it; empty when none does: another
-// device of the scan, now or from its next restart (as apply's plan check finds it), else a
-// host that answers for it on the device's link. The device's own current address is not asked
-// about. Not being able to tell is a warning, not a reason.
-QString DeviceCommand::holderOf(const DeviceEntry &device, const QList<DeviceEntry> &heard) const
-{
-    const quint32 address = m_options.newAddress;
-    if (address == device.reply.currentAddress)
-        return QString();
-    QList<DeviceEntry> others;
-    for (const DeviceEntry &other : heard) {
-        if (other.reply.serial != device.reply.serial
-            || other.reply.currentAddress != device.reply.currentAddress)
-            others.append(other);
-    }
-    QStringList devices = PlanCheck::deviceHolders(others).values(address);
-    if (!devices.isEmpty()) {
-        devices.sort();
-        return QStringLiteral("%1 is in use by %2")
-            .arg(AddressRules::format(address), devices.join(QStringLiteral("; ")));
-    }
-    const AddressHolder holder = AddressProbe::probe({ { address, device.heardOn } }).constFirst();
-    return holder.state == AddressHolder::State::InUse
-        ? AddressProbe::inUseText(address, holder, device.heardOn)
-        : QString();
 }
 
 // set-address: the rescan's view of the stored address; set-time: the clock read back.

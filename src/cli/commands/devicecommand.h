@@ -21,7 +21,6 @@ private:
     Expected<DeviceEntry> findDevice(const QList<DeviceEntry> &heard) const;
     std::optional<Failure> refusal(const DeviceEntry &device,
                                    const QList<DeviceEntry> &heard) const;
-    QString holderOf(const DeviceEntry &device, const QList<DeviceEntry> &heard) const;
     Verification verify(const DeviceEntry &device, const OrderOutcome &outcome,
                         const SendAndVerify::Result &result) const;
     CommandReport reportOn(const DeviceEntry &device) const;

@@ -1,6 +1,7 @@
 #include "verdicts.h"
 
 #include "addressrules.h"
+#include "plancheck.h"
 
 namespace Verdicts {
 
@@ -89,6 +90,43 @@ ExitStatus exitStatus(const Verification &verification)
         break;
     }
     return ExitStatus::Success;
+}
+
+QString addressObjection(const DeviceEntry &device, const QList<DeviceEntry> &heard,
+                         quint32 newAddress, const AddressAllocator::Probe &probe)
+{
+    if (const QString refusal = AddressRules::refusal(newAddress, device.heardOn.subnet());
+        !refusal.isEmpty())
+        return refusal;
+    if (newAddress == device.reply.currentAddress)
+        return QString();
+    QList<DeviceEntry> others;
+    for (const DeviceEntry &other : heard) {
+        if (other.reply.serial != device.reply.serial
+            || other.reply.currentAddress != device.reply.currentAddress)
+            others.append(other);
+    }
+    QStringList devices = PlanCheck::deviceHolders(others).values(newAddress);
+    if (!devices.isEmpty()) {
+        devices.sort();
+        return QStringLiteral("%1 is in use by %2")
+            .arg(AddressRules::format(newAddress), devices.join(QStringLiteral("; ")));
+    }
+    const AddressHolder holder = probe({ { newAddress, device.heardOn } }).constFirst();
+    return holder.state == AddressHolder::State::InUse
+        ? AddressProbe::inUseText(newAddress, holder, device.heardOn)
+        : QString();
+}
+
+QList<HealthNote> warningsBeforeSending(const DeviceEntry &device)
+{
+    QList<HealthNote> warnings;
+    for (const HealthNote &note : device.notes) {
+        if (note.code == QLatin1String("address-conflict")
+            || note.code == QLatin1String("outside-subnet"))
+            warnings.append(note);
+    }
+    return warnings;
 }
 
 std::optional<quint32> probedBeforeSending(const DeviceEntry &device, quint32 newAddress)

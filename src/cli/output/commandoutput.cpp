@@ -31,6 +31,21 @@ namespace {
 
 } // namespace
 
+QString unreachable(const QString &device)
+{
+    return QStringLiteral("%1 reports 0.0.0.0 as its address: no command can reach it").arg(device);
+}
+
+QString refused(const QString &reason)
+{
+    return QStringLiteral("refused: %1 (--force sends it all the same)").arg(reason);
+}
+
+QString sentAsForced(const QString &reason)
+{
+    return QStringLiteral("sending as forced: %1").arg(reason);
+}
+
 QString sentLine(const CommandReport &report)
 {
     const bool address = report.kind == CommandReport::Kind::SetAddress;

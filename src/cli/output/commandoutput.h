@@ -12,6 +12,11 @@ namespace CommandOutput {
 
 constexpr int jsonVersion = 1;
 
+// Why no command goes to `device`: it reports 0.0.0.0 as its address.
+QString unreachable(const QString &device);
+// set-address's new address refused for `reason`, and sent all the same as --force asks.
+QString refused(const QString &reason);
+QString sentAsForced(const QString &reason);
 // "set-time DEVICE from LOCAL: clock ...", printed as the command goes (text only).
 QString sentLine(const CommandReport &report);
 // All a dry run prints: the command it would have sent, as text or JSON.
