@@ -82,10 +82,9 @@ Expected<ExitStatus> DeviceCommand::run()
     if (const QString problem = CommandOutput::verifyProblem(report.verification);
         !problem.isEmpty())
         Console::error(problem);
-    if (unlogged) {
-        Console::error(unlogged->message);
-        return unlogged->status;
-    }
+    // A command sent that the log does not hold outweighs what its verification found.
+    if (unlogged)
+        return *unlogged;
     return Verdicts::exitStatus(report.verification);
 }
 
