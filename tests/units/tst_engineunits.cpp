@@ -274,7 +274,8 @@ void tst_EngineUnits::addressAllocator_data()
     QTest::addColumn<QStringList>("devices");
     QTest::addColumn<QString>("range");
     QTest::addColumn<QStringList>("othersHold"); // what another host on the link answers for
-    // "SERIAL ADDRESS" per line planned, "SERIAL -" per device left out, in the scan's order
+    // "SERIAL ADDRESS" per line planned, "SERIAL -" per device left out as the range is used up
+    // and "SERIAL unreachable" for one at 0.0.0.0, in the scan's order
     QTest::addColumn<QStringList>("planned");
     QTest::addColumn<QStringList>("asked"); // what the probe was asked, in order
     QTest::addColumn<QStringList>("warnings"); // a part of each, in order
@@ -326,7 +327,7 @@ void tst_EngineUnits::addressAllocator_data()
         << QStringList { "10.77.255.254" } << QStringList {};
     QTest::newRow("a device at 0.0.0.0 is left out, a serial heard twice warned of")
         << QStringList { "1 0.0.0.0", "2 10.77.1.2", "2 10.77.1.3" } << "10.77.5.1-10.77.5.9"
-        << QStringList {} << QStringList { "1 -", "2 10.77.5.1", "2 10.77.5.2" }
+        << QStringList {} << QStringList { "1 unreachable", "2 10.77.5.1", "2 10.77.5.2" }
         << QStringList { "10.77.5.1", "10.77.5.2" }
         << QStringList { "serial 2 answers at more than one address",
                          "serial 2 answers at more than one address" };
@@ -369,17 +370,27 @@ void tst_EngineUnits::addressAllocator()
 
     QStringList found;
     int row = 0;
+    int left = 0;
     for (const DeviceEntry &device : std::as_const(request.devices)) {
-        const bool left = row == allocation.rows.size()
-            || allocation.rows.at(row).serial != device.reply.serial
-            || allocation.rows.at(row).currentAddress != device.address();
-        found.append(
-            QStringLiteral("%1 %2")
-                .arg(device.reply.serial)
-                .arg(left ? "-" : QHostAddress(allocation.rows.at(row++).newAddress).toString()));
+        if (row < allocation.rows.size() && allocation.rows.at(row).serial == device.reply.serial
+            && allocation.rows.at(row).currentAddress == device.address()) {
+            found.append(QStringLiteral("%1 %2")
+                             .arg(device.reply.serial)
+                             .arg(QHostAddress(allocation.rows.at(row++).newAddress).toString()));
+            continue;
+        }
+        QVERIFY(left < allocation.unplanned.size());
+        const UnplannedDevice &unplanned = allocation.unplanned.at(left++);
+        QCOMPARE(unplanned.device, device.describe());
+        QCOMPARE(unplanned.subnet, QStringLiteral("10.77.0.0/16"));
+        found.append(QStringLiteral("%1 %2")
+                         .arg(device.reply.serial)
+                         .arg(unplanned.reason == UnplannedDevice::Reason::Unreachable
+                                  ? "unreachable"
+                                  : "-"));
     }
     QCOMPARE(found, planned);
-    QCOMPARE(int(allocation.unplanned.size()), int(planned.filter(" -").size()));
+    QCOMPARE(left, int(allocation.unplanned.size()));
     QCOMPARE(probed, asked);
     QCOMPARE(warned.size(), warnings.size());
     for (int i = 0; i < warnings.size(); ++i)

@@ -25,11 +25,11 @@ Expected<ExitStatus> run(const Options::Plan &options)
     Console::result(PlanOutput::csv(allocation.rows));
 
     if (scan->devices.isEmpty()) {
-        Console::error(QStringLiteral("no device answered: the plan is empty"));
+        Console::error(PlanOutput::nothingHeard());
         return ExitStatus::DeviceNotFound;
     }
-    for (const QString &text : allocation.unplanned)
-        Console::error(QStringLiteral("not planned: ") + text);
+    for (const UnplannedDevice &device : allocation.unplanned)
+        Console::error(PlanOutput::notPlanned(device, request.first, request.last));
     return allocation.unplanned.isEmpty() ? ExitStatus::Success : ExitStatus::PlanFaults;
 }
 

@@ -8,8 +8,6 @@ namespace AddressAllocator {
 
 namespace {
 
-    using AddressRules::format;
-
     // Hands out the addresses of a range in order, skipping those in use and those a device
     // on the given subnet must not be given.
     class AddressPool
@@ -184,20 +182,17 @@ Allocation allocate(const Request &request, const Probe &probe, const Warn &warn
 
     for (int i = 0; i < devices.size(); ++i) {
         const DeviceEntry &device = devices.at(i);
+        const QString subnet = device.heardOn.subnet().text();
         if (device.reply.currentAddress == 0) {
             allocation.unplanned.append(
-                QStringLiteral("%1: it reports 0.0.0.0 as its address, no command can reach it")
-                    .arg(device.describe()));
+                { device.describe(), UnplannedDevice::Reason::Unreachable, subnet });
             continue;
         }
         const std::optional<quint32> address
             = kept.contains(i) ? kept.value(i) : pool.next(device.heardOn.subnet());
         if (!address) {
             allocation.unplanned.append(
-                QStringLiteral("%1: no free address of %2-%3 left in %4, the subnet it was "
-                               "heard on")
-                    .arg(device.describe(), format(request.first), format(request.last),
-                         device.heardOn.subnet().text()));
+                { device.describe(), UnplannedDevice::Reason::RangeUsedUp, subnet });
             continue;
         }
         allocation.rows.append(rowOf(device, *address, request.setTime));

@@ -7,7 +7,7 @@
 
 #include <QList>
 #include <QSet>
-#include <QStringList>
+#include <QString>
 
 #include <functional>
 
@@ -37,7 +37,7 @@ struct Request
 struct Allocation
 {
     QList<PlanRow> rows; // in the scan's order
-    QStringList unplanned; // each device left out, and why
+    QList<UnplannedDevice> unplanned; // in the scan's order
 };
 
 Allocation allocate(const Request &request, const Probe &probe, const Warn &warn);

@@ -15,4 +15,17 @@ struct PlanRow
     bool setTime = false;
 };
 
+// A device heard that the plan leaves out, and why.
+struct UnplannedDevice
+{
+    enum class Reason {
+        Unreachable, // it reports 0.0.0.0 as its address
+        RangeUsedUp, // no address of the range is left for the subnet it was heard on
+    };
+
+    QString device; // as DeviceEntry::describe() gives it
+    Reason reason = Reason::Unreachable;
+    QString subnet; // the one it was heard on, as "10.77.0.0/16"
+};
+
 #endif // PLANROW_H

@@ -27,4 +27,25 @@ QByteArray csv(const QList<PlanRow> &rows)
     return text.toUtf8();
 }
 
+QString nothingHeard()
+{
+    return QStringLiteral("no device answered: the plan is empty");
+}
+
+QString notPlanned(const UnplannedDevice &device, quint32 first, quint32 last)
+{
+    switch (device.reason) {
+    case UnplannedDevice::Reason::Unreachable:
+        break;
+    case UnplannedDevice::Reason::RangeUsedUp:
+        return QStringLiteral("not planned: %1: no free address of %2-%3 left in %4, the subnet "
+                              "it was heard on")
+            .arg(device.device, AddressRules::format(first), AddressRules::format(last),
+                 device.subnet);
+    }
+    return QStringLiteral("not planned: %1: it reports 0.0.0.0 as its address, no command can "
+                          "reach it")
+        .arg(device.device);
+}
+
 } // namespace PlanOutput

@@ -12,6 +12,11 @@ namespace PlanOutput {
 
 QByteArray csv(const QList<PlanRow> &rows);
 
+// For stderr: the scan heard nothing, so the plan is empty.
+QString nothingHeard();
+// For stderr: a device left out of a plan for the range `first`-`last`, and why.
+QString notPlanned(const UnplannedDevice &device, quint32 first, quint32 last);
+
 } // namespace PlanOutput
 
 #endif // PLANOUTPUT_H
