@@ -1,10 +1,15 @@
+#include "addressallocator.h"
 #include "applyrules.h"
 #include "clockreport.h"
 #include "devicepresence.h"
 #include "plancheck.h"
 #include "unitfixtures.h"
+#include "verdicts.h"
 
 #include <QTest>
+
+Q_DECLARE_METATYPE(Verification::Result)
+Q_DECLARE_METATYPE(Verification::Seen)
 
 using namespace UnitFixtures;
 
@@ -61,6 +66,12 @@ private slots:
     void applyJudge();
     void applyExitStatus_data();
     void applyExitStatus();
+    void verdicts_data();
+    void verdicts();
+    void addressAllocator_data();
+    void addressAllocator();
+    void addressObjection_data();
+    void addressObjection();
 };
 
 namespace {
@@ -650,6 +661,267 @@ void tst_EngineUnits::applyExitStatus()
         report.lines.append(line);
     }
     QCOMPARE(exitCode(ApplyRules::exitStatus(report, rescanFailed)), status);
+}
+
+void tst_EngineUnits::verdicts_data()
+{
+    QTest::addColumn<QString>("command"); // "set-address 10.77.5.1" or "set-time"
+    // set-address: the stored address the rescan heard, "unheard" or "rescan failed";
+    // set-time: "OFFSET" read back, "unanswered" or "ntp off" (the device's service is off).
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<Verification::Result>("result");
+    QTest::addColumn<Verification::Seen>("seen");
+    QTest::addColumn<ExitStatus>("status");
+
+    using R = Verification::Result;
+    using S = Verification::Seen;
+    QTest::newRow("address stored")
+        << "set-address 10.77.5.1"
+        << "10.77.5.1" << R::Passed << S::AddressStored << ExitStatus::Success;
+    QTest::newRow("another address stored")
+        << "set-address 10.77.5.1"
+        << "10.77.1.1" << R::Failed << S::OtherAddressStored << ExitStatus::VerifyFailed;
+    QTest::newRow("device unheard")
+        << "set-address 10.77.5.1"
+        << "unheard" << R::CannotVerify << S::DeviceUnheard << ExitStatus::CannotVerify;
+    QTest::newRow("rescan failed")
+        << "set-address 10.77.5.1"
+        << "rescan failed" << R::CannotVerify << S::RescanFailed << ExitStatus::CannotVerify;
+    QTest::newRow("clock within") << "set-time"
+                                  << "0.4" << R::Passed << S::ClockRead << ExitStatus::Success;
+    QTest::newRow("clock at the tolerance, behind")
+        << "set-time"
+        << "-2" << R::Passed << S::ClockRead << ExitStatus::Success;
+    QTest::newRow("clock outside")
+        << "set-time"
+        << "2.5" << R::Failed << S::ClockRead << ExitStatus::VerifyFailed;
+    QTest::newRow("clock unanswered")
+        << "set-time"
+        << "unanswered" << R::CannotVerify << S::ClockUnread << ExitStatus::CannotVerify;
+    QTest::newRow("ntp off") << "set-time"
+                             << "ntp off" << R::CannotVerify << S::NtpOff
+                             << ExitStatus::CannotVerify;
+}
+
+void tst_EngineUnits::verdicts()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, after);
+    QFETCH(Verification::Result, result);
+    QFETCH(Verification::Seen, seen);
+    QFETCH(ExitStatus, status);
+    const DeviceEntry device
+        = UnitFixtures::device(1, "10.77.1.1", "A", QString(), after != "ntp off");
+    OrderOutcome outcome;
+    Verification verification;
+    if (command.startsWith("set-address")) {
+        const quint32 wanted = QHostAddress(command.section(' ', 1)).toIPv4Address();
+        if (!after.contains(' ') && after != "unheard")
+            outcome.heardAfter = UnitFixtures::device(1, "10.77.1.1", "A", after);
+        verification = Verdicts::ofAddress(device, outcome, wanted,
+                                           after == "rescan failed" ? "no address" : "");
+        QCOMPARE(verification.wantedAddress, command.section(' ', 1));
+        QCOMPARE(verification.storedAddress, outcome.heardAfter ? after : QString());
+    } else {
+        SntpQuery::Result clock;
+        clock.answered = after != "unanswered";
+        clock.offsetSeconds = after.toDouble();
+        clock.stratum = 1;
+        clock.attempts = 1;
+        if (after != "ntp off")
+            outcome.clockAfter = clock;
+        verification = Verdicts::ofClock(device, outcome, 2.0);
+        if (seen == Verification::Seen::ClockRead)
+            QCOMPARE(verification.offsetSeconds, clock.offsetSeconds);
+    }
+    QCOMPARE(verification.result, result);
+    QCOMPARE(verification.seen, seen);
+    QCOMPARE(Verdicts::exitStatus(verification), status);
+    QCOMPARE(verification.serial, 1);
+    QCOMPARE(verification.deviceAddress, QStringLiteral("10.77.1.1"));
+}
+
+void tst_EngineUnits::addressAllocator_data()
+{
+    // Devices as "SERIAL CURRENT [STORED]", heard on 10.77.0.1/16 (this machine's address).
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QString>("range");
+    QTest::addColumn<QStringList>("othersHold"); // what another host on the link answers for
+    // "SERIAL ADDRESS" per line planned, "SERIAL -" per device left out as the range is used up
+    // and "SERIAL unreachable" for one at 0.0.0.0, in the scan's order
+    QTest::addColumn<QStringList>("planned");
+    QTest::addColumn<QStringList>("asked"); // what the probe was asked, in order
+    QTest::addColumn<QStringList>("warnings"); // a part of each, in order
+
+    QTest::newRow("range order") << QStringList { "1 10.77.1.1", "2 10.77.1.2", "3 10.77.1.3" }
+                                 << "10.77.5.1-10.77.5.9" << QStringList {}
+                                 << QStringList { "1 10.77.5.1", "2 10.77.5.2", "3 10.77.5.3" }
+                                 << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3" }
+                                 << QStringList {};
+    QTest::newRow("addresses of this machine and of devices skipped")
+        << QStringList { "1 10.77.1.1", "2 10.77.0.2 10.77.1.2", "3 10.77.1.3" }
+        << "10.77.0.1-10.77.0.9" << QStringList {}
+        << QStringList { "1 10.77.0.3", "2 10.77.0.4", "3 10.77.0.5" }
+        << QStringList { "10.77.0.3", "10.77.0.4", "10.77.0.5" } << QStringList {};
+    QTest::newRow("addresses another host holds skipped")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.5.1-10.77.5.9"
+        << QStringList { "10.77.5.1", "10.77.5.3" } << QStringList { "1 10.77.5.2", "2 10.77.5.4" }
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3", "10.77.5.4" }
+        << QStringList { "not handed out: 10.77.5.1 is in use", "not handed out: 10.77.5.3" };
+    QTest::newRow("a device already inside the range keeps its address")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2 10.77.5.1", "3 10.77.5.2" }
+        << "10.77.5.1-10.77.5.9" << QStringList {}
+        << QStringList { "1 10.77.5.3", "2 10.77.5.1", "3 10.77.5.2" }
+        << QStringList { "10.77.5.1", "10.77.5.3" } << QStringList {};
+    QTest::newRow("a stored address another host holds is not kept")
+        << QStringList { "1 10.77.1.1 10.77.5.1" } << "10.77.5.1-10.77.5.9"
+        << QStringList { "10.77.5.1" } << QStringList { "1 10.77.5.2" }
+        << QStringList { "10.77.5.1", "10.77.5.2" }
+        << QStringList { "serial 1, 10.77.1.1 is given another address than the one it "
+                         "stores: 10.77.5.1 is in use" };
+    QTest::newRow("two devices store one address: the first keeps it")
+        << QStringList { "1 10.77.1.1 10.77.5.2", "2 10.77.1.2 10.77.5.2" } << "10.77.5.1-10.77.5.9"
+        << QStringList {} << QStringList { "1 10.77.5.2", "2 10.77.5.1" }
+        << QStringList { "10.77.5.2", "10.77.5.1" } << QStringList {};
+    QTest::newRow("range exhausted")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2", "3 10.77.1.3" } << "10.77.5.1-10.77.5.3"
+        << QStringList { "10.77.5.2" } << QStringList { "1 10.77.5.1", "2 10.77.5.3", "3 -" }
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3" }
+        << QStringList { "not handed out: 10.77.5.2" };
+    QTest::newRow("range bigger than one batch: only what is needed is asked, again as taken")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.5.1-10.77.9.255"
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3" }
+        << QStringList { "1 10.77.5.4", "2 10.77.5.5" }
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3", "10.77.5.4", "10.77.5.5" }
+        << QStringList { "10.77.5.1", "10.77.5.2", "10.77.5.3" };
+    QTest::newRow("network and broadcast addresses of the subnet refused")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.255.254-10.78.0.1"
+        << QStringList {} << QStringList { "1 10.77.255.254", "2 -" }
+        << QStringList { "10.77.255.254" } << QStringList {};
+    QTest::newRow("a device at 0.0.0.0 is left out, a serial heard twice warned of")
+        << QStringList { "1 0.0.0.0", "2 10.77.1.2", "2 10.77.1.3" } << "10.77.5.1-10.77.5.9"
+        << QStringList {} << QStringList { "1 unreachable", "2 10.77.5.1", "2 10.77.5.2" }
+        << QStringList { "10.77.5.1", "10.77.5.2" }
+        << QStringList { "serial 2 answers at more than one address",
+                         "serial 2 answers at more than one address" };
+}
+
+void tst_EngineUnits::addressAllocator()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QString, range);
+    QFETCH(QStringList, othersHold);
+    QFETCH(QStringList, planned);
+    QFETCH(QStringList, asked);
+    QFETCH(QStringList, warnings);
+    const auto ipv4 = [](const QString &text) { return QHostAddress(text).toIPv4Address(); };
+    AddressAllocator::Request request;
+    for (const QString &device : devices) {
+        const QStringList words = device.split(' ');
+        request.devices.append(
+            UnitFixtures::device(words.at(0).toInt(), words.at(1), "", words.value(2)));
+    }
+    request.localAddresses.insert(ipv4("10.77.0.1"));
+    request.first = ipv4(range.section('-', 0, 0));
+    request.last = ipv4(range.section('-', 1, 1));
+    QStringList probed;
+    const auto probe = [&](const QList<AddressProbe::Request> &requests) {
+        QList<AddressHolder> holders;
+        for (const AddressProbe::Request &asked : requests) {
+            const QString address = QHostAddress(asked.address).toString();
+            probed.append(address);
+            AddressHolder holder;
+            holder.state = othersHold.contains(address) ? AddressHolder::State::InUse
+                                                        : AddressHolder::State::Free;
+            holders.append(holder);
+        }
+        return holders;
+    };
+    QStringList warned;
+    const AddressAllocator::Allocation allocation = AddressAllocator::allocate(
+        request, probe, [&](const QString &warning) { warned.append(warning); });
+
+    QStringList found;
+    int row = 0;
+    int left = 0;
+    for (const DeviceEntry &device : std::as_const(request.devices)) {
+        if (row < allocation.rows.size() && allocation.rows.at(row).serial == device.reply.serial
+            && allocation.rows.at(row).currentAddress == device.address()) {
+            found.append(QStringLiteral("%1 %2")
+                             .arg(device.reply.serial)
+                             .arg(QHostAddress(allocation.rows.at(row++).newAddress).toString()));
+            continue;
+        }
+        QVERIFY(left < allocation.unplanned.size());
+        const UnplannedDevice &unplanned = allocation.unplanned.at(left++);
+        QCOMPARE(unplanned.device, device.describe());
+        QCOMPARE(unplanned.subnet, QStringLiteral("10.77.0.0/16"));
+        found.append(QStringLiteral("%1 %2")
+                         .arg(device.reply.serial)
+                         .arg(unplanned.reason == UnplannedDevice::Reason::Unreachable
+                                  ? "unreachable"
+                                  : "-"));
+    }
+    QCOMPARE(found, planned);
+    QCOMPARE(left, int(allocation.unplanned.size()));
+    QCOMPARE(probed, asked);
+    QCOMPARE(warned.size(), warnings.size());
+    for (int i = 0; i < warnings.size(); ++i)
+        QVERIFY2(warned.at(i).contains(warnings.at(i)), qPrintable(warned.at(i)));
+}
+
+void tst_EngineUnits::addressObjection_data()
+{
+    // Devices as "SERIAL CURRENT [STORED]", heard on 10.77.0.1/16; the first is given the address.
+    QTest::addColumn<QStringList>("heard");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("hostHolds"); // another host on the link answers for it
+    QTest::addColumn<QString>("objection"); // a part of it; empty: none
+    QTest::addColumn<bool>("asked"); // whether the link was asked
+
+    QTest::newRow("free") << QStringList { "1 10.77.1.1" } << "10.77.5.1" << false << "" << true;
+    QTest::newRow("refused by the address rules")
+        << QStringList { "1 10.77.1.1" } << "10.77.255.255" << true << "broadcast address of"
+        << false;
+    QTest::newRow("its own current address, which another host cannot hold")
+        << QStringList { "1 10.77.1.1" } << "10.77.1.1" << true << "" << false;
+    QTest::newRow("another device's current address")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.1.2" << false
+        << "10.77.1.2 is in use by" << false;
+    QTest::newRow("another device's stored address")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2 10.77.5.2" } << "10.77.5.2" << false
+        << "as its stored address, which it takes at its next restart" << false;
+    QTest::newRow("a second device answering with the same serial")
+        << QStringList { "1 10.77.1.1", "1 10.77.1.2" } << "10.77.1.2" << false
+        << "10.77.1.2 is in use by" << false;
+    QTest::newRow("a host on the link") << QStringList { "1 10.77.1.1" } << "10.77.5.1" << true
+                                        << "10.77.5.1 is in use: a host answers for it" << true;
+}
+
+void tst_EngineUnits::addressObjection()
+{
+    QFETCH(QStringList, heard);
+    QFETCH(QString, address);
+    QFETCH(bool, hostHolds);
+    QFETCH(QString, objection);
+    QFETCH(bool, asked);
+    QList<DeviceEntry> devices;
+    for (const QString &device : heard) {
+        const QStringList words = device.split(' ');
+        devices.append(UnitFixtures::device(words.at(0).toInt(), words.at(1), "", words.value(2)));
+    }
+    bool probed = false;
+    const auto probe = [&](const QList<AddressProbe::Request> &requests) {
+        probed = true;
+        AddressHolder holder;
+        holder.state = hostHolds ? AddressHolder::State::InUse : AddressHolder::State::Free;
+        return QList<AddressHolder>(requests.size(), holder);
+    };
+    const QString found = Verdicts::addressObjection(devices.first(), devices,
+                                                     QHostAddress(address).toIPv4Address(), probe);
+    QCOMPARE(found.isEmpty(), objection.isEmpty());
+    QVERIFY2(found.contains(objection), qPrintable(found));
+    QCOMPARE(probed, asked);
 }
 
 QTEST_GUILESS_MAIN(tst_EngineUnits)

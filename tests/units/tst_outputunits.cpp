@@ -1,9 +1,11 @@
 #include "applyoutput.h"
 #include "checkoutput.h"
+#include "commandoutput.h"
 #include "outputwriter.h"
 #include "pluginstatus.h"
 #include "textescape.h"
 #include "unitfixtures.h"
+#include "verificationwords.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -110,6 +112,8 @@ private slots:
     void applyLines();
     void applySummary_data();
     void applySummary();
+    void verificationWords_data();
+    void verificationWords();
 };
 
 void tst_OutputUnits::scanWriters_data()
@@ -567,6 +571,80 @@ void tst_OutputUnits::applySummary()
                  .arg(counts.value("not_logged").toInt())
                  .arg(document.value("refused").toBool()),
              QStringLiteral("1 %1 %2 %3").arg(commandsSent).arg(notLogged).arg(refused));
+}
+
+void tst_OutputUnits::verificationWords_data()
+{
+    // The result and what was seen, the clock's offset and whether it is synchronised
+    QTest::addColumn<QString>("verdict"); // "RESULT SEEN"
+    QTest::addColumn<QByteArray>("json"); // the "verify" object of the log line
+    QTest::addColumn<QString>("stderr"); // what set-time and set-address add there
+
+    QTest::newRow("not requested") << "0 0" << QByteArray(R"({"result":"not-requested"})") << "";
+    QTest::newRow("address stored")
+        << "1 1"
+        << QByteArray(R"({"detail":"the device reports stored address 10.77.5.1","result":)"
+                      R"("passed","stored_address":"10.77.5.1"})")
+        << "";
+    QTest::newRow("another address stored")
+        << "2 2"
+        << QByteArray(R"({"detail":"the device still reports stored address 10.77.5.1, not )"
+                      R"(10.77.5.9","result":"failed","stored_address":"10.77.5.1"})")
+        << "verify failed: the device still reports stored address 10.77.5.1, not 10.77.5.9";
+    QTest::newRow("rescan failed")
+        << "3 3"
+        << QByteArray(R"({"detail":"the scan to check it failed: no route","result":)"
+                      R"("cannot-verify"})")
+        << "cannot verify: the scan to check it failed: no route";
+    QTest::newRow("device unheard")
+        << "3 4"
+        << QByteArray(R"({"detail":"serial 7 did not answer at 10.77.1.7 in the scan after )"
+                      R"(the command","result":"cannot-verify"})")
+        << "cannot verify: serial 7 did not answer at 10.77.1.7 in the scan after the command";
+    QTest::newRow("ntp off") << "3 5"
+                             << QByteArray(R"({"detail":"the device's NTP service is off, so )"
+                                           R"(its clock cannot be read; switch NTP on to )"
+                                           R"(check set-time","result":"cannot-verify"})")
+                             << "cannot verify: the device's NTP service is off, so its clock "
+                                "cannot be read; switch NTP on to check set-time";
+    QTest::newRow("clock unread")
+        << "3 6"
+        << QByteArray(R"({"attempts":3,"detail":"no usable SNTP answer from 10.77.1.7 port )"
+                      R"(123: no answer","result":"cannot-verify","tolerance_s":2.5})")
+        << "cannot verify: no usable SNTP answer from 10.77.1.7 port 123: no answer";
+    QTest::newRow("clock read, unsynchronised")
+        << "2 7"
+        << QByteArray(R"j({"attempts":3,"delay_s":0.001,"detail":"the device's clock is )j"
+                      R"j(+3.250 s from ours (tolerance 2.5 s; SNTP stratum 16, unsynchronised)",)j"
+                      R"j("leap":0,"offset_s":3.25,"result":"failed","stratum":16,)j"
+                      R"j("tolerance_s":2.5})j")
+        << "verify failed: the device's clock is +3.250 s from ours (tolerance 2.5 s; SNTP "
+           "stratum 16, unsynchronised)";
+}
+
+void tst_OutputUnits::verificationWords()
+{
+    QFETCH(QString, verdict);
+    QFETCH(QByteArray, json);
+    QFETCH(QString, stderr);
+    Verification verification;
+    verification.result = Verification::Result(verdict.section(' ', 0, 0).toInt());
+    verification.seen = Verification::Seen(verdict.section(' ', 1, 1).toInt());
+    verification.serial = 7;
+    verification.deviceAddress = QStringLiteral("10.77.1.7");
+    verification.wantedAddress = QStringLiteral("10.77.5.9");
+    verification.storedAddress = QStringLiteral("10.77.5.1");
+    verification.rescanError = QStringLiteral("no route");
+    verification.toleranceSeconds = 2.5;
+    verification.attempts = 3;
+    verification.sntpPort = 123;
+    verification.clockError = QStringLiteral("no answer");
+    verification.offsetSeconds = 3.25;
+    verification.delaySeconds = 0.001;
+    verification.stratum = 16;
+    QCOMPARE(QJsonDocument(VerificationWords::toJson(verification)).toJson(QJsonDocument::Compact),
+             json);
+    QCOMPARE(CommandOutput::verifyProblem(verification), stderr);
 }
 
 QTEST_GUILESS_MAIN(tst_OutputUnits)

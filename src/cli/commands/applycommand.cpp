@@ -5,7 +5,9 @@
 #include "console.h"
 #include "engineconsole.h"
 #include "scanrun.h"
-#include "verification.h"
+#include "sendprogress.h"
+#include "verdicts.h"
+#include "verificationwords.h"
 
 #include <QFile>
 
@@ -92,6 +94,9 @@ void ApplyCommand::sendAndVerify(const QList<LocalAddress> &from)
     SendAndVerify::Settings settings;
     settings.ratePerSecond = m_options.ratePerSecond;
     settings.probing = m_options.probing;
+    settings.progress = SendProgress::show;
+    settings.scanProgress = EngineConsole::progress();
+    settings.rescanned = EngineConsole::rescanned;
     SendAndVerify::Result result = SendAndVerify::send(orders.orders, settings);
     SendAndVerify::verify(orders.orders, from, settings, &result);
     ApplyRules::takeOutcomes(&m_lines, orders, result);
@@ -117,10 +122,10 @@ void ApplyCommand::logCommands(CommandLog *log)
         for (QJsonObject record : line.outcome.records) {
             const Verification verification
                 = record.value(QStringLiteral("command")) == QLatin1String("set-address")
-                ? Verification::ofAddress(*device, line.outcome, *line.step.line.newAddress,
-                                          m_rescanError)
-                : Verification::ofClock(*device, line.outcome, m_options.toleranceSeconds);
-            record.insert(QStringLiteral("verify"), verification.toJson());
+                ? Verdicts::ofAddress(*device, line.outcome, *line.step.line.newAddress,
+                                      m_rescanError)
+                : Verdicts::ofClock(*device, line.outcome, m_options.toleranceSeconds);
+            record.insert(QStringLiteral("verify"), VerificationWords::toJson(verification));
             if (const auto failure = log->append(record, device->describe())) {
                 Console::error(failure->message);
                 ++m_report.notLogged;

@@ -2,33 +2,20 @@
 
 #include "addressprobe.h"
 #include "addressrules.h"
+#include "commandoutput.h"
 #include "console.h"
 #include "deviceselector.h"
 #include "engineconsole.h"
-#include "plancheck.h"
 #include "scanrun.h"
-#include "textescape.h"
+#include "sendprogress.h"
+#include "verdicts.h"
+#include "verificationwords.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
-
-namespace {
-
-QString utc(qint64 seconds)
-{
-    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(Qt::ISODate);
-}
-
-} // namespace
 
 DeviceCommand::DeviceCommand(const Options::Device &options)
     : m_options(options)
 { }
-
-QString DeviceCommand::name() const
-{
-    return setsAddress() ? QStringLiteral("set-address") : QStringLiteral("set-time");
-}
 
 Expected<ExitStatus> DeviceCommand::run()
 {
@@ -50,19 +37,20 @@ Expected<ExitStatus> DeviceCommand::run()
     CommandOrder order { *device, std::nullopt, !setsAddress(), {} };
     if (setsAddress())
         order.newAddress = m_options.newAddress;
+    CommandReport report = reportOn(*device);
     if (m_options.dryRun) {
-        const qint64 seconds = QDateTime::currentSecsSinceEpoch();
-        const QByteArray sent = SendAndVerify::datagram(order, setsAddress(), seconds);
-        QJsonObject trace = SendAndVerify::record(order, setsAddress(), sent, seconds);
-        trace.insert(QStringLiteral("dry_run"), true);
-        if (m_options.json)
-            printJson(trace);
-        else
-            Console::result(QStringLiteral("%1 (dry run: no command sent; %2)\nplain:     %3\n"
-                                           "scrambled: %4\n")
-                                .arg(sentText(*device, seconds), dryRunReads(*device),
-                                     TextEscape::hex(DeviceProtocol::scrambled(sent)),
-                                     TextEscape::hex(sent)));
+        report.seconds = QDateTime::currentSecsSinceEpoch();
+        report.scrambled = SendAndVerify::datagram(order, setsAddress(), report.seconds);
+        report.plain = DeviceProtocol::scrambled(report.scrambled);
+        report.record
+            = SendAndVerify::record(order, setsAddress(), report.scrambled, report.seconds);
+        report.record.insert(QStringLiteral("dry_run"), true);
+        report.dryRun = true;
+        if (setsAddress()) {
+            if (const auto probed = Verdicts::probedBeforeSending(*device, m_options.newAddress))
+                report.probed = AddressRules::format(*probed);
+        }
+        Console::result(CommandOutput::dryRun(report, m_options.json));
         return ExitStatus::Success;
     }
 
@@ -72,28 +60,35 @@ Expected<ExitStatus> DeviceCommand::run()
     settings.clocks.timeoutMs = 1500;
     settings.clocks.retries = 2;
     settings.probing = m_options.probing;
+    settings.progress = SendProgress::show;
+    settings.scanProgress = EngineConsole::progress();
+    settings.rescanned = EngineConsole::rescanned;
     SendAndVerify::Result result = SendAndVerify::send({ order }, settings);
     if (const QString error = result.outcomes.constFirst().sendError; !error.isEmpty())
         return Failure { ExitStatus::NetworkUnusable, error };
+    report.seconds = result.outcomes.constFirst().seconds;
     if (!m_options.json)
-        Console::result(sentText(*device, result.outcomes.constFirst().seconds)
-                        + QLatin1Char('\n'));
+        Console::result(CommandOutput::sentLine(report) + QLatin1Char('\n'));
     SendAndVerify::verify({ order }, *from, settings, &result);
     const OrderOutcome &outcome = result.outcomes.constFirst();
 
-    const Verification verification
-        = m_options.verify ? verify(*device, outcome, result) : Verification();
-    QJsonObject trace = outcome.records.constFirst();
-    trace.insert(QStringLiteral("verify"), verification.toJson());
+    if (m_options.verify)
+        report.verification = verify(*device, outcome, result);
+    report.record = outcome.records.constFirst();
+    report.record.insert(QStringLiteral("verify"), VerificationWords::toJson(report.verification));
     std::optional<Failure> unlogged;
     if (log.isOpen())
-        unlogged = log.append(trace, device->describe());
-    report(trace, verification);
-    if (unlogged) {
-        Console::error(unlogged->message);
-        return unlogged->status;
-    }
-    return verification.exitStatus();
+        unlogged = log.append(report.record, device->describe());
+    if (const QByteArray printed = CommandOutput::result(report, m_options.json);
+        !printed.isEmpty())
+        Console::result(printed);
+    if (const QString problem = CommandOutput::verifyProblem(report.verification);
+        !problem.isEmpty())
+        Console::error(problem);
+    // A command sent that the log does not hold outweighs what its verification found.
+    if (unlogged)
+        return *unlogged;
+    return Verdicts::exitStatus(report.verification);
 }
 
 // The one device of those the scan heard that DEVICE names.
@@ -114,69 +109,18 @@ std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device,
 {
     if (device.reply.currentAddress == 0)
         return Failure { ExitStatus::NetworkUnusable,
-                         QStringLiteral("%1 reports 0.0.0.0 as its address: no command can "
-                                        "reach it")
-                             .arg(device.describe()) };
+                         CommandOutput::unreachable(device.describe()) };
     if (setsAddress()) {
-        const QString refusal
-            = AddressRules::refusal(m_options.newAddress, device.heardOn.subnet());
-        const QString held = refusal.isEmpty() ? holderOf(device, heard) : QString();
-        for (const QString &reason : { refusal, held }) {
-            if (!reason.isEmpty() && !m_options.force)
-                return Failure {
-                    ExitStatus::Usage,
-                    QStringLiteral("refused: %1 (--force sends it all the same)").arg(reason)
-                };
-            if (!reason.isEmpty())
-                Console::warning(QStringLiteral("sending as forced: %1").arg(reason));
-        }
+        const QString objection
+            = Verdicts::addressObjection(device, heard, m_options.newAddress, EngineConsole::probe);
+        if (!objection.isEmpty() && !m_options.force)
+            return Failure { ExitStatus::Usage, CommandOutput::refused(objection) };
+        if (!objection.isEmpty())
+            Console::warning(CommandOutput::sentAsForced(objection));
     }
-    for (const HealthNote &note : device.notes) {
-        if (note.code == QLatin1String("address-conflict")
-            || note.code == QLatin1String("outside-subnet"))
-            Console::warning(note.text);
-    }
+    for (const HealthNote &note : Verdicts::warningsBeforeSending(device))
+        Console::warning(note.text);
     return std::nullopt;
-}
-
-// All a dry run sent, which changes nothing on a device: the scan's probes and, for a new
-// address that the rules let through and the device does not have yet, the in-use probe.
-QString DeviceCommand::dryRunReads(const DeviceEntry &device) const
-{
-    const quint32 address = m_options.newAddress;
-    if (!setsAddress() || address == device.reply.currentAddress
-        || !AddressRules::refusal(address, device.heardOn.subnet()).isEmpty())
-        return QStringLiteral("sent only the scan's probes");
-    return QStringLiteral("sent only the scan's probes and, to ask whether another host holds "
-                          "%1, a datagram to its UDP port 9 and the kernel's ARP requests")
-        .arg(AddressRules::format(address));
-}
-
-// Who else holds the new address, as a reason to refuse it; empty when none does: another
-// device of the scan, now or from its next restart (as apply's plan check finds it), else a
-// host that answers for it on the device's link. The device's own current address is not asked
-// about. Not being able to tell is a warning, not a reason.
-QString DeviceCommand::holderOf(const DeviceEntry &device, const QList<DeviceEntry> &heard) const
-{
-    const quint32 address = m_options.newAddress;
-    if (address == device.reply.currentAddress)
-        return QString();
-    QList<DeviceEntry> others;
-    for (const DeviceEntry &other : heard) {
-        if (other.reply.serial != device.reply.serial
-            || other.reply.currentAddress != device.reply.currentAddress)
-            others.append(other);
-    }
-    QStringList devices = PlanCheck::deviceHolders(others).values(address);
-    if (!devices.isEmpty()) {
-        devices.sort();
-        return QStringLiteral("%1 is in use by %2")
-            .arg(AddressRules::format(address), devices.join(QStringLiteral("; ")));
-    }
-    const AddressHolder holder = EngineConsole::probe({ { address, device.heardOn } }).constFirst();
-    return holder.state == AddressHolder::State::InUse
-        ? AddressProbe::inUseText(address, holder, device.heardOn)
-        : QString();
 }
 
 // set-address: the rescan's view of the stored address; set-time: the clock read back.
@@ -184,39 +128,19 @@ Verification DeviceCommand::verify(const DeviceEntry &device, const OrderOutcome
                                    const SendAndVerify::Result &result) const
 {
     if (!setsAddress())
-        return Verification::ofClock(device, outcome, m_options.toleranceSeconds);
-    return Verification::ofAddress(device, outcome, m_options.newAddress,
-                                   result.rescanFailure ? result.rescanFailure->message
-                                                        : QString());
+        return Verdicts::ofClock(device, outcome, m_options.toleranceSeconds);
+    return Verdicts::ofAddress(device, outcome, m_options.newAddress,
+                               result.rescanFailure ? result.rescanFailure->message : QString());
 }
 
-void DeviceCommand::printJson(QJsonObject trace) const
+CommandReport DeviceCommand::reportOn(const DeviceEntry &device) const
 {
-    trace.insert(QStringLiteral("format"), QStringLiteral("setuptool-cli/command"));
-    trace.insert(QStringLiteral("version"), 1);
-    Console::result(TextEscape::jsonWithoutControls(QJsonDocument(trace).toJson()));
-}
-
-// The verification's result on stdout; a failed or impossible check also on stderr.
-void DeviceCommand::report(const QJsonObject &trace, const Verification &verification) const
-{
-    if (m_options.json)
-        printJson(trace);
-    else if (m_options.verify)
-        Console::result(
-            QStringLiteral("verify: %1: %2\n").arg(verification.resultName(), verification.detail));
-    if (verification.result == Verification::Result::Failed)
-        Console::error(QStringLiteral("verify failed: ") + verification.detail);
-    else if (verification.result == Verification::Result::CannotVerify)
-        Console::error(QStringLiteral("cannot verify: ") + verification.detail);
-}
-
-QString DeviceCommand::sentText(const DeviceEntry &device, qint64 seconds) const
-{
-    const QString what = setsAddress()
-        ? QStringLiteral("stored address %1, taken at its next restart")
-              .arg(AddressRules::format(m_options.newAddress))
-        : QStringLiteral("clock %1 (%2 s)").arg(utc(seconds)).arg(seconds);
-    return QStringLiteral("%1 %2 from %3: %4")
-        .arg(name(), device.describe(), device.heardOn.describe(), what);
+    CommandReport report;
+    report.kind = setsAddress() ? CommandReport::Kind::SetAddress : CommandReport::Kind::SetTime;
+    report.device = device.describe();
+    report.heardOn = device.heardOn.describe();
+    if (setsAddress())
+        report.newAddress = AddressRules::format(m_options.newAddress);
+    report.verifyRequested = m_options.verify;
+    return report;
 }

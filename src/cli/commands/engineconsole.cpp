@@ -35,6 +35,15 @@ Expected<ScanReport> scan(const QList<LocalAddress> &from, const Options::Probin
     return said(ScanRun::run(from, options, {}, progress()));
 }
 
+void rescanned(const ScanReport &report)
+{
+    Console::progressDone();
+    for (const HealthNote &warning : report.warnings) {
+        if (warning.code != QLatin1String("reply-buffer-capped"))
+            Console::warning(warning.text);
+    }
+}
+
 QList<AddressHolder> probe(const QList<AddressProbe::Request> &requests)
 {
     const QList<AddressHolder> holders = AddressProbe::probe(requests);

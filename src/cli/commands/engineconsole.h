@@ -19,6 +19,10 @@ ScanRun::Progress progress();
 Expected<ScanReport> firstScan(const Options::Probing &options);
 Expected<ScanReport> scan(const QList<LocalAddress> &from, const Options::Probing &options);
 
+// What a verifying rescan found, said once it is over: its warnings, but for the capped reply
+// buffer, which the first scan of the run said already.
+void rescanned(const ScanReport &report);
+
 // AddressProbe::probe(), its warnings said.
 QList<AddressHolder> probe(const QList<AddressProbe::Request> &requests);
 

@@ -1,7 +1,6 @@
 #include "plan.h"
 
 #include "addressrules.h"
-#include "textescape.h"
 
 #include <QHash>
 
@@ -191,26 +190,6 @@ Read read(const QByteArray &bytes)
     for (const Record &record : std::as_const(all))
         result.lines.append(lineFrom(record, columns, int(header.cells.size())));
     return result;
-}
-
-QByteArray write(const QList<Entry> &entries)
-{
-    using TextEscape::CellKind;
-    using TextEscape::csvCell;
-    QString text = QStringLiteral("serial,name,current_address,stored_address,new_address,"
-                                  "set_time\r\n");
-    for (const Entry &entry : entries) {
-        const QStringList cells {
-            csvCell(QString::number(entry.device.reply.serial), CellKind::Number),
-            csvCell(entry.device.shownName()),
-            entry.device.address(),
-            entry.device.storedAddress(),
-            AddressRules::format(entry.newAddress),
-            entry.setTime ? QStringLiteral("yes") : QStringLiteral("no"),
-        };
-        text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    }
-    return text.toUtf8();
 }
 
 } // namespace Plan

@@ -1,8 +1,6 @@
 #ifndef PLAN_H
 #define PLAN_H
 
-#include "inventory.h"
-
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -36,16 +34,6 @@ struct Read
 };
 
 Read read(const QByteArray &text);
-
-struct Entry
-{
-    DeviceEntry device;
-    quint32 newAddress = 0;
-    bool setTime = false;
-};
-
-// The header and one line per entry, CRLF line ends, as `plan` writes it.
-QByteArray write(const QList<Entry> &entries);
 
 } // namespace Plan
 

@@ -1,7 +1,6 @@
 #include "sendandverify.h"
 
 #include "commandsender.h"
-#include "console.h"
 #include "eventloop.h"
 #include "pacer.h"
 #include "scanrun.h"
@@ -50,7 +49,7 @@ namespace {
     }
 
     // Sends every command at the rate asked; how long it took.
-    qint64 sendAll(const QList<CommandOrder> &orders, int ratePerSecond,
+    qint64 sendAll(const QList<CommandOrder> &orders, const Settings &settings,
                    QList<OrderOutcome> *outcomes)
     {
         QList<QPair<int, bool>> queue; // order, and whether the command is its address
@@ -62,25 +61,22 @@ namespace {
         }
         if (queue.isEmpty())
             return 0;
-        Pacer pacer(ratePerSecond);
+        Pacer pacer(settings.ratePerSecond);
         EventLoop::runUntil(&pacer, &Pacer::finished, [&] {
             pacer.start(int(queue.size()), [&](int index) {
                 const auto [order, address] = queue.at(index);
                 send(orders.at(order), address, &(*outcomes)[order]);
-                if (Console::stderrIsTerminal() && index % 50 == 0)
-                    Console::progress(QStringLiteral("sending: %1 of %2 command(s)")
-                                          .arg(index + 1)
-                                          .arg(queue.size()));
+                if (settings.progress)
+                    settings.progress(index + 1, int(queue.size()));
             });
         });
-        Console::progressDone();
         return pacer.elapsedMs();
     }
 
     // One scan, ended as soon as every device commanded has answered with the address it
     // should now store; each such device as the scan heard it.
     std::optional<Failure> rescan(const QList<CommandOrder> &orders,
-                                  const QList<LocalAddress> &from, const Options::Probing &probing,
+                                  const QList<LocalAddress> &from, const Settings &settings,
                                   QList<OrderOutcome> *outcomes)
     {
         QHash<DeviceKey, quint32> awaited; // -> the stored address to see
@@ -92,7 +88,7 @@ namespace {
         }
         QSet<DeviceKey> confirmed;
         const Expected<ScanReport> scan = ScanRun::run(
-            from, probing,
+            from, settings.probing,
             [&](const Sighting &sighting) {
                 const DeviceKey key = keyOf(sighting.reply);
                 const auto wanted = awaited.constFind(key);
@@ -100,15 +96,11 @@ namespace {
                     confirmed.insert(key);
                 return confirmed.size() == awaited.size();
             },
-            Console::stderrIsTerminal() ? ScanRun::Progress(Console::progress) : nullptr);
-        Console::progressDone();
+            settings.scanProgress);
         if (!scan)
             return scan.failure();
-        // The first scan of the run said already that the reply buffer is capped.
-        for (const HealthNote &warning : std::as_const(scan->warnings)) {
-            if (warning.code != QLatin1String("reply-buffer-capped"))
-                Console::warning(warning.text);
-        }
+        if (settings.rescanned)
+            settings.rescanned(*scan);
         for (int i = 0; i < orders.size(); ++i) {
             if (outcomes->at(i).sent.isEmpty())
                 continue;
@@ -126,7 +118,7 @@ Result send(const QList<CommandOrder> &orders, const Settings &settings)
 {
     Result result;
     result.outcomes = QList<OrderOutcome>(orders.size());
-    result.sendMs = sendAll(orders, settings.ratePerSecond, &result.outcomes);
+    result.sendMs = sendAll(orders, settings, &result.outcomes);
     for (const OrderOutcome &outcome : std::as_const(result.outcomes))
         result.commandsSent += int(outcome.sent.size());
     return result;
@@ -138,7 +130,7 @@ void verify(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,
     if (result->commandsSent == 0)
         return;
     if (settings.rescan)
-        result->rescanFailure = rescan(orders, from, settings.probing, &result->outcomes);
+        result->rescanFailure = rescan(orders, from, settings, &result->outcomes);
     if (!settings.readClocks)
         return;
 

@@ -2,6 +2,7 @@
 #define SENDANDVERIFY_H
 
 #include "clocksurvey.h"
+#include "scanrun.h"
 #include "failure.h"
 #include "inventory.h"
 #include "options.h"
@@ -11,6 +12,7 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // One device and what it is to be sent: a new stored address, its clock set, or both.
@@ -46,11 +48,17 @@ namespace SendAndVerify {
 
 struct Settings
 {
-    int ratePerSecond = 200; // commands
+    int ratePerSecond = Options::Apply().ratePerSecond; // commands
     bool rescan = true; // scan again after sending, for the stored addresses
     bool readClocks = true; // read back the clocks set, on devices with NTP on
     ClockSurvey::Settings clocks;
     Options::Probing probing; // for the rescan
+    // Told after each command handed to the network (or not): how many so far, of how many.
+    std::function<void(int done, int total)> progress;
+    // The rescan's progress, as ScanRun tells it, and what it found once it is over (its
+    // warnings included), for the command to say.
+    ScanRun::Progress scanProgress;
+    std::function<void(const ScanReport &)> rescanned;
 };
 
 struct Result
@@ -61,7 +69,7 @@ struct Result
     std::optional<Failure> rescanFailure; // the rescan could not be made
 };
 
-// Sends every order's commands (its address first) at the settings' rate.
+// Sends every order's commands (its address first) at the settings' rate, telling progress.
 Result send(const QList<CommandOrder> &orders, const Settings &settings);
 // Then finds out what became of them, as `settings` ask: scanning and reading from `from`.
 void verify(const QList<CommandOrder> &orders, const QList<LocalAddress> &from,

@@ -4,7 +4,9 @@
 #include "clockreading.h"
 #include "healthnote.h"
 #include "localaddress.h"
+#include "options.h"
 #include "pluginrange.h"
+#include "sntpport.h"
 
 #include <QList>
 #include <QStringList>
@@ -31,10 +33,10 @@ struct DevicePresence
 struct ClockSurveySettings
 {
     int concurrency = 64;
-    int ratePerSecond = 500;
-    int timeoutMs = 1000;
+    int ratePerSecond = Options::Check().ratePerSecond;
+    int timeoutMs = Options::Check().timeoutMs;
     int retries = 1;
-    quint16 port = 123;
+    quint16 port = Sntp::port;
 };
 
 // What a check (without --warn/--crit) comes to, worst first: its exit status and the message

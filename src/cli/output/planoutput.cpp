@@ -1,0 +1,51 @@
+#include "planoutput.h"
+
+#include "addressrules.h"
+#include "textescape.h"
+
+#include <QStringList>
+
+namespace PlanOutput {
+
+QByteArray csv(const QList<PlanRow> &rows)
+{
+    using TextEscape::CellKind;
+    using TextEscape::csvCell;
+    QString text = QStringLiteral("serial,name,current_address,stored_address,new_address,"
+                                  "set_time\r\n");
+    for (const PlanRow &row : rows) {
+        const QStringList cells {
+            csvCell(QString::number(row.serial), CellKind::Number),
+            csvCell(row.name),
+            row.currentAddress,
+            row.storedAddress,
+            AddressRules::format(row.newAddress),
+            row.setTime ? QStringLiteral("yes") : QStringLiteral("no"),
+        };
+        text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    }
+    return text.toUtf8();
+}
+
+QString nothingHeard()
+{
+    return QStringLiteral("no device answered: the plan is empty");
+}
+
+QString notPlanned(const UnplannedDevice &device, quint32 first, quint32 last)
+{
+    switch (device.reason) {
+    case UnplannedDevice::Reason::Unreachable:
+        break;
+    case UnplannedDevice::Reason::RangeUsedUp:
+        return QStringLiteral("not planned: %1: no free address of %2-%3 left in %4, the subnet "
+                              "it was heard on")
+            .arg(device.device, AddressRules::format(first), AddressRules::format(last),
+                 device.subnet);
+    }
+    return QStringLiteral("not planned: %1: it reports 0.0.0.0 as its address, no command can "
+                          "reach it")
+        .arg(device.device);
+}
+
+} // namespace PlanOutput

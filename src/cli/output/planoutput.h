@@ -1,0 +1,22 @@
+#ifndef PLANOUTPUT_H
+#define PLANOUTPUT_H
+
+#include "planrow.h"
+
+#include <QByteArray>
+#include <QList>
+
+// The plan as `plan` writes it: CSV with a header line and one line per row, CRLF line ends, in
+// the columns Plan::read reads back (docs/cli.md describes them).
+namespace PlanOutput {
+
+QByteArray csv(const QList<PlanRow> &rows);
+
+// For stderr: the scan heard nothing, so the plan is empty.
+QString nothingHeard();
+// For stderr: a device left out of a plan for the range `first`-`last`, and why.
+QString notPlanned(const UnplannedDevice &device, quint32 first, quint32 last);
+
+} // namespace PlanOutput
+
+#endif // PLANOUTPUT_H
