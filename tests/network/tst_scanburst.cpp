@@ -60,7 +60,7 @@ void tst_ScanBurst::initTestCase()
 {
     REQUIRE_SEGMENT();
     QVERIFY2(qEnvironmentVariableIntValue("VSEG_DEVICE_COUNT") >= deviceCount,
-             "needs scripts/vsegment --device-addresses 2000");
+             "needs tests/segment/vsegment --device-addresses 2000");
 }
 
 void tst_ScanBurst::everyDeviceListedOnce()

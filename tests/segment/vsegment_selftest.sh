@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2016  # single-quoted text for bash -c is meant literally
-# Self-test of scripts/vsegment: builds real namespace networks with it and
+# Self-test of tests/segment/vsegment: builds real namespace networks with it and
 # checks addresses, routes, broadcasts, exit statuses, time-outs, signals,
 # device commands and clean-up. All traffic stays inside the namespaces the
 # script creates.
@@ -17,7 +17,7 @@ set -u
 
 SELF=$(readlink -f "$0")
 HERE=$(dirname "$SELF")
-VSEG=${VSEGMENT:-$HERE/../scripts/vsegment}
+VSEG=${VSEGMENT:-$HERE/vsegment}
 VSEG=$(readlink -f "$VSEG")
 
 # ------------------------------------------------- inside the segment ----
