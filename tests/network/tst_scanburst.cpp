@@ -2,6 +2,7 @@
 #include "scanwindow.h"
 #include "segment.h"
 #include "simulatorprocess.h"
+#include "waitwhile.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -38,21 +39,6 @@ bool forceReceiveBuffer(QUdpSocket *socket, int bytes)
     return setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_RCVBUFFORCE, &bytes,
                       sizeof bytes)
         == 0;
-}
-
-// Waits until `done`, for as long as `progress` keeps changing: thousands of replies keep a
-// loaded machine, or a sanitizer build, busy for a while, but they do not stall. Fails only after
-// `stallMs` without any change.
-template<typename Done, typename Progress>
-bool waitWhileProgressing(Done done, Progress progress, int stallMs = 10000)
-{
-    auto last = progress();
-    while (!done()) {
-        if (!QTest::qWaitFor([&] { return done() || progress() != last; }, stallMs))
-            return false;
-        last = progress();
-    }
-    return true;
 }
 
 } // namespace
