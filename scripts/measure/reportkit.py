@@ -1,7 +1,7 @@
 """What the reports (scripts/measure/bench-scan, report-reliability, report-memory) share.
 
 Each report runs itself a second time, with a hidden --inside option, in the workstation
-namespace of a fresh segment made by scripts/vsegment, so that nothing it sends can leave
+namespace of a fresh segment made by tests/segment/vsegment, so that nothing it sends can leave
 that segment. The device list lives here: the simulator is started with it as a --config
 file and the reports expect its names and addresses, so the two cannot drift apart.
 """
@@ -18,7 +18,7 @@ import threading
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-VSEGMENT = os.path.join(REPO, "scripts", "vsegment")
+VSEGMENT = os.path.join(REPO, "tests", "segment", "vsegment")
 DEFAULT_BUILD = os.path.join(REPO, "build")
 
 SIMULATOR = "tools/devicesim/devicesim"
@@ -148,7 +148,7 @@ def _first_of_segment(variable):
     try:
         return os.environ[variable].split()[0]
     except (KeyError, IndexError):
-        fail("--inside is only for runs inside a segment made by scripts/vsegment", 2)
+        fail("--inside is only for runs inside a segment made by tests/segment/vsegment", 2)
 
 
 def device_namespace():

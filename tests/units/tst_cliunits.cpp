@@ -636,10 +636,13 @@ void tst_CliUnits::pacerAfterStall()
     });
     QVERIFY(finished.wait(10000));
     QCOMPARE(calls.size(), 160);
+    // A call's time is read in the call, after the pacer let it go: a busy machine that
+    // preempts the test between the two moves one call later, next to the one after it. So a
+    // window may hold one call more than the pacer let go in it, never two.
     const int depth = TokenBucket::depthFor(rate, 5);
-    QVERIFY2(busiestWindow(calls, 1000 * msNs) <= rate + depth,
+    QVERIFY2(busiestWindow(calls, 1000 * msNs) <= rate + depth + 1,
              qPrintable(QString::number(busiestWindow(calls, 1000 * msNs))));
-    QVERIFY2(busiestWindow(calls, 2 * msNs) <= depth,
+    QVERIFY2(busiestWindow(calls, 2 * msNs) <= depth + 1,
              qPrintable(QString::number(busiestWindow(calls, 2 * msNs))));
 }
 

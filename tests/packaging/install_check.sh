@@ -2,7 +2,9 @@
 # Installs the Debian packages made from a build the way a user's system would hold them, and
 # runs the installed programs: the packages are built with cpack from BUILD_DIR, checked
 # (scripts/release/check-packages), unpacked into a scratch root with dpkg-deb -x, and the programs run
-# from there. Whatever sends does so inside a private virtual network (scripts/vsegment).
+# from there. Whatever sends does so inside a private virtual network (tests/segment/vsegment),
+# whose own time-out ends a stuck run well inside ctest's, so that its namespaces are removed.
+# cpack builds whatever in BUILD_DIR is out of date first: edit no sources while it runs.
 # Usage: install_check.sh BUILD_DIR SOURCE_DIR
 # Prints one line per check and "N passed, M failed"; exits 77 with a SKIP line without root.
 set -u
@@ -65,14 +67,14 @@ check "bash completes setuptool-cli's commands" bash -c '
 devices="exec $(printf %q "$bin/devicesim") --device name=INSTALLED-1,ip=10.77.1.1,serial=101"
 devices+=" --device name=INSTALLED-2,ip=10.77.1.2,serial=102"
 check "the installed setuptool-cli lists the installed simulator's devices" \
-    "$source_tree/scripts/vsegment" --device-log /dev/null --wait-udp 4800 --device "$devices" -- \
+    "$source_tree/tests/segment/vsegment" --timeout 60 --device-log /dev/null --wait-udp 4800 --device "$devices" -- \
     bash -c 'out=$("$1" scan --format csv --wait 500) && grep -q "^INSTALLED-1," <<<"$out" &&
              grep -q "^INSTALLED-2," <<<"$out"' _ "$bin/setuptool-cli"
 
 # The window takes no options: it must come up and keep running until it is closed. On a
 # workstation without a network, so that its sockets are bound to nothing real.
 check "the installed window program starts (offscreen) and keeps running" \
-    "$source_tree/scripts/vsegment" --loopback-only -- \
+    "$source_tree/tests/segment/vsegment" --timeout 60 --loopback-only -- \
     bash -c 'QT_QPA_PLATFORM=offscreen timeout 3 "$1"; [ $? = 124 ]' _ "$bin/setuptool"
 
 echo "$passed passed, $failed failed"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A new user's checkout often lies where other users cannot enter: under /root, or in a folder
 # made by `mktemp -d` (both mode 0700), and its path may hold spaces. The segment self-test once
-# failed there because it ran scripts/vsegment as a normal user straight from the checkout. This
+# failed there because it ran vsegment as a normal user straight from the checkout. This
 # puts the self-test and vsegment, as they are in this tree, into such a place and runs the
 # self-test's refusal checks from there.
 #
@@ -9,7 +9,6 @@
 set -u
 
 here=$(cd "$(dirname "$0")" && pwd)
-source_tree=$(dirname "$here")
 
 if [ "$(id -u)" != 0 ]; then
     echo "SKIP: needs root, to run a check as a normal user"
@@ -24,8 +23,7 @@ if [ "$(stat -c %a "$private")" != 700 ]; then
 fi
 
 checkout="$private/a checkout"
-mkdir -p "$checkout/scripts" "$checkout/tests"
-cp -p "$source_tree/scripts/vsegment" "$checkout/scripts/"
-cp -p "$here/vsegment_selftest.sh" "$checkout/tests/"
+mkdir -p "$checkout/tests/segment"
+cp -p "$here/vsegment" "$here/vsegment_selftest.sh" "$checkout/tests/segment/"
 
-bash "$checkout/tests/vsegment_selftest.sh" --refusals
+bash "$checkout/tests/segment/vsegment_selftest.sh" --refusals

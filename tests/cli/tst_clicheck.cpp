@@ -178,7 +178,11 @@ void tst_CliCheck::plugin()
     const Perfdata::Metric worst = metrics.value("worst_offset");
     QCOMPARE(worst.unit, "s");
     QCOMPARE(worst.thresholds, QStringList({ "1", "2", "0", "" }));
-    QVERIFY2(std::fabs(worst.value.toDouble() - worstOffset) < 0.05, qPrintable(lines.first()));
+    // A clock read over the network is off by up to half the round trip of its exchange (tenths of
+    // a second on a busy machine); 5 ms more for the millisecond the output rounds to.
+    const double tolerance = metrics.value("max_delay").value.toDouble() / 2 + 0.005;
+    QVERIFY2(std::fabs(worst.value.toDouble() - worstOffset) <= tolerance,
+             qPrintable(lines.first()));
     for (const char *delay : { "median_delay", "max_delay" }) {
         QCOMPARE(metrics.value(delay).unit, "s");
         QVERIFY(metrics.value(delay).value.toDouble() >= 0);
@@ -391,7 +395,8 @@ void tst_CliCheck::json()
     }
     QCOMPARE(bySerial.keys(), QList<int>({ 1, 2, 3, 4, 5, 6 }));
     QCOMPARE(bySerial[1]["state"].toString(), "ok");
-    QVERIFY(std::fabs(bySerial[1]["offset_s"].toDouble() + 0.5) < 0.05);
+    QVERIFY(std::fabs(bySerial[1]["offset_s"].toDouble() + 0.5)
+            <= bySerial[1]["delay_s"].toDouble() / 2 + 0.005);
     QVERIFY(bySerial[1]["delay_s"].toDouble() >= 0);
     QCOMPARE(bySerial[1]["stratum"].toInt(), 1);
     QCOMPARE(bySerial[1]["leap"].toInt(), 0);
@@ -599,7 +604,7 @@ void tst_CliCheck::eraBoundary()
         = QJsonDocument::fromJson(run.out)["devices"].toArray().first().toObject();
     QCOMPARE(reading["state"].toString(), "ok");
     QVERIFY2(std::fabs(reading["offset_s"].toDouble() - (deviceAhead - double(workstationAhead)))
-                 < 0.05,
+                 <= reading["delay_s"].toDouble() / 2 + 0.005,
              run.text().constData());
 }
 

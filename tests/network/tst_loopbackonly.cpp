@@ -43,7 +43,8 @@ void tst_LoopbackOnly::initTestCase()
     const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
     for (const QHostAddress &address : addresses) {
         if (!address.isLoopback())
-            QFAIL("must run where only loopback addresses exist: scripts/vsegment --loopback-only");
+            QFAIL("must run where only loopback addresses exist: tests/segment/vsegment "
+                  "--loopback-only");
     }
 }
 

@@ -156,7 +156,7 @@ def icinga(blocks, folder, node, files):
 
 
 def main():
-    source = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
+    source = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "..")
     missing = [p for p in (NAGIOS, ICINGA) if not os.access(p, os.X_OK)]
     if missing:
         print("SKIP: %s missing; scripts/setup-deps unpacks them" % " and ".join(missing))
