@@ -104,10 +104,7 @@ void ApplyCommand::sendAndVerify(const QList<LocalAddress> &from)
     m_report.sendMs = result.sendMs;
     if (result.rescanFailure) {
         m_rescanError = result.rescanFailure->message;
-        Console::error(QStringLiteral("the scan to verify the plan failed: %1 (%2 command(s) "
-                                      "were sent)")
-                           .arg(m_rescanError)
-                           .arg(m_report.commandsSent));
+        Console::error(ApplyOutput::rescanFailed(m_rescanError, m_report.commandsSent));
     }
 }
 

@@ -28,6 +28,9 @@ QByteArray json(const ApplyReport &report);
 // is sent, rather than the faulty lines skipped.
 QStringList faultMessages(const QList<ApplyLineResult> &lines, bool refused);
 
+// For stderr: the rescan that verifies the plan failed with `error` after `commandsSent`.
+QString rescanFailed(const QString &error, int commandsSent);
+
 } // namespace ApplyOutput
 
 #endif // APPLYOUTPUT_H
