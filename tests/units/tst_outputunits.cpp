@@ -555,6 +555,11 @@ void tst_OutputUnits::stderrSentences_data()
                                           << "the scan to verify the plan failed: no route (3 "
                                              "command(s) were sent)";
 
+    QTest::newRow("apply: a column not read")
+        << ApplyOutput::unreadColumn("Notes")
+        << "column \"Notes\" is not read (the plan's columns are serial, new_address, set_time, "
+           "name, current_address, stored_address)";
+
     QTest::newRow("scan progress from one address")
         << ScanWords::progress({ { workstation() }, 2, 3, 5 })
         << "scanning from 10.77.0.1 (ws1): probe 2/3, 5 device(s)";

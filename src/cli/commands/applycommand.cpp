@@ -76,8 +76,8 @@ Expected<QList<PlanLine>> ApplyCommand::readPlan() const
             QStringLiteral("cannot read the plan %1: %2").arg(name, file.errorString())
         };
     const Plan::Read plan = Plan::read(file.readAll());
-    for (const QString &warning : plan.warnings)
-        Console::warning(warning);
+    for (const QString &column : plan.unreadColumns)
+        Console::warning(ApplyOutput::unreadColumn(column));
     if (!plan.error.isEmpty() || plan.lines.isEmpty())
         return Failure {
             ExitStatus::PlanFaults,

@@ -210,6 +210,13 @@ QStringList faultMessages(const QList<ApplyLineResult> &lines, bool refused)
     return messages;
 }
 
+QString unreadColumn(const QString &column)
+{
+    return QStringLiteral("column \"%1\" is not read (the plan's columns are serial, new_address, "
+                          "set_time, name, current_address, stored_address)")
+        .arg(column);
+}
+
 QString rescanFailed(const QString &error, int commandsSent)
 {
     return QStringLiteral("the scan to verify the plan failed: %1 (%2 command(s) were sent)")
