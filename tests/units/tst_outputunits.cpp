@@ -1,8 +1,11 @@
+#include "addresswords.h"
 #include "applyoutput.h"
 #include "checkoutput.h"
 #include "commandoutput.h"
 #include "outputwriter.h"
+#include "planoutput.h"
 #include "pluginstatus.h"
+#include "scanwords.h"
 #include "textescape.h"
 #include "unitfixtures.h"
 #include "verificationwords.h"
@@ -110,6 +113,8 @@ private slots:
     void checkOutput();
     void applyLines_data();
     void applyLines();
+    void stderrSentences_data();
+    void stderrSentences();
     void applySummary_data();
     void applySummary();
     void verificationWords_data();
@@ -491,6 +496,83 @@ void tst_OutputUnits::applyLines()
     QCOMPARE(json.value("state").toString(), state);
     QCOMPARE(json.value("sent").toVariant().toStringList(), line.sent);
     QCOMPARE(json.value("faults").toVariant().toStringList(), line.faults);
+}
+
+void tst_OutputUnits::stderrSentences_data()
+{
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("expected");
+
+    const AddressHolding host { QHostAddress("10.77.5.1").toIPv4Address(), "02:fc:00:00:00:05",
+                                false, workstation() };
+    AddressHolding unknownHost = host;
+    unknownHost.hardwareAddress.clear();
+    AddressHolding ours = host;
+    ours.workstation = true;
+    const QString hostInUse = "10.77.5.1 is in use: a host at 02:fc:00:00:00:05 answers for it on "
+                              "the link of 10.77.0.1 (ws1)";
+    QTest::newRow("in use by a host") << AddressWords::inUse(host) << hostInUse;
+    QTest::newRow("in use, no hardware address")
+        << AddressWords::inUse(unknownHost)
+        << "10.77.5.1 is in use: a host answers for it on the link of 10.77.0.1 (ws1)";
+    QTest::newRow("in use by this workstation")
+        << AddressWords::inUse(ours)
+        << "10.77.5.1 is in use: this workstation answers for it on the link of 10.77.0.1 (ws1)";
+
+    using Kind = AddressObjection::Kind;
+    QTest::newRow("no objection") << AddressWords::objection({}) << QString();
+    QTest::newRow("refused") << AddressWords::objection({ Kind::Refused, 0, "a reason", {}, {} })
+                             << "a reason";
+    QTest::newRow("held by devices") << AddressWords::objection(
+        { Kind::HeldByDevices, host.address, {}, { "A, serial 1", "B, serial 2" }, {} })
+                                     << "10.77.5.1 is in use by A, serial 1; B, serial 2";
+    QTest::newRow("held by a host")
+        << AddressWords::objection({ Kind::HeldByHost, host.address, {}, {}, host }) << hostInUse;
+
+    QTest::newRow("plan: kept address in use")
+        << PlanOutput::warning({ PlanWarning::Kind::KeptAddressInUse, host, "A, serial 1", 0 })
+        << "A, serial 1 is given another address than the one it stores: " + hostInUse;
+    QTest::newRow("plan: not handed out")
+        << PlanOutput::warning({ PlanWarning::Kind::NotHandedOut, host, {}, 0 })
+        << "not handed out: " + hostInUse;
+    QTest::newRow("plan: serial twice")
+        << PlanOutput::warning({ PlanWarning::Kind::SerialTwice, {}, {}, 7 })
+        << "serial 7 answers at more than one address: apply refuses its lines until the devices "
+           "carry serials of their own";
+
+    ApplyLineResult held = applyLine("failed");
+    held.heldBack = ApplyLineResult::HeldBack { host, {}, 0 };
+    QTest::newRow("apply: held back by a host")
+        << ApplyOutput::lineText(held)
+        << "failed     line 2: A, serial 1, 10.77.1.1: not sent: " + hostInUse;
+    held.heldBack->staying = "B, serial 2, 10.77.1.2";
+    held.heldBack->stayingLine = 3;
+    QTest::newRow("apply: held back, a device stays")
+        << ApplyOutput::lineJson(held).value("detail").toString()
+        << "not sent: " + hostInUse
+            + "; B, serial 2, 10.77.1.2 stays there: its line 3 is not sent";
+    QTest::newRow("apply: rescan failed") << ApplyOutput::rescanFailed("no route", 3)
+                                          << "the scan to verify the plan failed: no route (3 "
+                                             "command(s) were sent)";
+
+    QTest::newRow("apply: a column not read")
+        << ApplyOutput::unreadColumn("Notes")
+        << "column \"Notes\" is not read (the plan's columns are serial, new_address, set_time, "
+           "name, current_address, stored_address)";
+
+    QTest::newRow("scan progress from one address")
+        << ScanWords::progress({ { workstation() }, 2, 3, 5 })
+        << "scanning from 10.77.0.1 (ws1): probe 2/3, 5 device(s)";
+    QTest::newRow("scan progress from two")
+        << ScanWords::progress({ { workstation(), workstation() }, 1, 3, 0 })
+        << "scanning from 2 addresses: probe 1/3, 0 device(s)";
+}
+
+void tst_OutputUnits::stderrSentences()
+{
+    QFETCH(QString, said);
+    QFETCH(QString, expected);
+    QCOMPARE(said, expected);
 }
 
 void tst_OutputUnits::applySummary_data()

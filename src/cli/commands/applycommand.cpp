@@ -76,8 +76,8 @@ Expected<QList<PlanLine>> ApplyCommand::readPlan() const
             QStringLiteral("cannot read the plan %1: %2").arg(name, file.errorString())
         };
     const Plan::Read plan = Plan::read(file.readAll());
-    for (const QString &warning : plan.warnings)
-        Console::warning(warning);
+    for (const QString &column : plan.unreadColumns)
+        Console::warning(ApplyOutput::unreadColumn(column));
     if (!plan.error.isEmpty() || plan.lines.isEmpty())
         return Failure {
             ExitStatus::PlanFaults,
@@ -104,10 +104,7 @@ void ApplyCommand::sendAndVerify(const QList<LocalAddress> &from)
     m_report.sendMs = result.sendMs;
     if (result.rescanFailure) {
         m_rescanError = result.rescanFailure->message;
-        Console::error(QStringLiteral("the scan to verify the plan failed: %1 (%2 command(s) "
-                                      "were sent)")
-                           .arg(m_rescanError)
-                           .arg(m_report.commandsSent));
+        Console::error(ApplyOutput::rescanFailed(m_rescanError, m_report.commandsSent));
     }
 }
 

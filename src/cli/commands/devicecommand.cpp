@@ -3,6 +3,7 @@
 #include "addressprobe.h"
 #include "addressrules.h"
 #include "commandoutput.h"
+#include "addresswords.h"
 #include "console.h"
 #include "deviceselector.h"
 #include "engineconsole.h"
@@ -111,8 +112,8 @@ std::optional<Failure> DeviceCommand::refusal(const DeviceEntry &device,
         return Failure { ExitStatus::NetworkUnusable,
                          CommandOutput::unreachable(device.describe()) };
     if (setsAddress()) {
-        const QString objection
-            = Verdicts::addressObjection(device, heard, m_options.newAddress, EngineConsole::probe);
+        const QString objection = AddressWords::objection(
+            Verdicts::addressObjection(device, heard, m_options.newAddress, EngineConsole::probe));
         if (!objection.isEmpty() && !m_options.force)
             return Failure { ExitStatus::Usage, CommandOutput::refused(objection) };
         if (!objection.isEmpty())

@@ -1,6 +1,7 @@
 #include "engineconsole.h"
 
 #include "console.h"
+#include "scanwords.h"
 
 namespace EngineConsole {
 
@@ -22,7 +23,7 @@ ScanRun::Progress progress()
 {
     if (!Console::stderrIsTerminal())
         return {};
-    return [](const QString &text) { Console::progress(text); };
+    return [](const ScanProgress &at) { Console::progress(ScanWords::progress(at)); };
 }
 
 Expected<ScanReport> firstScan(const Options::Probing &options)

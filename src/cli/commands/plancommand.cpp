@@ -21,8 +21,10 @@ Expected<ExitStatus> run(const Options::Plan &options)
     request.first = options.rangeFirst;
     request.last = options.rangeLast;
     request.setTime = options.setTime;
-    const AddressAllocator::Allocation allocation = AddressAllocator::allocate(
-        request, EngineConsole::probe, [](const QString &warning) { Console::warning(warning); });
+    const AddressAllocator::Allocation allocation
+        = AddressAllocator::allocate(request, EngineConsole::probe, [](const PlanWarning &warning) {
+              Console::warning(PlanOutput::warning(warning));
+          });
     Console::result(PlanOutput::csv(allocation.rows));
 
     if (scan->devices.isEmpty()) {

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "engineconsole.h"
 #include "outputwriter.h"
+#include "scanwords.h"
 
 namespace ScanCommand {
 
@@ -13,7 +14,7 @@ Expected<ExitStatus> run(const Options::Scan &options)
         return report.failure();
     Console::result(OutputWriter::create(options.format)->write(*report));
     if (report->devices.isEmpty())
-        Console::error(QStringLiteral("no device answered"));
+        Console::error(ScanWords::nothingAnswered());
     return ExitStatus::Success;
 }
 

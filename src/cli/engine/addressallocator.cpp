@@ -89,10 +89,9 @@ namespace {
         for (int k = 0; k < asked.size(); ++k) {
             if (holders.at(k).state != AddressHolder::State::InUse)
                 continue;
-            warn(QStringLiteral("%1 is given another address than the one it stores: %2")
-                     .arg(devices.at(asked.at(k)).describe(),
-                          AddressProbe::inUseText(requests.at(k).address, holders.at(k),
-                                                  requests.at(k).via)));
+            warn({ PlanWarning::Kind::KeptAddressInUse,
+                   AddressProbe::holding(requests.at(k), holders.at(k)),
+                   devices.at(asked.at(k)).describe(), 0 });
             kept->remove(asked.at(k));
         }
     }
@@ -118,8 +117,10 @@ namespace {
                     const AddressHolder &holder = holders.at(k);
                     if (holder.state == AddressHolder::State::InUse) {
                         pool->take(batch.at(k));
-                        warn(QStringLiteral("not handed out: %1")
-                                 .arg(AddressProbe::inUseText(batch.at(k), holder, via)));
+                        warn({ PlanWarning::Kind::NotHandedOut,
+                               AddressProbe::holding(requests.at(k), holder),
+                               {},
+                               0 });
                         continue;
                     }
                     --wanted;
@@ -197,9 +198,7 @@ Allocation allocate(const Request &request, const Probe &probe, const Warn &warn
         }
         allocation.rows.append(rowOf(device, *address, request.setTime));
         if (sightings.value(device.reply.serial) > 1)
-            warn(QStringLiteral("serial %1 answers at more than one address: apply refuses its "
-                                "lines until the devices carry serials of their own")
-                     .arg(device.reply.serial));
+            warn({ PlanWarning::Kind::SerialTwice, {}, {}, device.reply.serial });
     }
     return allocation;
 }

@@ -23,7 +23,7 @@ namespace AddressAllocator {
 using Probe = std::function<QList<AddressHolder>(const QList<AddressProbe::Request> &)>;
 // Told of each address passed over and each serial heard twice, as it is found: between the
 // probes, whose own warnings then read in the order things happened.
-using Warn = std::function<void(const QString &warning)>;
+using Warn = std::function<void(const PlanWarning &warning)>;
 
 struct Request
 {

@@ -79,13 +79,7 @@ QList<HealthNote> AddressProbe::warnings(const QList<Request> &requests,
     return notes;
 }
 
-QString AddressProbe::inUseText(quint32 address, const AddressHolder &holder,
-                                const LocalAddress &via)
+AddressHolding AddressProbe::holding(const Request &request, const AddressHolder &holder)
 {
-    const QString who = holder.workstation ? QStringLiteral("this workstation")
-        : holder.hardwareAddress.isEmpty()
-        ? QStringLiteral("a host")
-        : QStringLiteral("a host at %1").arg(holder.hardwareAddress);
-    return QStringLiteral("%1 is in use: %2 answers for it on the link of %3")
-        .arg(AddressRules::format(address), who, via.describe());
+    return { request.address, holder.hardwareAddress, holder.workstation, request.via };
 }

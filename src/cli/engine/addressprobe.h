@@ -1,6 +1,7 @@
 #ifndef ADDRESSPROBE_H
 #define ADDRESSPROBE_H
 
+#include "addressholding.h"
 #include "healthnote.h"
 #include "localinterfaces.h"
 
@@ -33,9 +34,8 @@ QList<AddressHolder> probe(const QList<Request> &requests);
 // What the person who asked is warned of: each address it cannot tell about, in order.
 QList<HealthNote> warnings(const QList<Request> &requests, const QList<AddressHolder> &holders);
 
-// "10.77.1.5 is in use: a host at 02:fc:00:00:00:05 answers for it on the link of 10.77.0.1
-// (ws1)", for an address found in use.
-QString inUseText(quint32 address, const AddressHolder &holder, const LocalAddress &via);
+// An address found in use, as output words it.
+AddressHolding holding(const Request &request, const AddressHolder &holder);
 
 } // namespace AddressProbe
 

@@ -117,12 +117,12 @@ void holdBack(QList<ApplyLine> *lines, const AddressQuestions &questions,
                 continue;
             line.state = State::Failed;
             line.sendAddress = line.sendTime = false;
-            line.detail = QStringLiteral("not sent: %1")
-                              .arg(AddressProbe::inUseText(request.address, holder, request.via));
-            if (leaving >= 0)
-                line.detail += QStringLiteral("; %1 stays there: its line %2 is not sent")
-                                   .arg(lines->at(leaving).step.device->describe())
-                                   .arg(lines->at(leaving).step.line.lineNumber);
+            line.heldBack
+                = ApplyLineResult::HeldBack { AddressProbe::holding(request, holder), {}, 0 };
+            if (leaving >= 0) {
+                line.heldBack->staying = lines->at(leaving).step.device->describe();
+                line.heldBack->stayingLine = lines->at(leaving).step.line.lineNumber;
+            }
             heldBack = true;
         }
     }
@@ -231,6 +231,7 @@ ApplyLineResult result(const ApplyLine &line)
         result.storedAddressAfter = line.outcome.heardAfter->storedAddress();
     if (line.outcome.clockAfter && line.outcome.clockAfter->answered)
         result.offsetAfter = line.outcome.clockAfter->offsetSeconds;
+    result.heldBack = line.heldBack;
     result.detail = line.detail;
     return result;
 }

@@ -22,6 +22,7 @@ struct ApplyLine
     ApplyLineResult::State state = ApplyLineResult::State::Skipped;
     bool sendAddress = false;
     bool sendTime = false;
+    std::optional<ApplyLineResult::HeldBack> heldBack;
     QString detail;
 };
 

@@ -173,10 +173,7 @@ Read read(const QByteArray &bytes)
         columns.insert(name, i);
         if (name != serialColumn && name != newAddressColumn && name != setTimeColumn
             && !informationColumns.contains(name))
-            result.warnings.append(
-                QStringLiteral("column \"%1\" is not read (the plan's columns are serial, "
-                               "new_address, set_time, name, current_address, stored_address)")
-                    .arg(header.cells.at(i)));
+            result.unreadColumns.append(header.cells.at(i));
     }
     for (const QString &required : { serialColumn, newAddressColumn }) {
         if (!columns.contains(required)) {

@@ -30,7 +30,7 @@ struct Read
 {
     QList<PlanLine> lines; // every data line, each with its fault if it has one
     QString error; // set when the file as a whole cannot be read: nothing in `lines` counts
-    QStringList warnings; // columns that are not read
+    QStringList unreadColumns; // named in the header as written, to warn of
 };
 
 Read read(const QByteArray &text);

@@ -17,17 +17,6 @@ namespace {
         return QStringLiteral("%1 KiB").arg(bytes / 1024);
     }
 
-    QString progressText(const QList<LocalAddress> &from, const ScanFigures &figures,
-                         const Options::Probing &options, int devices)
-    {
-        return QStringLiteral("scanning from %1: probe %2/%3, %4 device(s)")
-            .arg(from.size() == 1 ? from.first().describe()
-                                  : QStringLiteral("%1 addresses").arg(from.size()))
-            .arg(figures.probesSent)
-            .arg(options.probes)
-            .arg(devices);
-    }
-
 } // namespace
 
 Expected<QList<LocalAddress>> addresses(const Options::Probing &options)
@@ -86,7 +75,7 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
     lastProgress.start();
     const auto showProgress = [&] {
         if (progress)
-            progress(progressText(from, scanner.figures(), options, inventory.size()));
+            progress({ from, scanner.figures().probesSent, options.probes, inventory.size() });
         lastProgress.restart();
     };
     // A burst is read in one go, so the count is also refreshed while nothing is heard.

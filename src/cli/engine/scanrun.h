@@ -13,9 +13,9 @@
 // prints nothing: its warnings come back in the report, its progress goes to `progress`.
 namespace ScanRun {
 
-// Takes a line of progress ("scanning from ...: probe 2/3, 5 device(s)") as the scan runs, and
-// again every 200 ms while nothing is heard, for a terminal that shows it in place.
-using Progress = std::function<void(const QString &)>;
+// Takes where the scan stands as it runs, and again every 200 ms while nothing is heard, for a
+// terminal that shows it in place.
+using Progress = std::function<void(const ScanProgress &)>;
 
 // The addresses to probe from: every usable one, or the one --from names. A failure when
 // --from names no address of this machine (bad usage) or there is none at all (network

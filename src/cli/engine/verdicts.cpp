@@ -94,30 +94,39 @@ ExitStatus exitStatus(const Verification &verification)
     return ExitStatus::Success;
 }
 
-QString addressObjection(const DeviceEntry &device, const QList<DeviceEntry> &heard,
-                         quint32 newAddress, const AddressAllocator::Probe &probe)
+AddressObjection addressObjection(const DeviceEntry &device, const QList<DeviceEntry> &heard,
+                                  quint32 newAddress, const AddressAllocator::Probe &probe)
 {
+    using Kind = AddressObjection::Kind;
+    AddressObjection objection;
+    objection.address = newAddress;
     if (const QString refusal = AddressRules::refusal(newAddress, device.heardOn.subnet());
-        !refusal.isEmpty())
-        return refusal;
+        !refusal.isEmpty()) {
+        objection.kind = Kind::Refused;
+        objection.refusal = refusal;
+        return objection;
+    }
     if (newAddress == device.reply.currentAddress)
-        return QString();
+        return objection;
     QList<DeviceEntry> others;
     for (const DeviceEntry &other : heard) {
         if (other.reply.serial != device.reply.serial
             || other.reply.currentAddress != device.reply.currentAddress)
             others.append(other);
     }
-    QStringList devices = PlanCheck::deviceHolders(others).values(newAddress);
-    if (!devices.isEmpty()) {
-        devices.sort();
-        return QStringLiteral("%1 is in use by %2")
-            .arg(AddressRules::format(newAddress), devices.join(QStringLiteral("; ")));
+    objection.devices = PlanCheck::deviceHolders(others).values(newAddress);
+    if (!objection.devices.isEmpty()) {
+        objection.devices.sort();
+        objection.kind = Kind::HeldByDevices;
+        return objection;
     }
-    const AddressHolder holder = probe({ { newAddress, device.heardOn } }).constFirst();
-    return holder.state == AddressHolder::State::InUse
-        ? AddressProbe::inUseText(newAddress, holder, device.heardOn)
-        : QString();
+    const AddressProbe::Request request { newAddress, device.heardOn };
+    const AddressHolder holder = probe({ request }).constFirst();
+    if (holder.state == AddressHolder::State::InUse) {
+        objection.kind = Kind::HeldByHost;
+        objection.holding = AddressProbe::holding(request, holder);
+    }
+    return objection;
 }
 
 QList<HealthNote> warningsBeforeSending(const DeviceEntry &device)

@@ -25,13 +25,13 @@ Verification ofClock(const DeviceEntry &device, const OrderOutcome &outcome,
 
 ExitStatus exitStatus(const Verification &verification);
 
-// What stands against storing `newAddress` in `device`, as a reason to refuse it: the address
-// rules' refusal, else another device of `heard` that holds it now or from its next restart (as
-// apply's plan check finds it), else a host that answers for it on the device's link, asked
-// through `probe`. Empty when nothing does; the device's own current address is not asked about,
-// and not being able to tell is no reason.
-QString addressObjection(const DeviceEntry &device, const QList<DeviceEntry> &heard,
-                         quint32 newAddress, const AddressAllocator::Probe &probe);
+// What stands against storing `newAddress` in `device`: the address rules' refusal, else other
+// devices of `heard` that hold it now or from their next restart (as apply's plan check finds
+// them), else a host that answers for it on the device's link, asked through `probe`. Kind::None
+// when nothing does; the device's own current address is not asked about, and not being able to
+// tell is no objection.
+AddressObjection addressObjection(const DeviceEntry &device, const QList<DeviceEntry> &heard,
+                                  quint32 newAddress, const AddressAllocator::Probe &probe);
 // What the scan noted about `device` that deserves a warning before a command goes to it: an
 // address another host answers for too, an address outside the subnet it was heard on.
 QList<HealthNote> warningsBeforeSending(const DeviceEntry &device);

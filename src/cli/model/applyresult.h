@@ -1,6 +1,8 @@
 #ifndef APPLYRESULT_H
 #define APPLYRESULT_H
 
+#include "addressholding.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,6 +27,15 @@ struct ApplyLineResult
         QString heardOnDescribed; // "10.77.0.1 (ws1)"
     };
 
+    // Why a line to send was not sent: its new address is taken, by a host or by a device whose
+    // own line is not sent.
+    struct HeldBack
+    {
+        AddressHolding holding;
+        QString staying; // the device that stays at the address, as DeviceEntry::describe()
+        int stayingLine = 0; // its plan line; 0 when no device of the plan stays there
+    };
+
     int lineNumber = 0;
     qint32 serial = 0;
     QString where; // "line 4 (serial 65536)"
@@ -39,7 +50,8 @@ struct ApplyLineResult
     QStringList sent; // "set-address", "set-time": the commands sent, in order
     QString storedAddressAfter; // what the verifying rescan heard; empty when not heard
     std::optional<double> offsetAfter; // its clock read back after the command
-    QString detail; // what took effect, or why the line failed
+    std::optional<HeldBack> heldBack;
+    QString detail; // what took effect, or why the line failed, once it is judged
 };
 
 // A whole apply run: every line, and what was sent and asked to find out.

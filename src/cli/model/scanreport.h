@@ -18,6 +18,15 @@ struct ScanFigures
     qint64 dropped = -1; // datagrams the kernel dropped for want of buffer (-1: unknown)
 };
 
+// Where a scan stands while it runs: what its progress line on a terminal shows.
+struct ScanProgress
+{
+    QList<LocalAddress> from; // the addresses it probes from
+    int probesSent = 0;
+    int probes = 0; // it sends in all
+    int devices = 0; // heard so far
+};
+
 // Everything one scan found out: what every output of it shows.
 struct ScanReport
 {

@@ -1,6 +1,7 @@
 #include "applyoutput.h"
 
 #include "addressrules.h"
+#include "addresswords.h"
 #include "textescape.h"
 #include "units.h"
 
@@ -23,6 +24,20 @@ const char *const stateNames[] = { "skipped", "in-effect", "would-send", "done",
 QLatin1String stateName(State state)
 {
     return QLatin1String(stateNames[int(state)]);
+}
+
+// What a judged line says took effect or failed; a line held back, why it was not sent.
+QString judgedDetail(const ApplyLineResult &line)
+{
+    if (!line.heldBack)
+        return line.detail;
+    QString detail
+        = QStringLiteral("not sent: %1").arg(AddressWords::inUse(line.heldBack->holding));
+    if (!line.heldBack->staying.isEmpty())
+        detail += QStringLiteral("; %1 stays there: its line %2 is not sent")
+                      .arg(line.heldBack->staying)
+                      .arg(line.heldBack->stayingLine);
+    return detail;
 }
 
 // What a line with nothing judged yet says: its faults, what is in effect, what it would send.
@@ -54,7 +69,7 @@ QString detailOf(const ApplyLineResult &line)
     case State::Failed:
         break;
     }
-    return line.detail;
+    return judgedDetail(line);
 }
 
 // All a dry run sent, which reads and changes nothing on a device.
@@ -100,8 +115,8 @@ QJsonObject lineJson(const ApplyLineResult &line)
         object.insert(QStringLiteral("stored_address_after"), line.storedAddressAfter);
     if (line.offsetAfter)
         object.insert(QStringLiteral("offset_s_after"), *line.offsetAfter);
-    if (!line.detail.isEmpty())
-        object.insert(QStringLiteral("detail"), line.detail);
+    if (const QString detail = judgedDetail(line); !detail.isEmpty())
+        object.insert(QStringLiteral("detail"), detail);
     return object;
 }
 
@@ -193,6 +208,20 @@ QStringList faultMessages(const QList<ApplyLineResult> &lines, bool refused)
             messages.append(QStringLiteral("  %1: %2").arg(line.where, fault));
     }
     return messages;
+}
+
+QString unreadColumn(const QString &column)
+{
+    return QStringLiteral("column \"%1\" is not read (the plan's columns are serial, new_address, "
+                          "set_time, name, current_address, stored_address)")
+        .arg(column);
+}
+
+QString rescanFailed(const QString &error, int commandsSent)
+{
+    return QStringLiteral("the scan to verify the plan failed: %1 (%2 command(s) were sent)")
+        .arg(error)
+        .arg(commandsSent);
 }
 
 } // namespace ApplyOutput

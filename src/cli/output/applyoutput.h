@@ -28,6 +28,11 @@ QByteArray json(const ApplyReport &report);
 // is sent, rather than the faulty lines skipped.
 QStringList faultMessages(const QList<ApplyLineResult> &lines, bool refused);
 
+// For stderr: a column of the plan that apply does not read.
+QString unreadColumn(const QString &column);
+// For stderr: the rescan that verifies the plan failed with `error` after `commandsSent`.
+QString rescanFailed(const QString &error, int commandsSent);
+
 } // namespace ApplyOutput
 
 #endif // APPLYOUTPUT_H

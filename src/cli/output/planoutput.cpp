@@ -1,6 +1,7 @@
 #include "planoutput.h"
 
 #include "addressrules.h"
+#include "addresswords.h"
 #include "textescape.h"
 
 #include <QStringList>
@@ -46,6 +47,22 @@ QString notPlanned(const UnplannedDevice &device, quint32 first, quint32 last)
     return QStringLiteral("not planned: %1: it reports 0.0.0.0 as its address, no command can "
                           "reach it")
         .arg(device.device);
+}
+
+QString warning(const PlanWarning &warning)
+{
+    switch (warning.kind) {
+    case PlanWarning::Kind::KeptAddressInUse:
+        return QStringLiteral("%1 is given another address than the one it stores: %2")
+            .arg(warning.device, AddressWords::inUse(warning.holding));
+    case PlanWarning::Kind::NotHandedOut:
+        return QStringLiteral("not handed out: %1").arg(AddressWords::inUse(warning.holding));
+    case PlanWarning::Kind::SerialTwice:
+        break;
+    }
+    return QStringLiteral("serial %1 answers at more than one address: apply refuses its lines "
+                          "until the devices carry serials of their own")
+        .arg(warning.serial);
 }
 
 } // namespace PlanOutput

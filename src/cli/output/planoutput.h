@@ -16,6 +16,8 @@ QByteArray csv(const QList<PlanRow> &rows);
 QString nothingHeard();
 // For stderr: a device left out of a plan for the range `first`-`last`, and why.
 QString notPlanned(const UnplannedDevice &device, quint32 first, quint32 last);
+// For stderr: what the allocator warned of.
+QString warning(const PlanWarning &warning);
 
 } // namespace PlanOutput
 
