@@ -660,7 +660,7 @@ void tst_OutputUnits::verificationWords_data()
     // The result and what was seen, the clock's offset and whether it is synchronised
     QTest::addColumn<QString>("verdict"); // "RESULT SEEN"
     QTest::addColumn<QByteArray>("json"); // the "verify" object of the log line
-    QTest::addColumn<QString>("stderr"); // what set-time and set-address add there
+    QTest::addColumn<QString>("problem"); // on stderr: what set-time and set-address add there
 
     QTest::newRow("not requested") << "0 0" << QByteArray(R"({"result":"not-requested"})") << "";
     QTest::newRow("address stored")
@@ -708,7 +708,7 @@ void tst_OutputUnits::verificationWords()
 {
     QFETCH(QString, verdict);
     QFETCH(QByteArray, json);
-    QFETCH(QString, stderr);
+    QFETCH(QString, problem);
     Verification verification;
     verification.result = Verification::Result(verdict.section(' ', 0, 0).toInt());
     verification.seen = Verification::Seen(verdict.section(' ', 1, 1).toInt());
@@ -726,7 +726,7 @@ void tst_OutputUnits::verificationWords()
     verification.stratum = 16;
     QCOMPARE(QJsonDocument(VerificationWords::toJson(verification)).toJson(QJsonDocument::Compact),
              json);
-    QCOMPARE(CommandOutput::verifyProblem(verification), stderr);
+    QCOMPARE(CommandOutput::verifyProblem(verification), problem);
 }
 
 QTEST_GUILESS_MAIN(tst_OutputUnits)
