@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonArray>
@@ -20,6 +21,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 
 namespace {
@@ -141,6 +143,18 @@ public:
     }
 
     bool isReady() const { return !eventsOf("ready").isEmpty(); }
+
+    // Waits for the simulator's "ready" line or its exit, not for a fixed time: a busy
+    // machine running the other suites in parallel may take seconds to start a process.
+    bool waitUntilReady()
+    {
+        const QDeadlineTimer deadline(std::chrono::minutes(2));
+        while (!isReady() && process.state() != QProcess::NotRunning && !deadline.hasExpired())
+            QTest::qWait(20);
+        if (!isReady())
+            qWarning("the simulator is not ready: %s", process.readAllStandardError().constData());
+        return isReady();
+    }
 
     void probe(const QByteArray &text = QByteArrayLiteral("Broadcast message 0"))
     {
@@ -290,7 +304,7 @@ void TestDeviceSim::replyBytes()
 
     SimulatorRun sim;
     sim.start(arguments);
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     sim.probe();
     QTRY_COMPARE(sim.plainRepliesFrom(DeviceA).size(), 1);
     QCOMPARE(sim.plainRepliesFrom(DeviceA).constFirst().toHex(' '), expected.toHex(' '));
@@ -301,7 +315,7 @@ void TestDeviceSim::probeAndReplyEvents()
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"), QStringLiteral("name=Zürich,ip=127.0.0.2"),
                 QStringLiteral("--device"), QStringLiteral("name=Bern,ip=127.0.0.3") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     const QJsonObject ready = sim.eventsOf("ready").constFirst();
     QCOMPARE(ready.value(QLatin1String("devices")).toInt(), 2);
     QCOMPARE(ready.value(QLatin1String("probe_port")).toInt(), sim.probePort);
@@ -336,7 +350,7 @@ void TestDeviceSim::settingsChangeStoredAddressOnly()
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2"),
                 QStringLiteral("--device"), QStringLiteral("name=B,ip=127.0.0.3") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
 
     sim.command(DeviceA, masked(QByteArray("stsets\x01\x01\x00\x01\x0a\x00\x00\x07", 14)));
     QTRY_COMPARE(sim.eventsOf("command").size(), 1);
@@ -362,7 +376,7 @@ void TestDeviceSim::deviceIgnoringCommandsKeepsItsSettings()
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"),
                 QStringLiteral("name=A,ip=127.0.0.2,ntp=1,offset=50,commands=0") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
 
     sim.command(DeviceA, masked(QByteArray("stsets\x01\x01\x00\x01\x0a\x00\x00\x07", 14)));
     sim.command(DeviceA, masked(QByteArrayLiteral("sttime") + QByteArray::fromHex("80a0b16a")));
@@ -399,7 +413,7 @@ void TestDeviceSim::setTimeIsLogged()
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2"),
                 QStringLiteral("--device"), QStringLiteral("name=B,ip=127.0.0.3") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     sim.command(DeviceB, masked(QByteArrayLiteral("sttime") + seconds));
     QTRY_COMPARE(sim.eventsOf("command").size(), 1);
     const QJsonObject command = sim.eventsOf("command").constFirst();
@@ -453,7 +467,7 @@ void TestDeviceSim::junkIsRejected()
 
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     if (toProbePort)
         sim.probe(datagram);
     else
@@ -493,7 +507,7 @@ void TestDeviceSim::repeatSendsIdenticalCopies()
     sim.start({ QStringLiteral("--repeat"), QString::number(repeat), QStringLiteral("--device"),
                 QStringLiteral("name=A,ip=127.0.0.2"), QStringLiteral("--device"),
                 QStringLiteral("name=B,ip=127.0.0.3") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     sim.probe();
     QTRY_COMPARE(sim.replies.size(), 2 * repeat);
     QCOMPARE(sim.eventsOf("reply").size(), 2 * repeat);
@@ -510,7 +524,7 @@ void TestDeviceSim::delayedRepliesAllArrive()
     sim.start({ QStringLiteral("--max-delay"), QStringLiteral("300"), QStringLiteral("--seed"),
                 QStringLiteral("7"), QStringLiteral("--count"), QStringLiteral("20"),
                 QStringLiteral("--first-ip"), QStringLiteral("127.2.0.1") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     sim.probe();
     QTRY_COMPARE(sim.replies.size(), 20);
     QSet<QString> sources;
@@ -526,7 +540,7 @@ void TestDeviceSim::sharedAddressAnswersForEveryDevice()
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2,serial=1"),
                 QStringLiteral("--device"), QStringLiteral("name=B,ip=127.0.0.2,serial=2") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     sim.probe();
     QTRY_COMPARE(sim.plainRepliesFrom(DeviceA).size(), 2);
 
@@ -543,7 +557,7 @@ void TestDeviceSim::twoThousandDevicesAnswerOneProbe()
     SimulatorRun sim;
     sim.start({ QStringLiteral("--count"), QStringLiteral("2000"), QStringLiteral("--first-ip"),
                 QStringLiteral("127.1.0.1") });
-    QTRY_VERIFY_WITH_TIMEOUT(sim.isReady(), 20000);
+    QVERIFY(sim.waitUntilReady());
     QCOMPARE(sim.eventsOf("ready").constFirst().value(QLatin1String("devices")).toInt(), 2000);
     sim.probe();
     QTRY_COMPARE_WITH_TIMEOUT(sim.eventsOf("reply").size(), 2000, 30000);
@@ -575,7 +589,7 @@ void TestDeviceSim::uptimeAdvancesInWholeHours()
     SimulatorRun sim;
     sim.start({ QStringLiteral("--hour-ms"), QStringLiteral("300"), QStringLiteral("--device"),
                 QStringLiteral("name=A,ip=127.0.0.2,uptime=5") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     const auto latestUptime = [&sim] {
         const QList<QByteArray> seen = sim.plainRepliesFrom(DeviceA);
         return seen.isEmpty() ? 0 : uptimeOf(seen.constLast());
@@ -606,7 +620,7 @@ void TestDeviceSim::signalsEndCleanly()
 
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"), QStringLiteral("ip=127.0.0.2") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     QCOMPARE(::kill(pid_t(sim.process.processId()), signalNumber), 0);
     QVERIFY(sim.process.waitForFinished(5000));
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
@@ -712,7 +726,7 @@ void TestDeviceSim::sntpAnswers()
 
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2,") + keys });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     const QByteArray transmit = QByteArray::fromHex("e5a1b2c3d4e5f607");
     const double sentAt = nowSeconds();
     sim.sntp(DeviceA, sntpRequest(requestFirst, transmit));
@@ -775,7 +789,7 @@ void TestDeviceSim::sntpJunkIsRejected()
 
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"), QStringLiteral("name=A,ip=127.0.0.2,ntp=1") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     sim.sntp(DeviceA, datagram);
     QTRY_COMPARE(sim.eventsOf("rejected").size(), 1);
     const QJsonObject rejected = sim.eventsOf("rejected").constFirst();
@@ -800,7 +814,7 @@ void TestDeviceSim::sntpOnlyWhereServed()
                 QStringLiteral("--device"), QStringLiteral("name=B,ip=127.0.0.3,ntp=0"),
                 QStringLiteral("--device"), QStringLiteral("name=D,ip=127.0.0.4,ntp=0"),
                 QStringLiteral("--device"), QStringLiteral("name=C,ip=127.0.0.3,ntp=1") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
     QCOMPARE(sim.eventsOf("ready").constFirst().value(QLatin1String("sntp_addresses")).toInt(), 2);
 
     sim.sntp(QStringLiteral("127.0.0.4"), sntpRequest(0x23)); // no socket: nothing logged
@@ -824,7 +838,7 @@ void TestDeviceSim::sntpOnlyWhereServed()
     SimulatorRun unserved;
     unserved.start({ QStringLiteral("--sntp-port"), QStringLiteral("0"), QStringLiteral("--device"),
                      QStringLiteral("name=A,ip=127.0.0.2,ntp=1") });
-    QTRY_VERIFY(unserved.isReady());
+    QVERIFY(unserved.waitUntilReady());
     QCOMPARE(unserved.eventsOf("ready").constFirst().value(QLatin1String("sntp_addresses")).toInt(),
              0);
 }
@@ -834,7 +848,7 @@ void TestDeviceSim::sntpFollowsSetTimeAndDelay()
     SimulatorRun sim;
     sim.start({ QStringLiteral("--device"),
                 QStringLiteral("name=A,ip=127.0.0.2,ntp=1,offset=100,sntp_delay=300") });
-    QTRY_VERIFY(sim.isReady());
+    QVERIFY(sim.waitUntilReady());
 
     // Set to 1000 s ago: the clock reads that second, .000, when the command arrives.
     const qint64 setTo = QDateTime::currentSecsSinceEpoch() - 1000;
