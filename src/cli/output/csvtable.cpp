@@ -11,6 +11,22 @@ namespace {
 using TextEscape::CellKind;
 using TextEscape::csvCell;
 
+// Text as the scan's table and CSV show a name from the wire: the JSON holds it as it came, and
+// a spreadsheet or a terminal showing the CSV must not meet its control characters.
+QString shown(const QString &text)
+{
+    QString escaped;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
+            escaped += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QLatin1Char('0'));
+        else if (c == QLatin1Char('\\'))
+            escaped += QStringLiteral("\\\\");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 QString cellText(const QJsonValue &value)
 {
     switch (value.type()) {
@@ -20,12 +36,12 @@ QString cellText(const QJsonValue &value)
         // The shortest text that reads back as the same number, as in the JSON.
         return csvCell(value.toVariant().toString(), CellKind::Number);
     case QJsonValue::String:
-        return csvCell(value.toString());
+        return csvCell(shown(value.toString()));
     case QJsonValue::Array: {
         QStringList items;
         for (const QJsonValue &item : value.toArray())
             items.append(item.isString() ? item.toString() : item.toVariant().toString());
-        return csvCell(items.join(QStringLiteral("; ")));
+        return csvCell(shown(items.join(QStringLiteral("; "))));
     }
     case QJsonValue::Null:
     case QJsonValue::Object:
