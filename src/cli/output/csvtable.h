@@ -12,8 +12,8 @@
 // JSON keys, so that CSV and JSON name a value alike: a nested object's keys are joined to its
 // own with '_' ("heard_on_address"), an array's items share one cell, separated by "; ", null
 // is an empty cell and true and false are 1 and 0 as in the scan's CSV; text is escaped as the
-// scan's names are (TextEscape::forTerminal), control characters written \xNN. Every object has every
-// column: `leading` first, in that order, the others in the order of their names.
+// scan's names are (TextEscape::forTerminal), control characters written \xNN. Every object has
+// every column: `leading` first, in that order, the others in the order of their names.
 namespace CsvTable {
 
 QByteArray write(const QList<QJsonObject> &rows, const QStringList &leading);
