@@ -69,8 +69,11 @@ Reading<double> duration(const QString &name, const QString &text, TimeUnit plai
                          .arg(name, text,
                               QString(text).replace(QLatin1Char(','), QLatin1Char('.'))) };
     }
-    const double ms = value * unitMs;
-    const bool whole = plain == TimeUnit::Seconds || std::floor(ms) == ms;
+    double ms = value * unitMs;
+    // "1.1s" is 1100.0000000000002 ms in binary: a whole number within rounding is one.
+    const bool whole = plain == TimeUnit::Seconds || std::abs(ms - std::round(ms)) < 1e-6;
+    if (plain == TimeUnit::Milliseconds)
+        ms = std::round(ms);
     // Written so that NaN fails too; the trimmed text keeps blanks out, as in integer().
     if (ok && whole && ms >= minimum * plainMs && ms <= maximum * plainMs
         && number.trimmed() == number)

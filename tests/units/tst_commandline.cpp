@@ -197,6 +197,9 @@ void tst_CommandLine::readsOptions_data()
                                            << "scan" << QStringList { "interval=250", "wait=0" };
     QTest::newRow("check durations") << "check --timeout 2s --deadline 90s"
                                      << "check" << QStringList { "timeout=2000", "deadline=90000" };
+    // 1.001 s is 1000.9999999999999 ms in binary: still a whole number of them.
+    QTest::newRow("check timeout, inexact in binary") << "check --timeout 1.001s"
+                                                      << "check" << QStringList { "timeout=1001" };
     QTest::newRow("check durations, plain")
         << "check --timeout 2 --deadline 1.5"
         << "check" << QStringList { "timeout=2", "deadline=1500" };
