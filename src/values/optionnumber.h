@@ -29,6 +29,18 @@ Reading<qint64> integer(const QCommandLineParser &parser, const QString &name, q
 Reading<double> seconds(const QCommandLineParser &parser, const QString &name, double minimum,
                         double maximum);
 
+// The unit a duration's plain number is in: each option keeps the one it always had.
+enum class TimeUnit { Milliseconds, Seconds };
+
+// A duration in milliseconds, typed as a number with a unit ("500ms", "2s", "1.5s", "1m") or as
+// a plain number in `plain`, from `minimum` to `maximum` of `plain`. A duration in milliseconds
+// wants a whole number of them. A decimal comma is refused with the dotted number to type
+// instead, as a locale that writes "0,5" would otherwise leave the user guessing.
+Reading<double> duration(const QString &name, const QString &text, TimeUnit plain, double minimum,
+                         double maximum);
+Reading<double> duration(const QCommandLineParser &parser, const QString &name, TimeUnit plain,
+                         double minimum, double maximum);
+
 } // namespace OptionNumber
 
 #endif // OPTIONNUMBER_H

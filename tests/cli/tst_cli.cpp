@@ -305,6 +305,16 @@ void tst_Cli::commands_data()
         << QStringList { "set-address", "8", "10.77.1.22", "--format", "json" } << 0 << "10.77.1.4"
         << "not-requested"
         << "";
+    QTest::newRow("set-time by serial, as CSV")
+        << QStringList { "set-time", "100", "--format", "csv" } << 0 << "10.77.1.1"
+        << "not-requested"
+        << "";
+    // "text" is what set-address called its table before every command had the same formats.
+    QTest::newRow("set-address by name, as text")
+        << QStringList { "set-address", "CLOCK-A", "10.77.1.20", "--format", "text" } << 0
+        << "10.77.1.1"
+        << "not-requested"
+        << "";
     QTest::newRow("set-address forced")
         << QStringList { "set-address", "9", "10.77.255.255", "--force" } << 0 << "10.77.1.5"
         << "not-requested"
@@ -363,9 +373,18 @@ void tst_Cli::commands()
         ? SettingsForm::setTimeCommand(command["seconds"].toInteger())
         : SettingsForm::settingsCommand(arguments.at(2));
     QCOMPARE(entry["bytes_hex"].toString().toLatin1(), windowBytes.toHex());
-    if (arguments.contains("json"))
+    if (arguments.contains("json")) {
         QCOMPARE(QJsonDocument::fromJson(run.out)["bytes_hex"], entry["bytes_hex"]);
-    else
+    } else if (arguments.contains("csv")) {
+        // A header and one row, the columns named as the JSON keys.
+        const QList<QByteArray> csv = run.out.split('\n');
+        QCOMPARE(csv.size(), 3);
+        const QList<QByteArray> columns = csv.first().trimmed().split(',');
+        const QList<QByteArray> cells = csv.at(1).trimmed().split(',');
+        QCOMPARE(cells.size(), columns.size());
+        QCOMPARE(cells.at(columns.indexOf("bytes_hex")), entry["bytes_hex"].toString().toLatin1());
+        QCOMPARE(cells.at(columns.indexOf("device_address")), at.toLatin1());
+    } else
         QVERIFY2(run.out.contains("from 10.77.0.1 (ws1)"), run.out.constData());
 }
 

@@ -107,6 +107,8 @@ private slots:
     void addressRefusal();
     void optionNumber_data();
     void optionNumber();
+    void duration_data();
+    void duration();
     void deviceSelection_data();
     void deviceSelection();
     void devicePresence_data();
@@ -306,6 +308,51 @@ void tst_CliUnits::optionNumber()
         QVERIFY2(integer.refusal.contains(QStringLiteral("\"%1\"").arg(text)),
                  qPrintable(integer.refusal));
     }
+}
+
+void tst_CliUnits::duration_data()
+{
+    // A duration as --d takes it, from 1 to 100 of its plain unit; -1: refused.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("plainSeconds"); // the plain number's unit: seconds, or ms
+    QTest::addColumn<double>("ms");
+    QTest::addColumn<QString>("refusal"); // a refusal holds it
+    const QString range = QStringLiteral("(or with a unit: 500ms, 2s, 1m)");
+    QTest::newRow("plain ms") << "42" << false << 42.0 << QString();
+    QTest::newRow("plain seconds") << "1.5" << true << 1500.0 << QString();
+    QTest::newRow("ms unit") << "100ms" << false << 100.0 << QString();
+    QTest::newRow("s unit on ms") << "0.05s" << false << 50.0 << QString();
+    QTest::newRow("ms unit on seconds") << "1500ms" << true << 1500.0 << QString();
+    QTest::newRow("minutes") << "1m" << true << 60000.0 << QString();
+    QTest::newRow("lowest, with a unit") << "1s" << true << 1000.0 << QString();
+    QTest::newRow("highest, with a unit") << "0.1s" << false << 100.0 << QString();
+    QTest::newRow("above, with a unit") << "2m" << true << -1.0 << range;
+    QTest::newRow("below, with a unit") << "999ms" << true << -1.0 << range;
+    QTest::newRow("part of a ms") << "1.5" << false << -1.0 << "whole milliseconds from 1 to 100";
+    QTest::newRow("seconds' words") << "nan" << true << -1.0 << "seconds from 1 to 100";
+    QTest::newRow("unit alone") << "s" << true << -1.0 << range;
+    QTest::newRow("unknown unit") << "2h" << true << -1.0 << range;
+    QTest::newRow("unit apart") << "2 s" << true << -1.0 << range;
+    QTest::newRow("blank") << " 2" << true << -1.0 << range;
+    QTest::newRow("decimal comma")
+        << "1,5" << true << -1.0 << "--d: '1,5' is not a number; use a dot for decimals: 1.5";
+    QTest::newRow("decimal comma, unit")
+        << "0,5s" << false << -1.0 << "--d: '0,5s' is not a number; use a dot for decimals: 0.5s";
+    QTest::newRow("two commas") << "1,5,0" << true << -1.0 << range;
+}
+
+void tst_CliUnits::duration()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, plainSeconds);
+    QFETCH(double, ms);
+    QFETCH(QString, refusal);
+    const auto unit
+        = plainSeconds ? OptionNumber::TimeUnit::Seconds : OptionNumber::TimeUnit::Milliseconds;
+    const auto reading = OptionNumber::duration(QStringLiteral("d"), text, unit, 1, 100);
+    QCOMPARE(reading ? *reading : -1.0, ms);
+    QVERIFY2(reading.refusal.contains(refusal), qPrintable(reading.refusal));
+    QCOMPARE(reading.refusal.isEmpty(), bool(reading));
 }
 
 void tst_CliUnits::deviceSelection_data()

@@ -55,8 +55,7 @@ QStringList described(const std::any &options)
             << QStringLiteral("address=") + address(o->newAddress)
             << QStringLiteral("dry-run=") + yesNo(o->dryRun)
             << QStringLiteral("verify=") + yesNo(o->verify)
-            << QStringLiteral("force=") + yesNo(o->force)
-            << QStringLiteral("json=") + yesNo(o->json)
+            << QStringLiteral("force=") + yesNo(o->force) << format(o->format)
             << QStringLiteral("tolerance=%1").arg(o->toleranceSeconds)
             << QStringLiteral("log=") + o->logPath;
     if (const auto *o = std::any_cast<Options::Check>(&options))
@@ -74,13 +73,13 @@ QStringList described(const std::any &options)
             << QStringLiteral("range=%1-%2").arg(address(o->rangeFirst), address(o->rangeLast))
             << QStringLiteral("set-time=") + yesNo(o->setTime);
     if (const auto *o = std::any_cast<Options::Apply>(&options))
-        return probing(o->probing) << QStringLiteral("plan=") + o->planPath
-                                   << QStringLiteral("dry-run=") + yesNo(o->dryRun)
-                                   << QStringLiteral("skip-bad=") + yesNo(o->skipBad)
-                                   << QStringLiteral("json=") + yesNo(o->json)
-                                   << QStringLiteral("rate=%1").arg(o->ratePerSecond)
-                                   << QStringLiteral("tolerance=%1").arg(o->toleranceSeconds)
-                                   << QStringLiteral("log=") + o->logPath;
+        return probing(o->probing)
+            << QStringLiteral("plan=") + o->planPath
+            << QStringLiteral("dry-run=") + yesNo(o->dryRun)
+            << QStringLiteral("skip-bad=") + yesNo(o->skipBad) << format(o->format)
+            << QStringLiteral("rate=%1").arg(o->ratePerSecond)
+            << QStringLiteral("tolerance=%1").arg(o->toleranceSeconds)
+            << QStringLiteral("log=") + o->logPath;
     return { QStringLiteral("unknown options") };
 }
 
@@ -135,13 +134,13 @@ void tst_CommandLine::readsOptions_data()
     QTest::newRow("set-time defaults")
         << "set-time 7"
         << "set-time" << QStringList { "kind=set-time", "device=7",    "dry-run=no", "verify=no",
-                                       "json=no",       "tolerance=2", "log=" };
+                                       "format=table",  "tolerance=2", "log=" };
     QTest::newRow("set-time verify")
         << "set-time 7@10.77.1.7 --verify --tolerance 0.25 --log "
            "/tmp/x.log --format json"
         << "set-time"
         << QStringList { "device=7@10.77.1.7", "verify=yes", "tolerance=0.25", "log=/tmp/x.log",
-                         "json=yes" };
+                         "format=json" };
     QTest::newRow("set-address") << "set-address DEV1 10.77.1.20 --dry-run --force"
                                  << "set-address"
                                  << QStringList { "kind=set-address", "device=DEV1",
@@ -167,13 +166,49 @@ void tst_CommandLine::readsOptions_data()
                           << QStringList { "range=10.77.1.100-10.77.1.199", "set-time=yes" };
     QTest::newRow("apply defaults")
         << "apply plan.csv"
-        << "apply" << QStringList { "plan=plan.csv", "dry-run=no",  "skip-bad=no", "json=no",
+        << "apply" << QStringList { "plan=plan.csv", "dry-run=no",  "skip-bad=no", "format=table",
                                     "rate=200",      "tolerance=2", "log=" };
     QTest::newRow("apply stdin") << "apply - --dry-run --skip-bad --rate 10000 --tolerance 0 "
                                     "--format json"
                                  << "apply"
                                  << QStringList { "plan=-",     "dry-run=yes", "skip-bad=yes",
-                                                  "rate=10000", "tolerance=0", "json=yes" };
+                                                  "rate=10000", "tolerance=0", "format=json" };
+    // Every command that prints results has the same three formats, and text for table.
+    QTest::newRow("scan, text") << "scan --format text"
+                                << "scan" << QStringList { "format=table" };
+    QTest::newRow("set-time, table") << "set-time 7 --format table"
+                                     << "set-time" << QStringList { "format=table" };
+    QTest::newRow("set-time, text") << "set-time 7 --format text"
+                                    << "set-time" << QStringList { "format=table" };
+    QTest::newRow("set-address, csv") << "set-address 7 10.77.1.20 --format csv"
+                                      << "set-address" << QStringList { "format=csv" };
+    QTest::newRow("check, csv") << "check --format csv"
+                                << "check" << QStringList { "format=csv" };
+    QTest::newRow("check, text") << "check --format text"
+                                 << "check" << QStringList { "format=table" };
+    QTest::newRow("apply, csv") << "apply p --format csv"
+                                << "apply" << QStringList { "format=csv" };
+    QTest::newRow("apply, text") << "apply p --format text"
+                                 << "apply" << QStringList { "format=table" };
+    // Durations with a unit; a plain number keeps the unit it always had.
+    QTest::newRow("probing durations") << "scan --interval 1.5s --wait 2m"
+                                       << "scan" << QStringList { "interval=1500", "wait=120000" };
+    QTest::newRow("probing durations, ms") << "scan --interval 250ms --wait 0s"
+                                           << "scan" << QStringList { "interval=250", "wait=0" };
+    QTest::newRow("check durations") << "check --timeout 2s --deadline 90s"
+                                     << "check" << QStringList { "timeout=2000", "deadline=90000" };
+    // 1.001 s is 1000.9999999999999 ms in binary: still a whole number of them.
+    QTest::newRow("check timeout, inexact in binary") << "check --timeout 1.001s"
+                                                      << "check" << QStringList { "timeout=1001" };
+    QTest::newRow("check durations, plain")
+        << "check --timeout 2 --deadline 1.5"
+        << "check" << QStringList { "timeout=2", "deadline=1500" };
+    QTest::newRow("plugin deadline in minutes") << "check -w 1 -c 2 -t 1m"
+                                                << "check" << QStringList { "deadline=60000" };
+    QTest::newRow("tolerance in ms") << "set-time 7 --tolerance 500ms"
+                                     << "set-time" << QStringList { "tolerance=0.5" };
+    QTest::newRow("tolerance, plain seconds") << "apply p --tolerance 1.5"
+                                              << "apply" << QStringList { "tolerance=1.5" };
 }
 
 void tst_CommandLine::readsOptions()
@@ -213,6 +248,18 @@ void tst_CommandLine::refuses_data()
         << false;
     QTest::newRow("unknown global option")
         << "--frob scan" << usage("Unknown option 'frob'.") << false;
+    QTest::newRow("option before the command")
+        << "--format json scan"
+        << usage("options follow the command: setuptool-cli scan --format json", "scan") << false;
+    QTest::newRow("options before the command, the rest kept")
+        << "--probes 2 --format=csv check --timeout 5 --expect a'b"
+        << usage("options follow the command: setuptool-cli check --probes 2 --format=csv "
+                 "--timeout 5 --expect 'a'\\''b'",
+                 "check")
+        << false;
+    QTest::newRow("plugin options before the command")
+        << "-w 1 -c 2 check"
+        << usage("options follow the command: setuptool-cli check -w 1 -c 2", "check") << true;
     QTest::newRow("unknown option")
         << "scan --verify" << usage("Unknown option 'verify'.", "scan") << false;
     QTest::newRow("missing value")
@@ -223,9 +270,10 @@ void tst_CommandLine::refuses_data()
     QTest::newRow("format") << "scan --format xml"
                             << usage("--format wants table, json or csv, not \"xml\"", "scan")
                             << false;
-    QTest::newRow("check has no csv")
-        << "check --format csv" << usage("--format wants table or json, not \"csv\"", "check")
-        << false;
+    QTest::newRow("apply format") << "apply p --format xml"
+                                  << usage("--format wants table, json or csv, not \"xml\"",
+                                           "apply")
+                                  << false;
     QTest::newRow("missing device")
         << "set-time" << usage("set-time wants DEVICE, got 0 argument(s)", "set-time") << false;
     QTest::newRow("missing address")
@@ -243,7 +291,30 @@ void tst_CommandLine::refuses_data()
         << usage("--dry-run sends nothing, so there is nothing to --verify", "set-time") << false;
     QTest::newRow("tolerance nan")
         << "set-time 7 --tolerance nan"
-        << usage("--tolerance wants seconds from 0 to 86400, not \"nan\"", "set-time") << false;
+        << usage("--tolerance wants seconds from 0 to 86400 (or with a unit: 500ms, 2s, 1m), not "
+                 "\"nan\"",
+                 "set-time")
+        << false;
+    QTest::newRow("decimal comma")
+        << "set-time 7 --tolerance 0,5"
+        << usage("--tolerance: '0,5' is not a number; use a dot for decimals: 0.5", "set-time")
+        << false;
+    QTest::newRow("decimal comma with a unit")
+        << "check --timeout 1,5s"
+        << usage("--timeout: '1,5s' is not a number; use a dot for decimals: 1.5s", "check")
+        << false;
+    QTest::newRow("fraction of a millisecond")
+        << "scan --interval 10.5"
+        << usage("--interval wants whole milliseconds from 10 to 60000 (or with a unit: 500ms, "
+                 "2s, 1m), not \"10.5\"",
+                 "scan")
+        << false;
+    QTest::newRow("duration beyond its range with a unit")
+        << "check --timeout 2m"
+        << usage("--timeout wants whole milliseconds from 1 to 60000 (or with a unit: 500ms, 2s, "
+                 "1m), not \"2m\"",
+                 "check")
+        << false;
     QTest::newRow("plan without range")
         << "plan" << usage("plan needs --range, such as --range 10.77.1.100-10.77.1.199", "plan")
         << false;
@@ -285,6 +356,10 @@ void tst_CommandLine::refuses_data()
         << "check -w 1 -c 2 --format json"
         << usage("--warn and --crit print a monitoring status line, not --format json", "check")
         << true;
+    QTest::newRow("plugin with csv")
+        << "check -w 1 -c 2 --format csv"
+        << usage("--warn and --crit print a monitoring status line, not --format csv", "check")
+        << true;
     QTest::newRow("plugin, unknown option")
         << "check --frob -w 1 -c 2" << usage("Unknown option 'frob'.", "check") << true;
     QTest::newRow("plugin, missing value")
@@ -317,7 +392,8 @@ void tst_CommandLine::routes_data()
     QTest::addColumn<QString>("words");
     QTest::addColumn<QString>("shown"); // what stdout holds
 
-    const QString overview = QStringLiteral(" [options] COMMAND [OPTIONS]\n");
+    // The usage line names the program, not the path it was started as.
+    const QString overview = QStringLiteral("Usage: setuptool-cli [options] COMMAND [OPTIONS]\n");
     QTest::newRow("version") << "--version"
                              << "setuptool-cli " SETUPTOOL_VERSION "\n";
     QTest::newRow("version before a command") << "--version scan --frob"
@@ -326,7 +402,7 @@ void tst_CommandLine::routes_data()
     QTest::newRow("--help") << "--help" << overview;
     QTest::newRow("-h") << "-h" << overview;
     QTest::newRow("help COMMAND") << "help apply"
-                                  << " apply [options] PLAN\n";
+                                  << "Usage: setuptool-cli apply [options] PLAN\n";
     QTest::newRow("help COMMAND, the rest ignored") << "help set-address --frob"
                                                     << " set-address [options] DEVICE ADDRESS\n";
     QTest::newRow("COMMAND --help, mistakes ignored") << "check --warn 1 --help"
@@ -355,23 +431,28 @@ void tst_CommandLine::helpShowsTheDefaults_data()
     const Options::Probing probing;
     const Options::Check check;
     QTest::newRow("probes") << "scan" << QStringLiteral("(default %1)").arg(probing.probes);
-    QTest::newRow("interval") << "plan"
-                              << QStringLiteral("ms (default %1)").arg(probing.intervalMs);
+    QTest::newRow("interval")
+        << "plan" << QStringLiteral("(default %1 ms; a plain number is ms").arg(probing.intervalMs);
     QTest::newRow("reply buffer") << "check"
                                   << QStringLiteral("(default %1").arg(probing.replyBufferBytes);
-    QTest::newRow("check rate") << "check"
-                                << QStringLiteral("most (default %1)").arg(check.ratePerSecond);
-    QTest::newRow("timeout") << "check" << QStringLiteral("(default %1)").arg(check.timeoutMs);
+    QTest::newRow("check rate")
+        << "check"
+        << QStringLiteral("Devices asked per second at most (default %1)").arg(check.ratePerSecond);
+    QTest::newRow("timeout")
+        << "check" << QStringLiteral("(default %1 ms; a plain number is ms").arg(check.timeoutMs);
     QTest::newRow("deadline")
         << "check"
         << QStringLiteral("(default %1 with").arg(Options::Check::monitoringDeadlineSeconds);
-    QTest::newRow("apply rate")
-        << "apply" << QStringLiteral("most (default %1)").arg(Options::Apply().ratePerSecond);
+    QTest::newRow("apply rate") << "apply"
+                                << QStringLiteral("Commands sent per second at most (default %1)")
+                                       .arg(Options::Apply().ratePerSecond);
     QTest::newRow("apply tolerance")
-        << "apply" << QStringLiteral("right (default %1)").arg(Options::Apply().toleranceSeconds);
+        << "apply"
+        << QStringLiteral("right (default %1 s; a plain number is seconds")
+               .arg(Options::Apply().toleranceSeconds);
     QTest::newRow("set-time tolerance")
         << "set-time"
-        << QStringLiteral("ours (default %1)").arg(Options::Device().toleranceSeconds);
+        << QStringLiteral("ours (default %1 s").arg(Options::Device().toleranceSeconds);
 }
 
 void tst_CommandLine::helpShowsTheDefaults()

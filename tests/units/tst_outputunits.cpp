@@ -418,6 +418,19 @@ void tst_OutputUnits::checkOutput()
     QCOMPARE(summary.value("no_answer").toInt(), 1);
     QCOMPARE(document.value("statistics").toObject().value("requests").toInt(), 7);
 
+    // The CSV: the JSON's device keys as columns, the name escaped as in the table.
+    const QByteArray csv = CheckOutput::csv(run);
+    QVERIFY2(controlFree(QByteArray(csv).replace("\r\n", "\n")), csv.constData());
+    const QList<QByteArray> csvLines = csv.split('\n');
+    QCOMPARE(csvLines.size(), 8);
+    QCOMPARE(csvLines.at(0),
+             "name,address,serial,state,attempts,delay_s,heard_on_address,heard_on_interface,"
+             "leap,name_hex,offset_s,reason,reference_id,stratum\r");
+    QVERIFY2(csvLines.at(1).startsWith("\\x1b]0;x\\x07\\x9b,10.77.1.1,1,ok,1,0.000319,"),
+             csvLines.at(1).constData());
+    QVERIFY2(csvLines.at(5).startsWith("D|5,10.77.1.5,5,no-answer,2,,"),
+             csvLines.at(5).constData());
+
     // Nothing answered with a time: no worst offset, no delays.
     run.report = UnitFixtures::report({ "silent" });
     QVERIFY(CheckOutput::table(run).endsWith("not checkable 0\nno clock read\n"));
@@ -496,6 +509,15 @@ void tst_OutputUnits::applyLines()
     QCOMPARE(json.value("state").toString(), state);
     QCOMPARE(json.value("sent").toVariant().toStringList(), line.sent);
     QCOMPARE(json.value("faults").toVariant().toStringList(), line.faults);
+
+    // Its CSV row: every column the JSON keys name, the ones every line has first.
+    ApplyReport report;
+    report.lines = { line };
+    const QList<QByteArray> csv = ApplyOutput::csv(report).split('\n');
+    QCOMPARE(csv.size(), 3);
+    QVERIFY2(csv.at(0).startsWith("line,serial,state,"), csv.at(0).constData());
+    QVERIFY2(csv.at(1).startsWith("2,1," + state.toLatin1() + ','), csv.at(1).constData());
+    QCOMPARE(csv.at(1).count(','), csv.at(0).count(','));
 }
 
 void tst_OutputUnits::stderrSentences_data()

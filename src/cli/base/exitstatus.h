@@ -28,24 +28,39 @@ struct ExitStatusEntry
     const char *help; // as --help prints it, lines broken where it breaks them
 };
 
+// Each meaning names every command that ends with the status and why, so that a script's author
+// finds there whatever a command may return.
 inline constexpr ExitStatusEntry exitStatusTable[] = {
-    { ExitStatus::Success, "success", "success (with --verify: the check passed)" },
+    { ExitStatus::Success, "success",
+      "success; set-time, set-address with --verify: the check passed; check:\n"
+      "every device with NTP on answered synchronised; scan: also when no\n"
+      "device answered" },
     { ExitStatus::VerifyFailed, "verify failed",
-      "verify failed: the device showed the command did not take effect" },
-    { ExitStatus::Usage, "usage", "bad usage, or a new address refused without --force" },
+      "set-time, set-address --verify: the device showed the command did not\n"
+      "take effect; check: a device answered unsynchronised; apply: a line\n"
+      "failed or was skipped (--skip-bad)" },
+    { ExitStatus::Usage, "usage",
+      "bad usage: unknown command or option, bad value, options before the\n"
+      "command; set-address: a new address refused without --force;\n"
+      "set-time, set-address, apply: a --log that cannot be written; apply:\n"
+      "a plan file that cannot be opened" },
     { ExitStatus::DeviceNotFound, "device not found",
-      "no device, or more than one, matches DEVICE" },
+      "set-time, set-address: no device, or more than one, matches DEVICE;\n"
+      "check: no device with NTP on, or an expected one missing; plan: no\n"
+      "device answered the scan" },
     { ExitStatus::CannotVerify, "cannot verify",
-      "cannot verify: NTP off on the device, or no answer to the check" },
+      "set-time, set-address --verify: NTP off on the device, or no answer\n"
+      "to the check; check: a device with NTP on did not answer" },
     { ExitStatus::NetworkUnusable, "network unusable",
-      "network unusable: no IPv4 address, port 7800 held by another\n"
-      "program, a datagram that could not be sent" },
+      "network unusable (every command): no IPv4 address, port 7800 held by\n"
+      "another program, a datagram that could not be sent; set-time,\n"
+      "set-address: a device at 0.0.0.0; apply: the verifying rescan failed" },
     { ExitStatus::PlanFaults, "plan faults",
-      "apply: the plan has faults, nothing was sent; plan: a device could\n"
-      "not be given an address (the plan holds the others)" },
+      "apply: the plan has faults or cannot be used, nothing was sent; plan:\n"
+      "a device could not be given an address (the plan holds the others)" },
     { ExitStatus::SentNotLogged, "sent not logged",
-      "sent, not logged: a command went out whose --log line could not be\n"
-      "written (each such command is named on stderr)" },
+      "set-time, set-address, apply: sent, not logged: a command went out\n"
+      "whose --log line could not be written (each is named on stderr)" },
     { ExitStatus::OutputLost, "output lost",
       "the results could not be written to stdout (a full disk; also,\n"
       "without a message, a reader that closed the pipe)" },

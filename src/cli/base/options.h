@@ -30,7 +30,7 @@ struct Probing
     int replyBufferBytes = 4 * 1024 * 1024;
 };
 
-// How a list of devices or clocks is printed; check has no CSV.
+// How a command prints its results, the same three for every command that prints them.
 enum class Format { Table, Json, Csv };
 
 struct Scan
@@ -51,7 +51,7 @@ struct Device
     bool dryRun = false;
     bool verify = false;
     bool force = false;
-    bool json = false; // --format json; text otherwise
+    Format format = Format::Table;
     double toleranceSeconds = clockToleranceSeconds; // set-time --verify
     QString logPath;
 };
@@ -93,7 +93,7 @@ struct Apply
     QString planPath; // "-": stdin
     bool dryRun = false;
     bool skipBad = false;
-    bool json = false;
+    Format format = Format::Table;
     int ratePerSecond = 200; // commands
     double toleranceSeconds = clockToleranceSeconds;
     QString logPath;

@@ -21,10 +21,10 @@ Expected<qint64> integer(const QCommandLineParser &parser, const QString &name, 
     return asUsage(OptionNumber::integer(parser, name, minimum, maximum));
 }
 
-Expected<double> seconds(const QCommandLineParser &parser, const QString &name, double minimum,
-                         double maximum)
+Expected<double> duration(const QCommandLineParser &parser, const QString &name,
+                          OptionNumber::TimeUnit plain, double minimum, double maximum)
 {
-    return asUsage(OptionNumber::seconds(parser, name, minimum, maximum));
+    return asUsage(OptionNumber::duration(parser, name, plain, minimum, maximum));
 }
 
 } // namespace OptionValue

@@ -2,6 +2,7 @@
 #define OPTIONVALUE_H
 
 #include "failure.h"
+#include "optionnumber.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -15,9 +16,9 @@ namespace OptionValue {
 // A whole number, written without blanks.
 Expected<qint64> integer(const QCommandLineParser &parser, const QString &name, qint64 minimum,
                          qint64 maximum);
-// Seconds, fractions allowed.
-Expected<double> seconds(const QCommandLineParser &parser, const QString &name, double minimum,
-                         double maximum);
+// A duration in milliseconds, a plain number in `plain` (OptionNumber::duration).
+Expected<double> duration(const QCommandLineParser &parser, const QString &name,
+                          OptionNumber::TimeUnit plain, double minimum, double maximum);
 
 } // namespace OptionValue
 

@@ -3,8 +3,10 @@
 #include "commandtable.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <algorithm>
+#include <optional>
 
 namespace CommandLine {
 
@@ -12,13 +14,10 @@ namespace {
 
     const QString program = QStringLiteral("setuptool-cli");
 
-    // What a command's status means beyond exitStatusTable.
-    const char commandStatuses[]
-        = "apply: 1 a line failed or was skipped (--skip-bad).\n"
-          "check: 0 every device with NTP on answered synchronised, 1 a device\n"
-          "  answered unsynchronised, 3 no device with NTP on or an expected one\n"
-          "  missing, 4 a device did not answer. With --warn/--crit: 0 OK,\n"
-          "  1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
+    // The one status that means something else than exitStatusTable says.
+    const char pluginStatuses[]
+        = "check with --warn/--crit, a monitoring plugin, exits with the plugin's\n"
+          "status instead: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n";
 
     // Each line but the first indented by `indent` spaces.
     QString indented(const char *lines, int indent)
@@ -34,7 +33,27 @@ namespace {
             text += QStringLiteral("  %1  %2\n")
                         .arg(exitCode(entry.status))
                         .arg(indented(entry.help, 5));
-        return text + QLatin1String(commandStatuses);
+        return text + QLatin1String(pluginStatuses);
+    }
+
+    // Qt's help names the program by the path it was started as; the user types its name.
+    QString withProgramName(QString help)
+    {
+        const QString usage = QStringLiteral("Usage: ");
+        const qsizetype end = help.indexOf(QStringLiteral(" [options]"));
+        if (help.startsWith(usage) && end > 0 && end < help.indexOf(QLatin1Char('\n')))
+            help.replace(usage.size(), end - usage.size(), program);
+        return help;
+    }
+
+    // A word as a shell reads it back: quoted unless it is made of plain characters only.
+    QString shellWord(QString word)
+    {
+        static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_@%+=:,./-]+$"));
+        if (plain.match(word).hasMatch())
+            return word;
+        return QLatin1Char('\'') + word.replace(QLatin1Char('\''), QStringLiteral("'\\''"))
+            + QLatin1Char('\'');
     }
 
     QString overview()
@@ -128,6 +147,32 @@ namespace {
         return parsed;
     }
 
+    // `words` (the arguments after the program's) typed with options before the command, where
+    // the parser reads the global options only: the same words with those options moved after
+    // the command, if the command has every one of them; none otherwise.
+    std::optional<QStringList> optionsMovedAfter(const QStringList &words)
+    {
+        const auto named = std::find_if(words.cbegin(), words.cend(), [](const QString &word) {
+            return commandNamed(word) != nullptr;
+        });
+        if (named == words.cend() || named == words.cbegin())
+            return std::nullopt;
+        const Command &command = *commandNamed(*named);
+        const QStringList before(words.cbegin(), named);
+        for (const QString &word : before) {
+            if (!word.startsWith(QLatin1Char('-')))
+                continue;
+            const QString name = word.mid(word.startsWith(QLatin1String("--")) ? 2 : 1)
+                                     .section(QLatin1Char('='), 0, 0);
+            if (std::none_of(command.options.cbegin(), command.options.cend(),
+                             [&name](const QCommandLineOption &option) {
+                                 return option.names().contains(name);
+                             }))
+                return std::nullopt;
+        }
+        return QStringList { command.name } + before + QStringList(named + 1, words.cend());
+    }
+
     // The command's own options and positional words, after its name.
     Parsed parseCommand(const Command &command, const QString &program,
                         const QCommandLineOption &helpOption, const QStringList &words)
@@ -142,7 +187,7 @@ namespace {
             return usageError(parser.errorText(), command.name);
         if (parser.isSet(helpOption)) {
             // The command is not among this parser's arguments; its usage line names it.
-            QString help = parser.helpText();
+            QString help = withProgramName(parser.helpText());
             help.replace(QStringLiteral(" [options]"),
                          QLatin1Char(' ') + command.name + QStringLiteral(" [options]"));
             return shown(help + exitStatuses());
@@ -184,14 +229,24 @@ Parsed parse(const QStringList &arguments)
                                  commandNames(QStringLiteral(" or help")),
                                  QStringLiteral("COMMAND [OPTIONS]"));
     global.setApplicationDescription(overview());
-    if (!global.parse(arguments))
+    if (!global.parse(arguments)) {
+        if (const auto moved = optionsMovedAfter(arguments.mid(1))) {
+            QStringList line { program };
+            for (const QString &word : *moved)
+                line.append(shellWord(word));
+            return named(usageError(QStringLiteral("options follow the command: ")
+                                        + line.join(QLatin1Char(' ')),
+                                    moved->first()),
+                         *moved);
+        }
         return named(usageError(global.errorText()), global.positionalArguments());
+    }
     if (global.isSet(versionOption))
         return shown(program + QStringLiteral(" " SETUPTOOL_VERSION "\n"));
     QStringList words = global.positionalArguments();
     if (global.isSet(helpOption) || (!words.isEmpty() && words.first() == QLatin1String("help"))) {
         if (words.size() < 2)
-            return shown(global.helpText() + exitStatuses());
+            return shown(withProgramName(global.helpText()) + exitStatuses());
         words = { words.at(1), QStringLiteral("--help") };
     }
     if (words.isEmpty())

@@ -20,6 +20,7 @@ namespace CommandLine {
 
 namespace {
 
+    using OptionNumber::TimeUnit;
     using SharedOptions::usage;
 
     const Positional device { QStringLiteral("DEVICE"),
@@ -29,8 +30,7 @@ namespace {
     // set-time and set-address: the command's bytes, or with --verify what the device then shows.
     QList<QCommandLineOption> sending(const QString &dryRunHelp)
     {
-        return QList<QCommandLineOption> { SharedOptions::format(
-                                               QStringLiteral("text (default) or json.")),
+        return QList<QCommandLineOption> { SharedOptions::format(),
                                            SharedOptions::dryRun(dryRunHelp),
                                            { QStringLiteral("verify"),
                                              QStringLiteral("Check afterwards that the command "
@@ -47,7 +47,7 @@ namespace {
         Options::Device options;
         options.kind = kind;
         options.probing = *probing;
-        if (const auto failure = SharedOptions::readTextFormat(parser, &options.json))
+        if (const auto failure = SharedOptions::readFormat(parser, &options.format))
             return *failure;
         options.device = values.at(0);
         options.dryRun = parser.isSet(QStringLiteral("dry-run"));
@@ -73,7 +73,7 @@ namespace {
             return probing.failure();
         Options::Scan options;
         options.probing = *probing;
-        if (const auto failure = SharedOptions::readListFormat(parser, true, &options.format))
+        if (const auto failure = SharedOptions::readFormat(parser, &options.format))
             return *failure;
         return options;
     }
@@ -93,8 +93,7 @@ namespace {
             "Probes the segments of every IPv4 address of this machine (or only --from) and\n"
             "lists every device that answers, with its health notes.");
         command.options = SharedOptions::probing();
-        command.options.append(
-            SharedOptions::format(QStringLiteral("table (default), json or csv.")));
+        command.options.append(SharedOptions::format());
         bind(&command, &readScan, &runScan);
         return command;
     }
@@ -128,8 +127,7 @@ namespace {
             + sending(QStringLiteral("Print the command's bytes, plain and as sent, and send no "
                                      "command. Still sent: the scan's probes that find DEVICE."));
         command.options.append(SharedOptions::tolerance(
-            QStringLiteral("--verify passes when the device's clock is within this many seconds "
-                           "of ours (default %1)."),
+            QStringLiteral("--verify passes when the device's clock is within this long of ours"),
             Options::Device().toleranceSeconds));
         bind(&command, &readSetTime, &runDevice);
         return command;
@@ -245,9 +243,10 @@ namespace {
             return usage(QStringLiteral("--warn (%1 s) must not exceed --crit (%2 s)")
                              .arg(*warnLimit)
                              .arg(*critLimit));
-        if (options->format == Options::Format::Json)
+        if (options->format != Options::Format::Table)
             return usage(QStringLiteral("--warn and --crit print a monitoring status line, "
-                                        "not --format json"));
+                                        "not --format %1")
+                             .arg(parser.value(QStringLiteral("format"))));
         options->warn = *warnRange;
         options->crit = *critRange;
         options->deadlineMs = Options::Check::monitoringDeadlineSeconds * 1000;
@@ -261,20 +260,15 @@ namespace {
             return probing.failure();
         Options::Check options;
         options.probing = *probing;
-        if (const auto failure = SharedOptions::readListFormat(parser, false, &options.format))
+        if (const auto failure = SharedOptions::readFormat(parser, &options.format))
             return *failure;
-        if (parser.isSet(QStringLiteral("timeout"))) {
-            const auto timeout = OptionValue::integer(parser, QStringLiteral("timeout"), 1, 60000);
-            if (!timeout)
-                return timeout.failure();
-            options.timeoutMs = int(*timeout);
-        }
-        if (parser.isSet(QStringLiteral("rate"))) {
-            const auto rate = OptionValue::integer(parser, QStringLiteral("rate"), 1, 100000);
-            if (!rate)
-                return rate.failure();
-            options.ratePerSecond = int(*rate);
-        }
+        double timeoutMs = options.timeoutMs;
+        if (const auto failure = SharedOptions::readDuration(
+                parser, QStringLiteral("timeout"), TimeUnit::Milliseconds, 1, 60000, &timeoutMs))
+            return *failure;
+        options.timeoutMs = int(timeoutMs);
+        if (const auto failure = SharedOptions::readRate(parser, 100000, &options.ratePerSecond))
+            return *failure;
         if (parser.isSet(QStringLiteral("concurrency"))) {
             const auto concurrency
                 = OptionValue::integer(parser, QStringLiteral("concurrency"), 1, 1024);
@@ -287,10 +281,11 @@ namespace {
         if (const auto failure = readThresholds(parser, &options))
             return *failure;
         if (parser.isSet(QStringLiteral("deadline"))) {
-            const auto deadline = OptionValue::seconds(parser, QStringLiteral("deadline"), 1, 3600);
-            if (!deadline)
-                return deadline.failure();
-            options.deadlineMs = int(*deadline * 1000);
+            double deadlineMs = 0;
+            if (const auto failure = SharedOptions::readDuration(
+                    parser, QStringLiteral("deadline"), TimeUnit::Seconds, 1, 3600, &deadlineMs))
+                return *failure;
+            options.deadlineMs = int(deadlineMs);
         }
         // The scan's length is known before it starts; the clocks are read in what is left.
         const Options::Probing &scan = options.probing;
@@ -329,25 +324,23 @@ namespace {
             "options included).");
         command.options = SharedOptions::probing();
         command.options += {
-            SharedOptions::format(QStringLiteral("table (default) or json.")),
+            SharedOptions::format(),
             { QStringLiteral("timeout"),
-              QStringLiteral("Wait this long for each SNTP answer, ms; one retry follows "
-                             "(default %1).")
-                  .arg(defaults.timeoutMs),
+              SharedOptions::durationHelp(
+                  QStringLiteral("Wait this long for each SNTP answer; one retry follows"),
+                  defaults.timeoutMs, TimeUnit::Milliseconds),
               QStringLiteral("MS") },
             { QStringLiteral("concurrency"),
               QStringLiteral("Devices asked at the same time (default: as many as --rate keeps "
                              "busy for two --timeouts, within the sockets this process may "
                              "open)."),
               QStringLiteral("N") },
-            { QStringLiteral("rate"),
-              QStringLiteral("Devices asked per second at most (default %1).")
-                  .arg(defaults.ratePerSecond),
-              QStringLiteral("N") },
+            SharedOptions::rate(QStringLiteral("Devices asked"), defaults.ratePerSecond),
             { { QStringLiteral("w"), QStringLiteral("warn") },
               QStringLiteral("Monitoring: WARNING when a clock's offset from ours, in seconds, is "
-                             "outside RANGE (0.5: more than 0.5 s; also 1:, ~:1, 1:2, @1:2). "
-                             "Needs --crit."),
+                             "outside RANGE (0.5: more than 0.5 s; also 1:, ~:1, 1:2, @1:2; "
+                             "plain numbers, no unit, as monitoring plugins take them). Needs "
+                             "--crit."),
               QStringLiteral("RANGE") },
             { { QStringLiteral("c"), QStringLiteral("crit") },
               QStringLiteral("Monitoring: CRITICAL when a clock's offset is outside RANGE (plain "
@@ -356,7 +349,8 @@ namespace {
             { { QStringLiteral("t"), QStringLiteral("deadline") },
               QStringLiteral("End the whole check after this long, scan included, and report "
                              "the devices not read yet as not answering (default %1 with "
-                             "--warn/--crit, none otherwise).")
+                             "--warn/--crit, none otherwise; a plain number is seconds, 1m "
+                             "also does).")
                   .arg(Options::Check::monitoringDeadlineSeconds),
               QStringLiteral("SECONDS") },
             { QStringLiteral("expect"),
@@ -441,18 +435,14 @@ namespace {
             return probing.failure();
         Options::Apply options;
         options.probing = *probing;
-        if (const auto failure = SharedOptions::readTextFormat(parser, &options.json))
+        if (const auto failure = SharedOptions::readFormat(parser, &options.format))
             return *failure;
         options.planPath = values.at(0);
         options.dryRun = parser.isSet(QStringLiteral("dry-run"));
         options.skipBad = parser.isSet(QStringLiteral("skip-bad"));
         options.logPath = parser.value(QStringLiteral("log"));
-        if (parser.isSet(QStringLiteral("rate"))) {
-            const auto rate = OptionValue::integer(parser, QStringLiteral("rate"), 1, 10000);
-            if (!rate)
-                return rate.failure();
-            options.ratePerSecond = int(*rate);
-        }
+        if (const auto failure = SharedOptions::readRate(parser, 10000, &options.ratePerSecond))
+            return *failure;
         if (const auto failure = SharedOptions::readTolerance(parser, &options.toleranceSeconds))
             return *failure;
         return options;
@@ -484,7 +474,7 @@ namespace {
         // What a dry run still sends reads and changes nothing on a device; it is said all the
         // same.
         command.options += {
-            SharedOptions::format(QStringLiteral("text (default) or json.")),
+            SharedOptions::format(),
             SharedOptions::dryRun(QStringLiteral(
                 "Check the plan and print what would be sent; send no command. Still sent: the "
                 "scan's probes, SNTP requests to the devices whose lines set the clock, and for "
@@ -492,13 +482,9 @@ namespace {
                 "see whether another host holds it.")),
             { QStringLiteral("skip-bad"),
               QStringLiteral("Send the sound lines of a plan with faults, skipping the others.") },
-            { QStringLiteral("rate"),
-              QStringLiteral("Commands sent per second at most (default %1).")
-                  .arg(defaults.ratePerSecond),
-              QStringLiteral("N") },
-            SharedOptions::tolerance(
-                QStringLiteral("A clock within this many seconds of ours is right (default %1)."),
-                defaults.toleranceSeconds),
+            SharedOptions::rate(QStringLiteral("Commands sent"), defaults.ratePerSecond),
+            SharedOptions::tolerance(QStringLiteral("A clock within this long of ours is right"),
+                                     defaults.toleranceSeconds),
             SharedOptions::log(),
         };
         bind(&command, &readApply, &runApply);

@@ -21,6 +21,30 @@ namespace {
 
 } // namespace
 
+QString durationHelp(const QString &what, double plainDefault, OptionNumber::TimeUnit plain)
+{
+    return plain == OptionNumber::TimeUnit::Milliseconds
+        ? QStringLiteral("%1 (default %2 ms; a plain number is ms, 1.5s and 1m also do).")
+              .arg(what)
+              .arg(plainDefault)
+        : QStringLiteral("%1 (default %2 s; a plain number is seconds, 500ms and 1m also do).")
+              .arg(what)
+              .arg(plainDefault);
+}
+
+std::optional<Failure> readDuration(const QCommandLineParser &parser, const QString &name,
+                                    OptionNumber::TimeUnit plain, double minimum, double maximum,
+                                    double *ms)
+{
+    if (!parser.isSet(name))
+        return std::nullopt;
+    const Expected<double> value = OptionValue::duration(parser, name, plain, minimum, maximum);
+    if (!value)
+        return value.failure();
+    *ms = *value;
+    return std::nullopt;
+}
+
 QList<QCommandLineOption> probing()
 {
     const Options::Probing defaults;
@@ -32,11 +56,12 @@ QList<QCommandLineOption> probing()
           QStringLiteral("Probes to send (default %1).").arg(defaults.probes),
           QStringLiteral("N") },
         { QStringLiteral("interval"),
-          QStringLiteral("Between probes, ms (default %1).").arg(defaults.intervalMs),
+          durationHelp(QStringLiteral("Between probes"), defaults.intervalMs,
+                       OptionNumber::TimeUnit::Milliseconds),
           QStringLiteral("MS") },
         { QStringLiteral("wait"),
-          QStringLiteral("After the last probe, wait this long for replies, ms (default %1).")
-              .arg(defaults.waitMs),
+          durationHelp(QStringLiteral("After the last probe, wait this long for replies"),
+                       defaults.waitMs, OptionNumber::TimeUnit::Milliseconds),
           QStringLiteral("MS") },
         { QStringLiteral("reply-buffer"), replyBufferHelp(), QStringLiteral("BYTES") },
     };
@@ -44,6 +69,7 @@ QList<QCommandLineOption> probing()
 
 Expected<Options::Probing> readProbing(const QCommandLineParser &parser)
 {
+    using OptionNumber::TimeUnit;
     Options::Probing probing;
     if (parser.isSet(QStringLiteral("probes"))) {
         const auto probes = OptionValue::integer(parser, QStringLiteral("probes"), 1, 100);
@@ -51,18 +77,16 @@ Expected<Options::Probing> readProbing(const QCommandLineParser &parser)
             return probes.failure();
         probing.probes = int(*probes);
     }
-    if (parser.isSet(QStringLiteral("interval"))) {
-        const auto interval = OptionValue::integer(parser, QStringLiteral("interval"), 10, 60000);
-        if (!interval)
-            return interval.failure();
-        probing.intervalMs = int(*interval);
-    }
-    if (parser.isSet(QStringLiteral("wait"))) {
-        const auto wait = OptionValue::integer(parser, QStringLiteral("wait"), 0, 600000);
-        if (!wait)
-            return wait.failure();
-        probing.waitMs = int(*wait);
-    }
+    double intervalMs = probing.intervalMs;
+    if (const auto failure = readDuration(parser, QStringLiteral("interval"),
+                                          TimeUnit::Milliseconds, 10, 60000, &intervalMs))
+        return *failure;
+    probing.intervalMs = int(intervalMs);
+    double waitMs = probing.waitMs;
+    if (const auto failure
+        = readDuration(parser, QStringLiteral("wait"), TimeUnit::Milliseconds, 0, 600000, &waitMs))
+        return *failure;
+    probing.waitMs = int(waitMs);
     if (parser.isSet(QStringLiteral("reply-buffer"))) {
         const auto bytes
             = OptionValue::integer(parser, QStringLiteral("reply-buffer"), 1024, 1 << 30);
@@ -75,37 +99,45 @@ Expected<Options::Probing> readProbing(const QCommandLineParser &parser)
     return probing;
 }
 
-QCommandLineOption format(const QString &help)
+QCommandLineOption format()
 {
-    return { QStringLiteral("format"), help, QStringLiteral("FORMAT") };
+    return { QStringLiteral("format"),
+             QStringLiteral("table (default), json or csv; text is another name for table."),
+             QStringLiteral("FORMAT") };
 }
 
-std::optional<Failure> readListFormat(const QCommandLineParser &parser, bool csv,
-                                      Options::Format *format)
+std::optional<Failure> readFormat(const QCommandLineParser &parser, Options::Format *format)
 {
     if (!parser.isSet(QStringLiteral("format")))
         return std::nullopt;
     const QString name = parser.value(QStringLiteral("format"));
-    if (name == QLatin1String("table"))
+    // "text" is what set-time, set-address and apply called their table; scripts still say it.
+    if (name == QLatin1String("table") || name == QLatin1String("text"))
         *format = Options::Format::Table;
     else if (name == QLatin1String("json"))
         *format = Options::Format::Json;
-    else if (csv && name == QLatin1String("csv"))
+    else if (name == QLatin1String("csv"))
         *format = Options::Format::Csv;
     else
-        return usage(csv ? QStringLiteral("--format wants table, json or csv, not \"%1\"").arg(name)
-                         : QStringLiteral("--format wants table or json, not \"%1\"").arg(name));
+        return usage(QStringLiteral("--format wants table, json or csv, not \"%1\"").arg(name));
     return std::nullopt;
 }
 
-std::optional<Failure> readTextFormat(const QCommandLineParser &parser, bool *json)
+QCommandLineOption rate(const QString &counted, int perSecond)
 {
-    if (!parser.isSet(QStringLiteral("format")))
+    return { QStringLiteral("rate"),
+             QStringLiteral("%1 per second at most (default %2).").arg(counted).arg(perSecond),
+             QStringLiteral("N") };
+}
+
+std::optional<Failure> readRate(const QCommandLineParser &parser, int maximum, int *perSecond)
+{
+    if (!parser.isSet(QStringLiteral("rate")))
         return std::nullopt;
-    const QString name = parser.value(QStringLiteral("format"));
-    *json = name == QLatin1String("json");
-    if (!*json && name != QLatin1String("text"))
-        return usage(QStringLiteral("--format wants text or json, not \"%1\"").arg(name));
+    const auto rate = OptionValue::integer(parser, QStringLiteral("rate"), 1, maximum);
+    if (!rate)
+        return rate.failure();
+    *perSecond = int(*rate);
     return std::nullopt;
 }
 
@@ -124,18 +156,18 @@ QCommandLineOption log()
 
 QCommandLineOption tolerance(const QString &help, double seconds)
 {
-    return { QStringLiteral("tolerance"), help.arg(seconds), QStringLiteral("SECONDS") };
+    return { QStringLiteral("tolerance"),
+             durationHelp(help, seconds, OptionNumber::TimeUnit::Seconds),
+             QStringLiteral("SECONDS") };
 }
 
 std::optional<Failure> readTolerance(const QCommandLineParser &parser, double *seconds)
 {
-    if (!parser.isSet(QStringLiteral("tolerance")))
-        return std::nullopt;
-    const Expected<double> value
-        = OptionValue::seconds(parser, QStringLiteral("tolerance"), 0, 86400);
-    if (!value)
-        return value.failure();
-    *seconds = *value;
+    double ms = *seconds * 1000;
+    if (const auto failure = readDuration(parser, QStringLiteral("tolerance"),
+                                          OptionNumber::TimeUnit::Seconds, 0, 86400, &ms))
+        return *failure;
+    *seconds = ms / 1000;
     return std::nullopt;
 }
 

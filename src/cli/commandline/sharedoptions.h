@@ -2,6 +2,7 @@
 #define SHAREDOPTIONS_H
 
 #include "failure.h"
+#include "optionnumber.h"
 #include "options.h"
 
 #include <QCommandLineOption>
@@ -18,17 +19,27 @@ namespace SharedOptions {
 QList<QCommandLineOption> probing();
 Expected<Options::Probing> readProbing(const QCommandLineParser &parser);
 
-// --format, its help naming the formats the command has.
-QCommandLineOption format(const QString &help);
-// scan's --format: table, json or csv (`csv`); check's: table or json.
-std::optional<Failure> readListFormat(const QCommandLineParser &parser, bool csv,
-                                      Options::Format *format);
-// set-time's, set-address's and apply's --format: text or json.
-std::optional<Failure> readTextFormat(const QCommandLineParser &parser, bool *json);
+// --format: table (also called text), json or csv, the same for every command that prints
+// results.
+QCommandLineOption format();
+std::optional<Failure> readFormat(const QCommandLineParser &parser, Options::Format *format);
+
+// --rate: `counted` per second at most ("Devices asked"), `perSecond` by default, up to
+// `maximum`.
+QCommandLineOption rate(const QString &counted, int perSecond);
+std::optional<Failure> readRate(const QCommandLineParser &parser, int maximum, int *perSecond);
+
+// A duration option's help: what it is, its default and the unit of a plain number.
+QString durationHelp(const QString &what, double plainDefault, OptionNumber::TimeUnit plain);
+// A duration option, when given, into `ms`; a plain number is in `plain`, from `minimum` to
+// `maximum` of it.
+std::optional<Failure> readDuration(const QCommandLineParser &parser, const QString &name,
+                                    OptionNumber::TimeUnit plain, double minimum, double maximum,
+                                    double *ms);
 
 QCommandLineOption dryRun(const QString &help);
 QCommandLineOption log();
-// --tolerance, its help the command's and its default `seconds`.
+// --tolerance, its help the command's (what it is) and its default `seconds`.
 QCommandLineOption tolerance(const QString &help, double seconds);
 std::optional<Failure> readTolerance(const QCommandLineParser &parser, double *seconds);
 

@@ -143,6 +143,6 @@ QList<ApplyLineResult> ApplyCommand::results() const
 ExitStatus ApplyCommand::finish()
 {
     m_report.lines = results();
-    Console::result(m_options.json ? ApplyOutput::json(m_report) : ApplyOutput::text(m_report));
+    Console::result(ApplyOutput::write(m_report, m_options.format));
     return ApplyRules::exitStatus(m_report, !m_rescanError.isEmpty());
 }

@@ -108,8 +108,7 @@ Expected<int> CheckCommand::check()
         return PluginStatus::exitCode(verdict.status);
     }
 
-    Console::result(m_options.format == Options::Format::Json ? CheckOutput::json(run)
-                                                              : CheckOutput::table(run));
+    Console::result(CheckOutput::write(run, m_options.format));
     const CheckOutcome outcome = ClockCheck::outcome(report, run.presence);
     if (const QString problem = CheckOutput::problem(run, outcome); !problem.isEmpty())
         Console::error(problem);

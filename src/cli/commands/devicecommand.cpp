@@ -51,7 +51,7 @@ Expected<ExitStatus> DeviceCommand::run()
             if (const auto probed = Verdicts::probedBeforeSending(*device, m_options.newAddress))
                 report.probed = AddressRules::format(*probed);
         }
-        Console::result(CommandOutput::dryRun(report, m_options.json));
+        Console::result(CommandOutput::dryRun(report, m_options.format));
         return ExitStatus::Success;
     }
 
@@ -68,7 +68,7 @@ Expected<ExitStatus> DeviceCommand::run()
     if (const QString error = result.outcomes.constFirst().sendError; !error.isEmpty())
         return Failure { ExitStatus::NetworkUnusable, error };
     report.seconds = result.outcomes.constFirst().seconds;
-    if (!m_options.json)
+    if (m_options.format == Options::Format::Table)
         Console::result(CommandOutput::sentLine(report) + QLatin1Char('\n'));
     SendAndVerify::verify({ order }, *from, settings, &result);
     const OrderOutcome &outcome = result.outcomes.constFirst();
@@ -80,7 +80,7 @@ Expected<ExitStatus> DeviceCommand::run()
     std::optional<Failure> unlogged;
     if (log.isOpen())
         unlogged = log.append(report.record, device->describe());
-    if (const QByteArray printed = CommandOutput::result(report, m_options.json);
+    if (const QByteArray printed = CommandOutput::result(report, m_options.format);
         !printed.isEmpty())
         Console::result(printed);
     if (const QString problem = CommandOutput::verifyProblem(report.verification);

@@ -2,6 +2,7 @@
 
 #include "addressrules.h"
 #include "addresswords.h"
+#include "csvtable.h"
 #include "textescape.h"
 #include "units.h"
 
@@ -188,6 +189,28 @@ QByteArray json(const ApplyReport &report)
                         { QStringLiteral("text"), summary(report) } } },
     };
     return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson());
+}
+
+QByteArray csv(const ApplyReport &report)
+{
+    QList<QJsonObject> lines;
+    for (const ApplyLineResult &line : report.lines)
+        lines.append(lineJson(line));
+    return CsvTable::write(
+        lines, { QStringLiteral("line"), QStringLiteral("serial"), QStringLiteral("state") });
+}
+
+QByteArray write(const ApplyReport &report, Options::Format format)
+{
+    switch (format) {
+    case Options::Format::Json:
+        return json(report);
+    case Options::Format::Csv:
+        return csv(report);
+    case Options::Format::Table:
+        break;
+    }
+    return text(report);
 }
 
 QStringList faultMessages(const QList<ApplyLineResult> &lines, bool refused)

@@ -2,6 +2,7 @@
 #define APPLYOUTPUT_H
 
 #include "applyresult.h"
+#include "options.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -23,6 +24,10 @@ QString summary(const ApplyReport &report);
 // The whole result: the lines (unless the plan was refused) and the summary.
 QByteArray text(const ApplyReport &report);
 QByteArray json(const ApplyReport &report);
+// One row per plan line, the columns named as the JSON document's line keys.
+QByteArray csv(const ApplyReport &report);
+// The whole result in `format`.
+QByteArray write(const ApplyReport &report, Options::Format format);
 
 // The heading and one message per fault of `lines`, each for Console::error; `refused`: nothing
 // is sent, rather than the faulty lines skipped.

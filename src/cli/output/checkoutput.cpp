@@ -1,5 +1,6 @@
 #include "checkoutput.h"
 
+#include "csvtable.h"
 #include "outputwriter.h"
 #include "textescape.h"
 #include "units.h"
@@ -177,6 +178,29 @@ QByteArray json(const CheckRun &run)
         { QStringLiteral("unexpected"), unexpected },
     };
     return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson(QJsonDocument::Indented));
+}
+
+QByteArray csv(const CheckRun &run)
+{
+    QList<QJsonObject> devices;
+    for (const ClockReading &reading : run.report.readings)
+        devices.append(deviceJson(reading));
+    return CsvTable::write(devices,
+                           { QStringLiteral("name"), QStringLiteral("address"),
+                             QStringLiteral("serial"), QStringLiteral("state") });
+}
+
+QByteArray write(const CheckRun &run, Options::Format format)
+{
+    switch (format) {
+    case Options::Format::Json:
+        return json(run);
+    case Options::Format::Csv:
+        return csv(run);
+    case Options::Format::Table:
+        break;
+    }
+    return table(run);
 }
 
 QString progress(int done, int total)

@@ -2,6 +2,7 @@
 #define CHECKOUTPUT_H
 
 #include "checkrun.h"
+#include "options.h"
 
 #include <QByteArray>
 #include <QList>
@@ -15,6 +16,10 @@ constexpr int jsonVersion = 1;
 
 QByteArray table(const CheckRun &run);
 QByteArray json(const CheckRun &run);
+// One row per device, the columns named as the JSON document's device keys.
+QByteArray csv(const CheckRun &run);
+// The check's result in `format`.
+QByteArray write(const CheckRun &run, Options::Format format);
 // The progress line while clocks are read: `done` of `total`.
 QString progress(int done, int total);
 // What is said on stderr of a check that came to `outcome`; empty when nothing is.

@@ -1,5 +1,6 @@
 #include "commandoutput.h"
 
+#include "csvtable.h"
 #include "textescape.h"
 #include "verificationwords.h"
 
@@ -15,6 +16,14 @@ namespace {
         record.insert(QStringLiteral("format"), QStringLiteral("setuptool-cli/command"));
         record.insert(QStringLiteral("version"), jsonVersion);
         return TextEscape::jsonWithoutControls(QJsonDocument(record).toJson());
+    }
+
+    QByteArray csv(const QJsonObject &record)
+    {
+        return CsvTable::write({ record },
+                               { QStringLiteral("command"), QStringLiteral("device_name"),
+                                 QStringLiteral("device_serial"),
+                                 QStringLiteral("device_address") });
     }
 
     // All a dry run sent, which changes nothing on a device: the scan's probes and the in-use
@@ -59,20 +68,24 @@ QString sentLine(const CommandReport &report)
              report.heardOn, what);
 }
 
-QByteArray dryRun(const CommandReport &report, bool asJson)
+QByteArray dryRun(const CommandReport &report, Options::Format format)
 {
-    if (asJson)
+    if (format == Options::Format::Json)
         return json(report.record);
+    if (format == Options::Format::Csv)
+        return csv(report.record);
     return QStringLiteral("%1 (dry run: no command sent; %2)\nplain:     %3\nscrambled: %4\n")
         .arg(sentLine(report), dryRunReads(report), TextEscape::hex(report.plain),
              TextEscape::hex(report.scrambled))
         .toUtf8();
 }
 
-QByteArray result(const CommandReport &report, bool asJson)
+QByteArray result(const CommandReport &report, Options::Format format)
 {
-    if (asJson)
+    if (format == Options::Format::Json)
         return json(report.record);
+    if (format == Options::Format::Csv)
+        return csv(report.record);
     if (!report.verifyRequested)
         return QByteArray();
     return QStringLiteral("verify: %1: %2\n")

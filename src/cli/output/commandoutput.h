@@ -2,12 +2,14 @@
 #define COMMANDOUTPUT_H
 
 #include "commandreport.h"
+#include "options.h"
 
 #include <QByteArray>
 #include <QString>
 
 // set-time's and set-address's words: the line saying the command went, what a dry run would
-// have sent, the JSON document (the command's log line with its format), and what --verify found.
+// have sent, the JSON document (the command's log line with its format) or its CSV row, and what
+// --verify found.
 namespace CommandOutput {
 
 constexpr int jsonVersion = 1;
@@ -19,11 +21,11 @@ QString refused(const QString &reason);
 QString sentAsForced(const QString &reason);
 // "set-time DEVICE from LOCAL: clock ...", printed as the command goes (text only).
 QString sentLine(const CommandReport &report);
-// All a dry run prints: the command it would have sent, as text or JSON.
-QByteArray dryRun(const CommandReport &report, bool json);
-// What follows once the command is verified and logged: the JSON document, or the verify line
-// when --verify was asked for; nothing else in text.
-QByteArray result(const CommandReport &report, bool json);
+// All a dry run prints: the command it would have sent, in `format`.
+QByteArray dryRun(const CommandReport &report, Options::Format format);
+// What follows once the command is verified and logged: the JSON document or the CSV row, or in
+// a table the verify line when --verify was asked for, and nothing else.
+QByteArray result(const CommandReport &report, Options::Format format);
 // The progress line while commands are sent: "sending: 51 of 400 command(s)".
 QString sendingProgress(int done, int total);
 // For stderr, when the verification failed or could not be made; empty otherwise.

@@ -1,0 +1,95 @@
+#include "csvtable.h"
+
+#include "textescape.h"
+
+#include <QJsonArray>
+#include <QMap>
+#include <QVariant>
+
+namespace {
+
+using TextEscape::CellKind;
+using TextEscape::csvCell;
+
+// Text as the scan's table and CSV show a name from the wire: the JSON holds it as it came, and
+// a spreadsheet or a terminal showing the CSV must not meet its control characters.
+QString shown(const QString &text)
+{
+    QString escaped;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
+            escaped += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QLatin1Char('0'));
+        else if (c == QLatin1Char('\\'))
+            escaped += QStringLiteral("\\\\");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+QString cellText(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case QJsonValue::Double:
+        // The shortest text that reads back as the same number, as in the JSON.
+        return csvCell(value.toVariant().toString(), CellKind::Number);
+    case QJsonValue::String:
+        return csvCell(shown(value.toString()));
+    case QJsonValue::Array: {
+        QStringList items;
+        for (const QJsonValue &item : value.toArray())
+            items.append(item.isString() ? item.toString() : item.toVariant().toString());
+        return csvCell(shown(items.join(QStringLiteral("; "))));
+    }
+    case QJsonValue::Null:
+    case QJsonValue::Object:
+    case QJsonValue::Undefined:
+        break;
+    }
+    return QString();
+}
+
+// The object's cells by column name, nested objects' keys joined to their own.
+void flatten(const QJsonObject &object, const QString &prefix, QMap<QString, QString> *cells)
+{
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        if (it.value().isObject())
+            flatten(it.value().toObject(), prefix + it.key() + QLatin1Char('_'), cells);
+        else
+            cells->insert(prefix + it.key(), cellText(it.value()));
+    }
+}
+
+} // namespace
+
+namespace CsvTable {
+
+QByteArray write(const QList<QJsonObject> &rows, const QStringList &leading)
+{
+    QList<QMap<QString, QString>> cells;
+    QStringList columns = leading;
+    QStringList others;
+    for (const QJsonObject &row : rows) {
+        QMap<QString, QString> rowCells;
+        flatten(row, QString(), &rowCells);
+        for (auto it = rowCells.constBegin(); it != rowCells.constEnd(); ++it) {
+            if (!columns.contains(it.key()) && !others.contains(it.key()))
+                others.append(it.key());
+        }
+        cells.append(rowCells);
+    }
+    others.sort();
+    columns += others;
+    QString text = columns.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    for (const QMap<QString, QString> &rowCells : cells) {
+        QStringList line;
+        for (const QString &column : columns)
+            line.append(rowCells.value(column));
+        text += line.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    }
+    return text.toUtf8();
+}
+
+} // namespace CsvTable
