@@ -107,7 +107,9 @@ QString applyVerdict(const ApplyLine &line)
     if (const auto &held = line.heldBack) {
         verdict += QStringLiteral(": held back: %1 by %2 via %3")
                        .arg(AddressRules::format(held->holding.address),
-                            held->holding.hardwareAddress, held->holding.via.describe());
+                            held->holding.device.isEmpty() ? held->holding.hardwareAddress
+                                                           : held->holding.device,
+                            held->holding.via.describe());
         if (!held->staying.isEmpty())
             verdict
                 += QStringLiteral("; %1 stays, line %2").arg(held->staying).arg(held->stayingLine);
@@ -482,8 +484,10 @@ void tst_EngineUnits::applyHoldBack_data()
     QTest::newRow("a shift whose end is held back")
         << QByteArray("1,10.77.1.2,no\n2,10.77.1.3,no\n3,10.77.5.3,no")
         << QStringList { "10.77.5.3" } << QStringList { "10.77.1.2", "10.77.1.3", "10.77.5.3" }
-        << QStringList { "failed: B, serial 2, 10.77.1.2 stays, line 3",
-                         "failed: C, serial 3, 10.77.1.3 stays, line 4",
+        << QStringList { "failed: held back: 10.77.1.2 by B (serial 2) via 10.77.0.1 (ws1); B, "
+                         "serial 2, 10.77.1.2 stays, line 3",
+                         "failed: held back: 10.77.1.3 by C (serial 3) via 10.77.0.1 (ws1); C, "
+                         "serial 3, 10.77.1.3 stays, line 4",
                          "failed: held back: 10.77.5.3 by 02:fc:00:00:00:99" };
     QTest::newRow("a clock-only line is not asked about")
         << QByteArray("1,,yes\n2,10.77.1.2,yes") << QStringList { "10.77.1.1", "10.77.1.2" }
@@ -834,8 +838,7 @@ void tst_EngineUnits::addressAllocator_data()
     QTest::newRow("a device at 0.0.0.0 is left out, a serial heard twice warned of")
         << QStringList { "1 0.0.0.0", "2 10.77.1.2", "2 10.77.1.3" } << "10.77.5.1-10.77.5.9"
         << QStringList {} << QStringList { "1 unreachable", "2 10.77.5.1", "2 10.77.5.2" }
-        << QStringList { "10.77.5.1", "10.77.5.2" }
-        << QStringList { "serial 2 twice", "serial 2 twice" };
+        << QStringList { "10.77.5.1", "10.77.5.2" } << QStringList { "serial 2 twice" };
 }
 
 void tst_EngineUnits::addressAllocator()

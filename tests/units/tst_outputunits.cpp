@@ -519,8 +519,11 @@ void tst_OutputUnits::stderrSentences_data()
     QTest::addColumn<QString>("said");
     QTest::addColumn<QString>("expected");
 
-    const AddressHolding host { QHostAddress("10.77.5.1").toIPv4Address(), "02:fc:00:00:00:05",
-                                false, workstation() };
+    const AddressHolding host {
+        QHostAddress("10.77.5.1").toIPv4Address(), "02:fc:00:00:00:05", false, workstation(), {}
+    };
+    AddressHolding device = host;
+    device.device = "DEV-0008 (serial 8)";
     AddressHolding unknownHost = host;
     unknownHost.hardwareAddress.clear();
     AddressHolding ours = host;
@@ -528,6 +531,10 @@ void tst_OutputUnits::stderrSentences_data()
     const QString hostInUse = "10.77.5.1 is in use: a host at 02:fc:00:00:00:05 answers for it on "
                               "the link of 10.77.0.1 (ws1)";
     QTest::newRow("in use by a host") << AddressWords::inUse(host) << hostInUse;
+    QTest::newRow("in use by a device the scan heard")
+        << AddressWords::inUse(device)
+        << "10.77.5.1 is in use by DEV-0008 (serial 8), which answers for it on the link of "
+           "10.77.0.1 (ws1)";
     QTest::newRow("in use, no hardware address")
         << AddressWords::inUse(unknownHost)
         << "10.77.5.1 is in use: a host answers for it on the link of 10.77.0.1 (ws1)";

@@ -123,8 +123,12 @@ void holdBack(QList<ApplyLine> *lines, const AddressQuestions &questions,
                 continue;
             line.state = State::Failed;
             line.sendAddress = line.sendTime = false;
-            line.heldBack
-                = ApplyLineResult::HeldBack { AddressProbe::holding(request, holder), {}, 0 };
+            QList<DeviceEntry> there;
+            if (leaving >= 0)
+                there.append(*lines->at(leaving).step.device);
+            line.heldBack = ApplyLineResult::HeldBack {
+                AddressProbe::holding(request, holder, there), {}, 0
+            };
             if (leaving >= 0) {
                 line.heldBack->staying = lines->at(leaving).step.device->describe();
                 line.heldBack->stayingLine = lines->at(leaving).step.line.lineNumber;
