@@ -835,6 +835,10 @@ void tst_EngineUnits::addressAllocator_data()
         << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.255.254-10.78.0.1"
         << QStringList {} << QStringList { "1 10.77.255.254", "2 -" }
         << QStringList { "10.77.255.254" } << QStringList {};
+    // plan refuses such a range before allocating: the rows say what allocating would do.
+    QTest::newRow("range outside: no device can use it")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.1.0.1-10.1.0.9" << QStringList {}
+        << QStringList { "1 -", "2 -" } << QStringList {} << QStringList {};
     QTest::newRow("a device at 0.0.0.0 is left out, a serial heard twice warned of")
         << QStringList { "1 0.0.0.0", "2 10.77.1.2", "2 10.77.1.3" } << "10.77.5.1-10.77.5.9"
         << QStringList {} << QStringList { "1 unreachable", "2 10.77.5.1", "2 10.77.5.2" }
@@ -891,6 +895,10 @@ void tst_EngineUnits::addressAllocator()
     };
     const AddressAllocator::Allocation allocation
         = AddressAllocator::allocate(request, probe, warn);
+
+    const bool outside = QString(QTest::currentDataTag()).startsWith("range outside");
+    QCOMPARE(AddressAllocator::subnetsMissed(request),
+             outside ? QStringList { "10.77.0.0/16" } : QStringList {});
 
     QStringList found;
     int row = 0;

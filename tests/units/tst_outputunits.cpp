@@ -558,6 +558,16 @@ void tst_OutputUnits::stderrSentences_data()
     QTest::newRow("plan: not handed out")
         << PlanOutput::warning({ PlanWarning::Kind::NotHandedOut, host, {}, 0 })
         << "not handed out: " + hostInUse;
+    QTest::newRow("plan: range outside the subnet")
+        << PlanOutput::rangeOutside(QHostAddress("10.1.0.1").toIPv4Address(),
+                                    QHostAddress("10.1.0.9").toIPv4Address(), { "10.77.0.0/16" })
+        << "the range 10.1.0.1-10.1.0.9 is outside 10.77.0.0/16, the subnet of the devices";
+    QTest::newRow("plan: range outside the subnets")
+        << PlanOutput::rangeOutside(QHostAddress("10.1.0.1").toIPv4Address(),
+                                    QHostAddress("10.1.0.9").toIPv4Address(),
+                                    { "10.77.0.0/16", "10.78.0.0/16", "10.79.0.0/16" })
+        << "the range 10.1.0.1-10.1.0.9 is outside 10.77.0.0/16, 10.78.0.0/16 and 10.79.0.0/16, "
+           "the subnets of the devices";
     QTest::newRow("plan: serial twice")
         << PlanOutput::warning({ PlanWarning::Kind::SerialTwice, {}, {}, 7 })
         << "serial 7 answers at more than one address: apply refuses its lines until the devices "

@@ -207,4 +207,17 @@ Allocation allocate(const Request &request, const Probe &probe, const Warn &warn
     return allocation;
 }
 
+QStringList subnetsMissed(const Request &request)
+{
+    QStringList subnets;
+    for (const DeviceEntry &device : request.devices) {
+        const AddressRules::Subnet subnet = device.heardOn.subnet();
+        if (request.first <= subnet.broadcast() && request.last >= subnet.network)
+            return {};
+        if (!subnets.contains(subnet.text()))
+            subnets.append(subnet.text());
+    }
+    return subnets;
+}
+
 } // namespace AddressAllocator
