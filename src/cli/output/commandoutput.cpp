@@ -69,6 +69,16 @@ QByteArray dryRun(const CommandReport &report, bool asJson)
         .toUtf8();
 }
 
+QByteArray unchanged(const CommandReport &report, bool asJson)
+{
+    if (asJson)
+        return json(report.record);
+    return QStringLiteral("%1 stores %2 already: nothing changes, no command sent (--force sends "
+                          "it all the same)\n")
+        .arg(report.device, report.newAddress)
+        .toUtf8();
+}
+
 QByteArray result(const CommandReport &report, bool asJson)
 {
     if (asJson)
