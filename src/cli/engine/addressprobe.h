@@ -38,7 +38,7 @@ QList<HealthNote> warnings(const QList<Request> &requests, const QList<AddressHo
 // An address found in use, as output words it: named by the device of `heard` that answers at
 // it on the link asked, when the scan heard one there.
 AddressHolding holding(const Request &request, const AddressHolder &holder,
-                       const QList<DeviceEntry> &heard = {});
+                       const QList<DeviceEntry> &heard);
 
 } // namespace AddressProbe
 
