@@ -181,6 +181,8 @@ private slots:
     void dryRunSendsNothing();
     void refusals_data();
     void refusals();
+    void storedAddressAgain_data();
+    void storedAddressAgain();
     void lateHostSeenWithoutRoot();
     void lostResults_data();
     void lostResults();
@@ -464,6 +466,8 @@ void tst_Cli::refusals_data()
         << address("10.77.1.9") << 2 << "10.77.1.9 is in use by QUIET, serial 13, 10.77.1.9";
     QTest::newRow("unknown device")
         << QStringList { "set-time", "4242" } << 3 << "CLOCK-A, serial 100, 10.77.1.1";
+    QTest::newRow("name in the wrong case")
+        << QStringList { "set-time", "clock-a" } << 3 << "did you mean CLOCK-A?";
     QTest::newRow("ambiguous name")
         << QStringList { "set-time", "TWIN" } << 3 << "TWIN, serial 5, 10.77.1.3";
     QTest::newRow("ambiguous address")
@@ -479,6 +483,28 @@ void tst_Cli::refusals()
     QVERIFY2(run.exitCode == exitCode, run.text().constData());
     QVERIFY2(run.err.contains(says.toUtf8()), run.text().constData());
     QVERIFY(run.out.isEmpty());
+    QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
+    QVERIFY(simulator->events("command").isEmpty());
+}
+
+void tst_Cli::storedAddressAgain_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("sent") << QStringList {};
+    QTest::newRow("dry run") << QStringList { "--dry-run" };
+    QTest::newRow("verified") << QStringList { "--verify" };
+}
+
+// MOVED stores 10.77.1.50 for its restart: asked to store it again, nothing changes, nothing is
+// sent, and that is no error.
+void tst_Cli::storedAddressAgain()
+{
+    QFETCH(QStringList, options);
+    const CliRun run = runCli(QStringList { "set-address", "MOVED", "10.77.1.50" } + options);
+    QVERIFY2(run.exitCode == 0, run.text().constData());
+    QCOMPARE(run.out,
+             "MOVED, serial 9, 10.77.1.5 stores 10.77.1.50 already: nothing changes, no command "
+             "sent (--force sends it all the same)\n");
     QVERIFY(simulator->sync(workstation1, QHostAddress("10.77.1.1"), 7800));
     QVERIFY(simulator->events("command").isEmpty());
 }

@@ -359,29 +359,34 @@ void tst_CliUnits::deviceSelection_data()
 {
     QTest::addColumn<QString>("device");
     QTest::addColumn<QStringList>("serials");
-    QTest::newRow("serial") << "100" << QStringList { "100" };
-    QTest::newRow("address") << "10.77.1.1" << QStringList { "100" };
-    QTest::newRow("name") << "CLOCK-A" << QStringList { "100" };
-    QTest::newRow("name shown escaped") << "ESC\\x1b[2J" << QStringList { "12" };
-    QTest::newRow("twins by name") << "TWIN" << QStringList { "6", "5" };
-    QTest::newRow("twin by serial") << "5" << QStringList { "5" };
-    QTest::newRow("conflict by address") << "10.77.1.4" << QStringList { "7", "8" };
-    QTest::newRow("conflict by serial") << "8" << QStringList { "8" };
-    QTest::newRow("duplicate serial") << "11" << QStringList { "11", "11" };
-    QTest::newRow("duplicate serial by address") << "10.77.1.7" << QStringList { "11" };
-    QTest::newRow("serial at address") << "11@10.77.1.7" << QStringList { "11" };
-    QTest::newRow("name that reads as a serial") << "1234" << QStringList { "13", "1234" };
-    QTest::newRow("no such serial") << "4242" << QStringList {};
-    QTest::newRow("no such address") << "10.77.9.9" << QStringList {};
-    QTest::newRow("name is case-sensitive") << "clock-a" << QStringList {};
-    QTest::newRow("serial with blank") << " 100" << QStringList {};
-    QTest::newRow("empty") << "" << QStringList {};
+    QTest::addColumn<QString>("suggested"); // a name that matches when case is ignored
+    QTest::newRow("serial") << "100" << QStringList { "100" } << QString();
+    QTest::newRow("address") << "10.77.1.1" << QStringList { "100" } << QString();
+    QTest::newRow("name") << "CLOCK-A" << QStringList { "100" } << QString();
+    QTest::newRow("name shown escaped") << "ESC\\x1b[2J" << QStringList { "12" } << QString();
+    QTest::newRow("twins by name") << "TWIN" << QStringList { "6", "5" } << QString();
+    QTest::newRow("twin by serial") << "5" << QStringList { "5" } << QString();
+    QTest::newRow("conflict by address") << "10.77.1.4" << QStringList { "7", "8" } << QString();
+    QTest::newRow("conflict by serial") << "8" << QStringList { "8" } << QString();
+    QTest::newRow("duplicate serial") << "11" << QStringList { "11", "11" } << QString();
+    QTest::newRow("duplicate serial by address")
+        << "10.77.1.7" << QStringList { "11" } << QString();
+    QTest::newRow("serial at address") << "11@10.77.1.7" << QStringList { "11" } << QString();
+    QTest::newRow("name that reads as a serial")
+        << "1234" << QStringList { "13", "1234" } << QString();
+    QTest::newRow("no such serial") << "4242" << QStringList {} << QString();
+    QTest::newRow("no such address") << "10.77.9.9" << QStringList {} << QString();
+    QTest::newRow("name is case-sensitive")
+        << "clock-a" << QStringList {} << "did you mean CLOCK-A?";
+    QTest::newRow("serial with blank") << " 100" << QStringList {} << QString();
+    QTest::newRow("empty") << "" << QStringList {} << QString();
 }
 
 void tst_CliUnits::deviceSelection()
 {
     QFETCH(QString, device);
     QFETCH(QStringList, serials);
+    QFETCH(QString, suggested);
     const QList<DeviceEntry> devices = fleet();
     const QList<DeviceEntry> found = DeviceSelector(devices).candidates(device);
     QStringList foundSerials = serialsOf(found);
@@ -393,6 +398,8 @@ void tst_CliUnits::deviceSelection()
     // Whatever is wrong, the message names what the user can pick from.
     for (const DeviceEntry &entry : found.size() > 1 ? found : QList<DeviceEntry>())
         QVERIFY2(problem.contains(entry.describe()), qPrintable(problem));
+    QCOMPARE(problem.contains(QStringLiteral("did you mean")), !suggested.isEmpty());
+    QVERIFY2(problem.contains(suggested), qPrintable(problem));
 }
 
 void tst_CliUnits::devicePresence_data()
@@ -590,6 +597,15 @@ void tst_CliUnits::planReading_data()
     QTest::newRow("a stray comma") << QByteArray("serial,new_address\n1,10.77.5.1,\n2,,10.77.5.2\n")
                                    << QStringList { "2 fault: it has 3 cell(s), the header 2",
                                                     "3 fault: it has 3 cell(s), the header 2" };
+    QTest::newRow("semicolons, as spreadsheets write in many locales")
+        << QByteArray("serial;new_address\n1;10.77.5.1\n")
+        << QStringList { "error: line 1: one cell 'serial;new_address': separate cells with "
+                         "commas, not semicolons" };
+    QTest::newRow("a line with semicolons")
+        << QByteArray("serial,new_address\n1;10.77.5.1\n2,10.77.5.2\n")
+        << QStringList { "2 fault: one cell '1;10.77.5.1': separate cells with commas, not "
+                         "semicolons",
+                         "3 2 10.77.5.2 no" };
     QTest::newRow("serial beyond 32 bits")
         << QByteArray("serial,new_address\n4294967296,10.77.5.1\n")
         << QStringList { "2 fault: serial \"4294967296\" is not a whole number that fits a "

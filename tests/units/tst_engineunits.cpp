@@ -101,12 +101,15 @@ ApplyLine applyLine(const QString &newAddress, bool setTime, bool ntp)
 
 QString applyVerdict(const ApplyLine &line)
 {
-    static const char *const names[] = { "skipped", "in-effect", "would-send", "done", "failed" };
+    static const char *const names[] = { "skipped",    "faulty", "not-sent", "in-effect",
+                                         "would-send", "done",   "failed",   "cannot-verify" };
     QString verdict = QString::fromLatin1(names[int(line.state)]);
     if (const auto &held = line.heldBack) {
         verdict += QStringLiteral(": held back: %1 by %2 via %3")
                        .arg(AddressRules::format(held->holding.address),
-                            held->holding.hardwareAddress, held->holding.via.describe());
+                            held->holding.device.isEmpty() ? held->holding.hardwareAddress
+                                                           : held->holding.device,
+                            held->holding.via.describe());
         if (!held->staying.isEmpty())
             verdict
                 += QStringLiteral("; %1 stays, line %2").arg(held->staying).arg(held->stayingLine);
@@ -448,6 +451,10 @@ void tst_EngineUnits::applyDecide()
     line = applyLine("10.77.0.0", setTime, ntp);
     ApplyRules::decide(&line, 0.5);
     QCOMPARE(applyVerdict(line), "skipped");
+    // A refused plan sends nothing: the sound line is not-sent, the faulty one faulty.
+    QList<ApplyLine> refused { applyLine(newAddress, setTime, ntp), line };
+    ApplyRules::refuse(&refused);
+    QCOMPARE(applyVerdict(refused.at(0)) + ' ' + applyVerdict(refused.at(1)), "not-sent faulty");
 }
 
 void tst_EngineUnits::applyHoldBack_data()
@@ -477,8 +484,10 @@ void tst_EngineUnits::applyHoldBack_data()
     QTest::newRow("a shift whose end is held back")
         << QByteArray("1,10.77.1.2,no\n2,10.77.1.3,no\n3,10.77.5.3,no")
         << QStringList { "10.77.5.3" } << QStringList { "10.77.1.2", "10.77.1.3", "10.77.5.3" }
-        << QStringList { "failed: B, serial 2, 10.77.1.2 stays, line 3",
-                         "failed: C, serial 3, 10.77.1.3 stays, line 4",
+        << QStringList { "failed: held back: 10.77.1.2 by B (serial 2) via 10.77.0.1 (ws1); B, "
+                         "serial 2, 10.77.1.2 stays, line 3",
+                         "failed: held back: 10.77.1.3 by C (serial 3) via 10.77.0.1 (ws1); C, "
+                         "serial 3, 10.77.1.3 stays, line 4",
                          "failed: held back: 10.77.5.3 by 02:fc:00:00:00:99" };
     QTest::newRow("a clock-only line is not asked about")
         << QByteArray("1,,yes\n2,10.77.1.2,yes") << QStringList { "10.77.1.1", "10.77.1.2" }
@@ -557,24 +566,25 @@ void tst_EngineUnits::applyJudge_data()
         << ""
         << ""
         << "failed: it still stores 10.77.1.1, not 10.77.5.1";
-    QTest::newRow("failed: unheard after") << "address" << true << ""
-                                           << ""
-                                           << ""
-                                           << ""
-                                           << "failed: it did not answer the scan after the "
-                                              "command";
+    QTest::newRow("cannot verify: unheard after")
+        << "address" << true << ""
+        << ""
+        << ""
+        << ""
+        << "cannot-verify: cannot verify: it did not answer "
+           "the scan after the command";
     QTest::newRow("failed: clock outside tolerance")
         << "time" << true << ""
         << "10.77.1.1"
         << "-2"
         << ""
         << "failed: its clock is -2.000 s from ours after the command (tolerance 0.5 s)";
-    QTest::newRow("failed: clock not read back")
+    QTest::newRow("cannot verify: clock not read back")
         << "time" << true << ""
         << "10.77.1.1"
         << "silent"
         << ""
-        << "failed: its clock could not be read back over SNTP: no answer after 2 tries";
+        << "cannot-verify: clock: cannot verify over SNTP, no answer after 2 tries";
     QTest::newRow("failed: not sent") << "address" << true << "Network is unreachable"
                                       << ""
                                       << ""
@@ -585,18 +595,32 @@ void tst_EngineUnits::applyJudge_data()
         << ""
         << ""
         << "no IPv4 address"
-        << "failed: sent, not verified: the rescan failed: no IPv4 address";
+        << "cannot-verify: sent, not verified: the rescan failed: no IPv4 address";
     QTest::newRow("cannot verify: rescan failed, ntp off")
         << "time" << false << ""
         << ""
         << ""
         << "no IPv4 address"
-        << "failed: sent, not verified: the rescan failed: no IPv4 address";
+        << "cannot-verify: sent, not verified: the rescan failed: no IPv4 address";
     QTest::newRow("verified over SNTP without the rescan") << "time" << true << ""
                                                            << ""
                                                            << "0.2"
                                                            << "no IPv4 address"
                                                            << "done: clock set, +0.200 s from ours";
+    // What took effect is said with what could not be seen, and what failed with both.
+    QTest::newRow("address stored, clock not read back")
+        << "address time" << true << ""
+        << "10.77.5.1"
+        << "silent"
+        << ""
+        << "cannot-verify: stored address 10.77.5.1; clock: cannot verify over SNTP, no answer "
+           "after 2 tries";
+    QTest::newRow("address not stored, clock set")
+        << "address time" << true << ""
+        << "10.77.1.1"
+        << "0.01"
+        << ""
+        << "failed: it still stores 10.77.1.1, not 10.77.5.1; clock set, +0.010 s from ours";
     QTest::newRow("sent without verify: ntp off")
         << "time" << false << ""
         << "10.77.1.1"
@@ -645,7 +669,11 @@ void tst_EngineUnits::applyExitStatus_data()
     QTest::newRow("a line failed") << QStringList { "done", "failed" } << false << 0 << false << 1;
     QTest::newRow("skipped with --skip-bad")
         << QStringList { "done", "skipped" } << false << 0 << false << 1;
-    QTest::newRow("refused") << QStringList { "skipped", "skipped" } << true << 0 << false << 6;
+    QTest::newRow("cannot verify")
+        << QStringList { "done", "cannot-verify" } << false << 0 << false << 4;
+    QTest::newRow("failed outranks cannot verify")
+        << QStringList { "cannot-verify", "failed" } << false << 0 << false << 1;
+    QTest::newRow("refused") << QStringList { "faulty", "not-sent" } << true << 0 << false << 6;
     QTest::newRow("rescan failed") << QStringList { "failed" } << false << 0 << true << 5;
     QTest::newRow("sent, not logged, outranks the rescan")
         << QStringList { "failed" } << false << 1 << true << 7;
@@ -658,7 +686,8 @@ void tst_EngineUnits::applyExitStatus()
     QFETCH(int, notLogged);
     QFETCH(bool, rescanFailed);
     QFETCH(int, status);
-    const QStringList names { "skipped", "in-effect", "would-send", "done", "failed" };
+    const QStringList names { "skipped",    "faulty", "not-sent", "in-effect",
+                              "would-send", "done",   "failed",   "cannot-verify" };
     ApplyReport report;
     report.refused = refused;
     report.notLogged = notLogged;
@@ -806,11 +835,14 @@ void tst_EngineUnits::addressAllocator_data()
         << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.77.255.254-10.78.0.1"
         << QStringList {} << QStringList { "1 10.77.255.254", "2 -" }
         << QStringList { "10.77.255.254" } << QStringList {};
+    // plan refuses such a range before allocating: the rows say what allocating would do.
+    QTest::newRow("range outside: no device can use it")
+        << QStringList { "1 10.77.1.1", "2 10.77.1.2" } << "10.1.0.1-10.1.0.9" << QStringList {}
+        << QStringList { "1 -", "2 -" } << QStringList {} << QStringList {};
     QTest::newRow("a device at 0.0.0.0 is left out, a serial heard twice warned of")
         << QStringList { "1 0.0.0.0", "2 10.77.1.2", "2 10.77.1.3" } << "10.77.5.1-10.77.5.9"
         << QStringList {} << QStringList { "1 unreachable", "2 10.77.5.1", "2 10.77.5.2" }
-        << QStringList { "10.77.5.1", "10.77.5.2" }
-        << QStringList { "serial 2 twice", "serial 2 twice" };
+        << QStringList { "10.77.5.1", "10.77.5.2" } << QStringList { "serial 2 twice" };
 }
 
 void tst_EngineUnits::addressAllocator()
@@ -863,6 +895,10 @@ void tst_EngineUnits::addressAllocator()
     };
     const AddressAllocator::Allocation allocation
         = AddressAllocator::allocate(request, probe, warn);
+
+    const bool outside = QString(QTest::currentDataTag()).startsWith("range outside");
+    QCOMPARE(AddressAllocator::subnetsMissed(request),
+             outside ? QStringList { "10.77.0.0/16" } : QStringList {});
 
     QStringList found;
     int row = 0;

@@ -55,7 +55,8 @@ bool controlFree(const QByteArray &json)
 // on 10.77.0.1 on ws1) unless skipped: to store 10.77.5.1 and set the clock.
 ApplyLineResult applyLine(const QString &state)
 {
-    const QStringList names { "skipped", "in-effect", "would-send", "done", "failed" };
+    const QStringList names { "skipped",    "faulty", "not-sent", "in-effect",
+                              "would-send", "done",   "failed",   "cannot-verify" };
     ApplyLineResult line;
     line.lineNumber = 2;
     line.serial = 1;
@@ -63,7 +64,8 @@ ApplyLineResult applyLine(const QString &state)
     line.newAddress = QHostAddress("10.77.5.1").toIPv4Address();
     line.setTime = true;
     line.state = ApplyLineResult::State(names.indexOf(state));
-    if (line.state == ApplyLineResult::State::Skipped) {
+    if (line.state == ApplyLineResult::State::Skipped
+        || line.state == ApplyLineResult::State::Faulty) {
         line.faults = QStringList { "no device with serial 1 answered", "a second fault" };
         return line;
     }
@@ -459,6 +461,12 @@ void tst_OutputUnits::applyLines_data()
     QTest::newRow("skipped") << "skipped" << QStringList {}
                              << "serial 1: no device with serial 1 answered; a second fault"
                              << QStringList { "new_address" };
+    QTest::newRow("faulty") << "faulty" << QStringList {}
+                            << "serial 1: no device with serial 1 answered; a second fault"
+                            << QStringList { "new_address" };
+    QTest::newRow("not sent") << "not-sent" << QStringList {}
+                              << "A, serial 1, 10.77.1.1: sound, not sent: the plan is refused"
+                              << heard;
     QTest::newRow("in effect") << "in-effect" << QStringList {}
                                << "A, serial 1, 10.77.1.1: already in effect, nothing sent: it "
                                   "stores 10.77.5.1, its clock is +0.120 s from ours"
@@ -475,6 +483,10 @@ void tst_OutputUnits::applyLines_data()
                           << "A, serial 1, 10.77.1.1: judged"
                           << heard
             + QStringList { "detail", "offset_s_after", "stored_address_after" };
+    QTest::newRow("cannot verify")
+        << "cannot-verify" << QStringList { "set-address", "set-time" }
+        << "A, serial 1, 10.77.1.1: judged"
+        << heard + QStringList { "detail", "offset_s_after", "stored_address_after" };
     QTest::newRow("failed before sending")
         << "failed" << QStringList {} << "A, serial 1, 10.77.1.1: judged"
         << heard + QStringList { "detail" };
@@ -490,7 +502,7 @@ void tst_OutputUnits::applyLines()
     if (state == "would-send") {
         line.sendAddress = sends.contains("set-address");
         line.sendTime = sends.contains("set-time");
-    } else if (state == "done" || state == "failed") {
+    } else if (state == "done" || state == "failed" || state == "cannot-verify") {
         line.sent = sends;
         line.detail = "judged";
         if (!sends.isEmpty()) {
@@ -498,7 +510,11 @@ void tst_OutputUnits::applyLines()
             line.offsetAfter = -0.25;
         }
     }
-    QCOMPARE(ApplyOutput::lineText(line), state.leftJustified(10) + " line 2: " + text);
+    // The text says the states of a line not sent, or not verified, in words.
+    const QString said = state == "not-sent" || state == "cannot-verify"
+        ? QString(state).replace('-', ' ')
+        : state;
+    QCOMPARE(ApplyOutput::lineText(line), said.leftJustified(10) + " line 2: " + text);
 
     const QJsonObject json = ApplyOutput::lineJson(line);
     QStringList found = json.keys();
@@ -525,8 +541,11 @@ void tst_OutputUnits::stderrSentences_data()
     QTest::addColumn<QString>("said");
     QTest::addColumn<QString>("expected");
 
-    const AddressHolding host { QHostAddress("10.77.5.1").toIPv4Address(), "02:fc:00:00:00:05",
-                                false, workstation() };
+    const AddressHolding host {
+        QHostAddress("10.77.5.1").toIPv4Address(), "02:fc:00:00:00:05", false, workstation(), {}
+    };
+    AddressHolding device = host;
+    device.device = "DEV-0008 (serial 8)";
     AddressHolding unknownHost = host;
     unknownHost.hardwareAddress.clear();
     AddressHolding ours = host;
@@ -534,6 +553,10 @@ void tst_OutputUnits::stderrSentences_data()
     const QString hostInUse = "10.77.5.1 is in use: a host at 02:fc:00:00:00:05 answers for it on "
                               "the link of 10.77.0.1 (ws1)";
     QTest::newRow("in use by a host") << AddressWords::inUse(host) << hostInUse;
+    QTest::newRow("in use by a device the scan heard")
+        << AddressWords::inUse(device)
+        << "10.77.5.1 is in use by DEV-0008 (serial 8), which answers for it on the link of "
+           "10.77.0.1 (ws1)";
     QTest::newRow("in use, no hardware address")
         << AddressWords::inUse(unknownHost)
         << "10.77.5.1 is in use: a host answers for it on the link of 10.77.0.1 (ws1)";
@@ -557,6 +580,16 @@ void tst_OutputUnits::stderrSentences_data()
     QTest::newRow("plan: not handed out")
         << PlanOutput::warning({ PlanWarning::Kind::NotHandedOut, host, {}, 0 })
         << "not handed out: " + hostInUse;
+    QTest::newRow("plan: range outside the subnet")
+        << PlanOutput::rangeOutside(QHostAddress("10.1.0.1").toIPv4Address(),
+                                    QHostAddress("10.1.0.9").toIPv4Address(), { "10.77.0.0/16" })
+        << "the range 10.1.0.1-10.1.0.9 is outside 10.77.0.0/16, the subnet of the devices";
+    QTest::newRow("plan: range outside the subnets")
+        << PlanOutput::rangeOutside(QHostAddress("10.1.0.1").toIPv4Address(),
+                                    QHostAddress("10.1.0.9").toIPv4Address(),
+                                    { "10.77.0.0/16", "10.78.0.0/16", "10.79.0.0/16" })
+        << "the range 10.1.0.1-10.1.0.9 is outside 10.77.0.0/16, 10.78.0.0/16 and 10.79.0.0/16, "
+           "the subnets of the devices";
     QTest::newRow("plan: serial twice")
         << PlanOutput::warning({ PlanWarning::Kind::SerialTwice, {}, {}, 7 })
         << "serial 7 answers at more than one address: apply refuses its lines until the devices "
@@ -604,29 +637,35 @@ void tst_OutputUnits::applySummary_data()
     QTest::addColumn<int>("commandsSent");
     QTest::addColumn<int>("sendMs");
     QTest::addColumn<int>("notLogged");
-    QTest::addColumn<QString>("summary"); // after "4 line(s): ", unless refused
+    QTest::addColumn<QString>("summary"); // after "5 line(s): ", unless refused
 
-    QTest::newRow("sent") << false << false << 2 << 40 << 0
-                          << "1 done, 1 already in effect, 1 failed, 1 skipped; 2 command(s) "
-                             "sent in 0.04 s (50/s); 1 of 2 changed line(s) verified";
-    QTest::newRow("sent in no time") << false << false << 2 << 0 << 0
-                                     << "1 done, 1 already in effect, 1 failed, 1 skipped; 2 "
-                                        "command(s) sent in 0.00 s (2/s); 1 of 2 changed "
-                                        "line(s) verified";
-    QTest::newRow("nothing sent") << false << false << 0 << 0 << 0
-                                  << "1 done, 1 already in effect, 1 failed, 1 skipped; nothing "
-                                     "sent";
+    QTest::newRow("sent")
+        << false << false << 2 << 40 << 0
+        << "1 done, 1 already in effect, 1 failed, 1 cannot verify, 1 skipped; 2 command(s) "
+           "sent in 0.04 s (rate limit 200/s); 1 of 3 changed line(s) verified";
+    QTest::newRow("sent in no time")
+        << false << false << 2 << 0 << 0
+        << "1 done, 1 already in effect, 1 failed, 1 cannot verify, 1 skipped; 2 "
+           "command(s) sent in 0.00 s (rate limit 200/s); 1 of 3 changed "
+           "line(s) verified";
+    QTest::newRow("nothing sent")
+        << false << false << 0 << 0 << 0
+        << "1 done, 1 already in effect, 1 failed, 1 cannot verify, 1 skipped; nothing "
+           "sent";
     QTest::newRow("not logged")
         << false << false << 2 << 1000 << 1
-        << "1 done, 1 already in effect, 1 failed, 1 skipped; 2 command(s) sent in 1.00 s "
-           "(2/s); 1 of 2 changed line(s) verified; 1 command(s) sent, not logged";
-    QTest::newRow("dry run") << false << true << 0 << 0 << 0
-                             << "1 done, 1 already in effect, 1 failed, 1 skipped; dry run: 0 "
-                                "line(s) would send, no command sent; sent only the scan's "
-                                "probes, 3 SNTP request(s) to read clocks and 2 new address(es) "
-                                "asked about (a datagram to UDP port 9 of each, then the "
-                                "kernel's ARP requests)";
-    QTest::newRow("refused") << true << false << 0 << 0 << 0 << "plan refused: nothing sent";
+        << "1 done, 1 already in effect, 1 failed, 1 cannot verify, 1 skipped; 2 command(s) sent "
+           "in 1.00 s (rate limit 200/s, reached 2/s); 1 of 3 changed line(s) verified; 1 "
+           "command(s) sent, not logged";
+    QTest::newRow("dry run")
+        << false << true << 0 << 0 << 0
+        << "1 done, 1 already in effect, 1 failed, 1 cannot verify, 1 skipped; dry run: 0 "
+           "line(s) would send, no command sent; sent only the scan's "
+           "probes, 3 SNTP request(s) to read clocks and 2 new address(es) "
+           "asked about (a datagram to UDP port 9 of each, then the "
+           "kernel's ARP requests)";
+    QTest::newRow("refused") << true << false << 0 << 0 << 0
+                             << "plan refused: nothing sent; 5 line(s): 0 faulty, 0 not sent";
 }
 
 void tst_OutputUnits::applySummary()
@@ -644,29 +683,31 @@ void tst_OutputUnits::applySummary()
     report.commandsSent = commandsSent;
     report.sendMs = sendMs;
     report.notLogged = notLogged;
+    report.rateLimit = 200;
     report.sntpRequests = 3;
     report.addressesAsked = 2;
-    for (const QString &state : QStringList { "done", "in-effect", "failed", "skipped" }) {
+    for (const QString &state :
+         QStringList { "done", "in-effect", "failed", "cannot-verify", "skipped" }) {
         ApplyLineResult line = applyLine(state);
-        if (state == "done" || state == "failed")
+        if (state == "done" || state == "failed" || state == "cannot-verify")
             line.sent = QStringList { "set-time" };
         report.lines.append(line);
     }
     report.lines[0].device->name = "\x1b]0;x\x07";
     if (!refused)
-        summary.prepend("4 line(s): ");
+        summary.prepend("5 line(s): ");
     QCOMPARE(ApplyOutput::summary(report), summary);
 
     // A refused plan's lines are not sent, nor listed: the faults on stderr tell why.
     const QString text = QString::fromUtf8(ApplyOutput::text(report));
-    QCOMPARE(text.count('\n'), refused ? 1 : 5);
+    QCOMPARE(text.count('\n'), refused ? 1 : 6);
     QVERIFY(text.endsWith("\n" + summary + "\n") || refused);
 
     const QByteArray json = ApplyOutput::json(report);
     QVERIFY2(controlFree(json), json.constData());
     const QJsonObject document = QJsonDocument::fromJson(json).object();
     QCOMPARE(document.value("format").toString(), "setuptool-cli/apply");
-    QCOMPARE(document.value("lines").toArray().size(), 4);
+    QCOMPARE(document.value("lines").toArray().size(), 5);
     const QJsonObject counts = document.value("summary").toObject();
     QCOMPARE(counts.value("text").toString(), summary);
     QCOMPARE(QStringLiteral("%1 %2 %3 %4")

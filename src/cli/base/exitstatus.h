@@ -43,14 +43,16 @@ inline constexpr ExitStatusEntry exitStatusTable[] = {
       "bad usage: unknown command or option, bad value, options before the\n"
       "command; set-address: a new address refused without --force;\n"
       "set-time, set-address, apply: a --log that cannot be written; apply:\n"
-      "a plan file that cannot be opened" },
+      "a plan file that cannot be opened; plan: a --range outside every\n"
+      "subnet the devices were heard on" },
     { ExitStatus::DeviceNotFound, "device not found",
       "set-time, set-address: no device, or more than one, matches DEVICE;\n"
       "check: no device with NTP on, or an expected one missing; plan: no\n"
       "device answered the scan" },
     { ExitStatus::CannotVerify, "cannot verify",
       "set-time, set-address --verify: NTP off on the device, or no answer\n"
-      "to the check; check: a device with NTP on did not answer" },
+      "to the check; check: a device with NTP on did not answer; apply: a\n"
+      "line cannot be verified (and none failed or was skipped)" },
     { ExitStatus::NetworkUnusable, "network unusable",
       "network unusable (every command): no IPv4 address, port 7800 held by\n"
       "another program, a datagram that could not be sent; set-time,\n"

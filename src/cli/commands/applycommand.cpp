@@ -18,6 +18,7 @@ ApplyCommand::ApplyCommand(const Options::Apply &options)
 {
     m_report.planPath = options.planPath;
     m_report.dryRun = options.dryRun;
+    m_report.rateLimit = options.ratePerSecond;
 }
 
 Expected<ExitStatus> ApplyCommand::run()
@@ -39,8 +40,10 @@ Expected<ExitStatus> ApplyCommand::run()
         m_report.refused = !m_options.skipBad;
         for (const QString &message : ApplyOutput::faultMessages(results(), m_report.refused))
             Console::error(message);
-        if (m_report.refused)
+        if (m_report.refused) {
+            ApplyRules::refuse(&m_lines);
             return finish();
+        }
     }
 
     ApplyRules::readClocksBefore(&m_lines);

@@ -32,6 +32,17 @@ Expected<ExitStatus> DeviceCommand::run()
     const Expected<DeviceEntry> device = findDevice(scan->devices);
     if (!device)
         return device.failure();
+    // Like adding an address an interface has: said, and nothing sent or asked, dry run or not.
+    if (setsAddress() && m_options.newAddress == device->reply.storedAddress && !m_options.force) {
+        CommandReport report = reportOn(*device);
+        report.record
+            = SendAndVerify::record({ *device, m_options.newAddress, false, {} }, true, {}, 0);
+        for (const char *unsent : { "time", "plain_hex", "bytes_hex" })
+            report.record.remove(QLatin1String(unsent));
+        report.record.insert(QStringLiteral("unchanged"), true);
+        Console::result(CommandOutput::unchanged(report, m_options.format));
+        return ExitStatus::Success;
+    }
     if (const auto failure = refusal(*device, scan->devices))
         return *failure;
 

@@ -3,17 +3,34 @@
 #include "console.h"
 #include "scanwords.h"
 
+#include <QSet>
+
 namespace EngineConsole {
 
 namespace {
 
+    // The scan warnings said in this run: a command that scans again to verify says each once.
+    QSet<QString> &warned()
+    {
+        static QSet<QString> texts;
+        return texts;
+    }
+
+    void warnOnce(const QList<HealthNote> &warnings)
+    {
+        for (const HealthNote &warning : warnings) {
+            if (!warned().contains(warning.text)) {
+                warned().insert(warning.text);
+                Console::warning(warning.text);
+            }
+        }
+    }
+
     Expected<ScanReport> said(const Expected<ScanReport> &report)
     {
         Console::progressDone();
-        if (report) {
-            for (const HealthNote &warning : report->warnings)
-                Console::warning(warning.text);
-        }
+        if (report)
+            warnOnce(report->warnings);
         return report;
     }
 
@@ -39,10 +56,7 @@ Expected<ScanReport> scan(const QList<LocalAddress> &from, const Options::Probin
 void rescanned(const ScanReport &report)
 {
     Console::progressDone();
-    for (const HealthNote &warning : report.warnings) {
-        if (warning.code != QLatin1String("reply-buffer-capped"))
-            Console::warning(warning.text);
-    }
+    warnOnce(report.warnings);
 }
 
 QList<AddressHolder> probe(const QList<AddressProbe::Request> &requests)

@@ -15,12 +15,12 @@ namespace EngineConsole {
 // Progress for ScanRun on a terminal; nothing when stderr is not one.
 ScanRun::Progress progress();
 
-// ScanRun::firstScan() and ScanRun::run(), said.
+// ScanRun::firstScan() and ScanRun::run(), their warnings said.
 Expected<ScanReport> firstScan(const Options::Probing &options);
 Expected<ScanReport> scan(const QList<LocalAddress> &from, const Options::Probing &options);
 
-// What a verifying rescan found, said once it is over: its warnings, but for the capped reply
-// buffer, which the first scan of the run said already.
+// What a verifying rescan found, said once it is over: its warnings, but for those a scan of
+// the run said already (such as the capped reply buffer).
 void rescanned(const ScanReport &report);
 
 // AddressProbe::probe(), its warnings said.

@@ -21,6 +21,11 @@ Expected<ExitStatus> run(const Options::Plan &options)
     request.first = options.rangeFirst;
     request.last = options.rangeLast;
     request.setTime = options.setTime;
+    // A range no device can use is a mistake in the command, said once, before any address is
+    // asked about.
+    if (const QStringList missed = AddressAllocator::subnetsMissed(request); !missed.isEmpty())
+        return Failure { ExitStatus::Usage,
+                         PlanOutput::rangeOutside(request.first, request.last, missed) };
     const AddressAllocator::Allocation allocation
         = AddressAllocator::allocate(request, EngineConsole::probe, [](const PlanWarning &warning) {
               Console::warning(PlanOutput::warning(warning));

@@ -90,7 +90,7 @@ namespace {
             if (holders.at(k).state != AddressHolder::State::InUse)
                 continue;
             warn({ PlanWarning::Kind::KeptAddressInUse,
-                   AddressProbe::holding(requests.at(k), holders.at(k)),
+                   AddressProbe::holding(requests.at(k), holders.at(k), devices),
                    devices.at(asked.at(k)).describe(), 0 });
             kept->remove(asked.at(k));
         }
@@ -99,8 +99,9 @@ namespace {
     // Takes from the pool every address that another host already answers for, asking each
     // link about as many candidates as its devices need, again for those found taken.
     void takeAddressesInUse(const QHash<quint32, int> &needed,
-                            const QHash<quint32, LocalAddress> &links, const Probe &probe,
-                            const Warn &warn, AddressPool *pool)
+                            const QHash<quint32, LocalAddress> &links,
+                            const QList<DeviceEntry> &devices, const Probe &probe, const Warn &warn,
+                            AddressPool *pool)
     {
         for (auto link = needed.cbegin(); link != needed.cend(); ++link) {
             const LocalAddress &via = links.value(link.key());
@@ -118,7 +119,7 @@ namespace {
                     if (holder.state == AddressHolder::State::InUse) {
                         pool->take(batch.at(k));
                         warn({ PlanWarning::Kind::NotHandedOut,
-                               AddressProbe::holding(requests.at(k), holder),
+                               AddressProbe::holding(requests.at(k), holder, devices),
                                {},
                                0 });
                         continue;
@@ -179,7 +180,7 @@ Allocation allocate(const Request &request, const Probe &probe, const Warn &warn
         ++needed[device.heardOn.ipv4()];
         links.insert(device.heardOn.ipv4(), device.heardOn);
     }
-    takeAddressesInUse(needed, links, probe, warn, &pool);
+    takeAddressesInUse(needed, links, devices, probe, warn, &pool);
 
     for (int i = 0; i < devices.size(); ++i) {
         const DeviceEntry &device = devices.at(i);
@@ -197,10 +198,26 @@ Allocation allocate(const Request &request, const Probe &probe, const Warn &warn
             continue;
         }
         allocation.rows.append(rowOf(device, *address, request.setTime));
-        if (sightings.value(device.reply.serial) > 1)
+        // Once per serial, however many addresses it answers at.
+        if (sightings.value(device.reply.serial) > 1) {
             warn({ PlanWarning::Kind::SerialTwice, {}, {}, device.reply.serial });
+            sightings.insert(device.reply.serial, 1);
+        }
     }
     return allocation;
+}
+
+QStringList subnetsMissed(const Request &request)
+{
+    QStringList subnets;
+    for (const DeviceEntry &device : request.devices) {
+        const AddressRules::Subnet subnet = device.heardOn.subnet();
+        if (request.first <= subnet.broadcast() && request.last >= subnet.network)
+            return {};
+        if (!subnets.contains(subnet.text()))
+            subnets.append(subnet.text());
+    }
+    return subnets;
 }
 
 } // namespace AddressAllocator

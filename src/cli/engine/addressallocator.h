@@ -42,6 +42,10 @@ struct Allocation
 
 Allocation allocate(const Request &request, const Probe &probe, const Warn &warn);
 
+// The subnets the devices were heard on, as "10.77.0.0/16", when the range has no address in any
+// of them: no device could be given one. Empty when one of them can, or no device was heard.
+QStringList subnetsMissed(const Request &request);
+
 } // namespace AddressAllocator
 
 #endif // ADDRESSALLOCATOR_H

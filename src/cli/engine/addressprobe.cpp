@@ -79,7 +79,19 @@ QList<HealthNote> AddressProbe::warnings(const QList<Request> &requests,
     return notes;
 }
 
-AddressHolding AddressProbe::holding(const Request &request, const AddressHolder &holder)
+AddressHolding AddressProbe::holding(const Request &request, const AddressHolder &holder,
+                                     const QList<DeviceEntry> &heard)
 {
-    return { request.address, holder.hardwareAddress, holder.workstation, request.via };
+    AddressHolding holding {
+        request.address, holder.hardwareAddress, holder.workstation, request.via, {}
+    };
+    for (const DeviceEntry &device : heard) {
+        if (!holder.workstation && device.reply.currentAddress == request.address
+            && device.heardOn.ipv4() == request.via.ipv4()) {
+            holding.device
+                = QStringLiteral("%1 (serial %2)").arg(device.label()).arg(device.reply.serial);
+            break;
+        }
+    }
+    return holding;
 }

@@ -2,6 +2,7 @@
 #define ADDRESSPROBE_H
 
 #include "addressholding.h"
+#include "deviceentry.h"
 #include "healthnote.h"
 #include "localinterfaces.h"
 
@@ -34,8 +35,10 @@ QList<AddressHolder> probe(const QList<Request> &requests);
 // What the person who asked is warned of: each address it cannot tell about, in order.
 QList<HealthNote> warnings(const QList<Request> &requests, const QList<AddressHolder> &holders);
 
-// An address found in use, as output words it.
-AddressHolding holding(const Request &request, const AddressHolder &holder);
+// An address found in use, as output words it: named by the device of `heard` that answers at
+// it on the link asked, when the scan heard one there.
+AddressHolding holding(const Request &request, const AddressHolder &holder,
+                       const QList<DeviceEntry> &heard);
 
 } // namespace AddressProbe
 

@@ -46,6 +46,12 @@ int faultyLines(const QList<ApplyLine> &lines)
     return faulty;
 }
 
+void refuse(QList<ApplyLine> *lines)
+{
+    for (ApplyLine &line : *lines)
+        line.state = line.step.sound() ? State::NotSent : State::Faulty;
+}
+
 void readClocksBefore(QList<ApplyLine> *lines)
 {
     QList<int> indexes;
@@ -117,8 +123,12 @@ void holdBack(QList<ApplyLine> *lines, const AddressQuestions &questions,
                 continue;
             line.state = State::Failed;
             line.sendAddress = line.sendTime = false;
-            line.heldBack
-                = ApplyLineResult::HeldBack { AddressProbe::holding(request, holder), {}, 0 };
+            QList<DeviceEntry> there;
+            if (leaving >= 0)
+                there.append(*lines->at(leaving).step.device);
+            line.heldBack = ApplyLineResult::HeldBack {
+                AddressProbe::holding(request, holder, there), {}, 0
+            };
             if (leaving >= 0) {
                 line.heldBack->staying = lines->at(leaving).step.device->describe();
                 line.heldBack->stayingLine = lines->at(leaving).step.line.lineNumber;
@@ -158,53 +168,63 @@ void judge(ApplyLine *line, const QString &rescanError, double toleranceSeconds)
 {
     if (line->state != State::WouldSend)
         return;
-    QStringList faults;
-    QStringList done;
+    QStringList found; // what was found of each command, in order
+    bool failed = false;
+    bool unverified = false;
+    const auto fail = [&](const QString &what) {
+        found.append(what);
+        failed = true;
+    };
+    const auto cannotVerify = [&](const QString &what) {
+        found.append(what);
+        unverified = true;
+    };
     const OrderOutcome &outcome = line->outcome;
     if (!outcome.sendError.isEmpty())
-        faults.append(QStringLiteral("not sent: ") + outcome.sendError);
+        fail(QStringLiteral("not sent: ") + outcome.sendError);
     // Without the rescan only an SNTP read can confirm a command: an address, or the clock of a
     // device with NTP off, stays unconfirmed.
     const bool sentAddress = outcome.sent.contains(QStringLiteral("set-address"));
     const bool unheard = !outcome.sent.isEmpty() && !outcome.heardAfter;
     if (unheard && rescanError.isEmpty())
-        faults.append(QStringLiteral("it did not answer the scan after the command"));
+        cannotVerify(QStringLiteral("cannot verify: it did not answer the scan after the command"));
     else if (unheard && (sentAddress || !line->step.device->reply.ntp))
-        faults.append(QStringLiteral("sent, not verified: the rescan failed: %1").arg(rescanError));
+        cannotVerify(QStringLiteral("sent, not verified: the rescan failed: %1").arg(rescanError));
     const quint32 planned = line->step.line.newAddress.value_or(0);
     if (line->sendAddress && outcome.heardAfter) {
         if (SendAndVerify::findAddress(outcome, planned, false) == AddressFinding::Stored)
-            done.append(QStringLiteral("stored address %1").arg(format(planned)));
+            found.append(QStringLiteral("stored address %1").arg(format(planned)));
         else
-            faults.append(QStringLiteral("it still stores %1, not %2")
-                              .arg(outcome.heardAfter->storedAddress(), format(planned)));
+            fail(QStringLiteral("it still stores %1, not %2")
+                     .arg(outcome.heardAfter->storedAddress(), format(planned)));
     }
     if (line->sendTime && outcome.sent.contains(QStringLiteral("set-time"))) {
         const std::optional<SntpQuery::Result> &clock = outcome.clockAfter;
         switch (SendAndVerify::findClock(*line->step.device, clock, toleranceSeconds)) {
         case ClockFinding::NtpOff:
-            done.append(QStringLiteral("clock set (not read back: NTP is off on it)"));
+            // Only the rescan can tell of such a device; one unheard is said above.
+            if (!unheard)
+                found.append(QStringLiteral("clock set (not read back: NTP is off on it)"));
             break;
         case ClockFinding::Unread:
-            faults.append(QStringLiteral("its clock could not be read back over SNTP: %1")
-                              .arg(clock ? clock->error : QString()));
+            cannotVerify(QStringLiteral("clock: cannot verify over SNTP, %1")
+                             .arg(clock ? clock->error : QString()));
             break;
         case ClockFinding::Outside:
-            faults.append(QStringLiteral("its clock is %1 from ours after the command "
-                                         "(tolerance %2 s)")
-                              .arg(offsetText(clock->offsetSeconds))
-                              .arg(toleranceSeconds));
+            fail(QStringLiteral("its clock is %1 from ours after the command (tolerance %2 s)")
+                     .arg(offsetText(clock->offsetSeconds))
+                     .arg(toleranceSeconds));
             break;
         case ClockFinding::Within:
-            done.append(
+            found.append(
                 QStringLiteral("clock set, %1 from ours").arg(offsetText(clock->offsetSeconds)));
             break;
         }
     }
     if (line->step.addressInEffect())
-        done.append(QStringLiteral("stored address %1 already").arg(format(planned)));
-    line->state = faults.isEmpty() ? State::Done : State::Failed;
-    line->detail = (faults.isEmpty() ? done : faults).join(QStringLiteral("; "));
+        found.append(QStringLiteral("stored address %1 already").arg(format(planned)));
+    line->state = failed ? State::Failed : unverified ? State::CannotVerify : State::Done;
+    line->detail = found.join(QStringLiteral("; "));
 }
 
 ApplyLineResult result(const ApplyLine &line)
@@ -252,8 +272,9 @@ ExitStatus exitStatus(const ApplyReport &report, bool rescanFailed)
         return ExitStatus::SentNotLogged;
     if (rescanFailed)
         return ExitStatus::NetworkUnusable;
-    return report.count(State::Failed) + report.count(State::Skipped) > 0 ? ExitStatus::VerifyFailed
-                                                                          : ExitStatus::Success;
+    if (report.count(State::Failed) + report.count(State::Skipped) > 0)
+        return ExitStatus::VerifyFailed;
+    return report.count(State::CannotVerify) > 0 ? ExitStatus::CannotVerify : ExitStatus::Success;
 }
 
 } // namespace ApplyRules

@@ -34,6 +34,8 @@ namespace ApplyRules {
 QList<ApplyLine> lines(const QList<PlanStep> &steps);
 // The lines with faults: without --skip-bad the plan is refused, with it they are skipped.
 int faultyLines(const QList<ApplyLine> &lines);
+// A refused plan: each line is faulty, or not-sent when sound.
+void refuse(QList<ApplyLine> *lines);
 
 // The clocks the plan asks to set on devices that serve time, read before anything is sent: a
 // clock already within tolerance is in effect too.
@@ -65,8 +67,10 @@ Orders orders(const QList<ApplyLine> &lines, const QString &planPath);
 void takeOutcomes(QList<ApplyLine> *lines, const Orders &orders,
                   const SendAndVerify::Result &result);
 
-// Whether a line that sent something took effect: done, or failed with every reason.
-// `rescanError` is why the verifying rescan failed, empty when it ran.
+// Whether a line that sent something took effect: done; failed when the device showed that a
+// command did not take effect or it was not sent; cannot-verify when nothing could be observed
+// (silence). The detail says what was found of each command, in order. `rescanError` is why the
+// verifying rescan failed, empty when it ran.
 void judge(ApplyLine *line, const QString &rescanError, double toleranceSeconds);
 
 ApplyLineResult result(const ApplyLine &line);
@@ -74,7 +78,7 @@ ApplyLineResult result(const ApplyLine &line);
 int sntpRequests(const QList<ApplyLine> &lines);
 
 // The run's exit status: plan faults when refused, then commands sent but not logged, then a
-// rescan that failed, then any line failed or skipped.
+// rescan that failed, then any line failed or skipped, then any line that cannot be verified.
 ExitStatus exitStatus(const ApplyReport &report, bool rescanFailed);
 
 } // namespace ApplyRules

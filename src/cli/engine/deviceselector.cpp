@@ -28,6 +28,23 @@ QString listing(const QList<DeviceEntry> &devices)
     return lines.join(QLatin1Char('\n'));
 }
 
+// The names of `heard` that are `device` but for case, as a user typing a name may miss it.
+QString suggestion(const QString &device, const QList<DeviceEntry> &heard)
+{
+    QStringList names;
+    for (const DeviceEntry &entry : heard) {
+        const QString name = entry.shownName();
+        if (name.compare(device, Qt::CaseInsensitive) == 0 && !names.contains(name))
+            names.append(name);
+    }
+    if (names.isEmpty())
+        return QString();
+    const QString last = names.takeLast();
+    return QStringLiteral("; did you mean %1?")
+        .arg(names.isEmpty() ? last
+                             : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last);
+}
+
 } // namespace
 
 DeviceSelector::DeviceSelector(const QList<DeviceEntry> &devices)
@@ -69,8 +86,8 @@ QString DeviceSelector::problem(const QString &device, const QList<DeviceEntry> 
             return QStringLiteral("no device matches \"%1\": no device answered the scan")
                 .arg(device);
         return QStringLiteral("no device matches \"%1\" (a serial, a current address or a "
-                              "name); the scan heard:\n%2")
-            .arg(device, listing(heard));
+                              "name)%2; the scan heard:\n%3")
+            .arg(device, suggestion(device, heard), listing(heard));
     }
     return QStringLiteral("\"%1\" matches %2 devices; name one by its serial, its address, or "
                           "SERIAL@ADDRESS:\n%3")

@@ -101,15 +101,27 @@ namespace {
         return std::nullopt;
     }
 
+    // A record read as one cell holding semicolons was most likely written by a spreadsheet
+    // whose locale separates cells with them.
+    QString semicolonFault(const Record &record)
+    {
+        if (record.cells.size() != 1 || !record.cells.first().contains(QLatin1Char(';')))
+            return QString();
+        return QStringLiteral("one cell '%1': separate cells with commas, not semicolons")
+            .arg(record.cells.first());
+    }
+
     PlanLine lineFrom(const Record &record, const QHash<QString, int> &columns, int width)
     {
         PlanLine line;
         line.lineNumber = record.lineNumber;
         QStringList faults;
         if (record.cells.size() != width) {
-            line.fault = QStringLiteral("it has %1 cell(s), the header %2")
-                             .arg(record.cells.size())
-                             .arg(width);
+            line.fault = semicolonFault(record);
+            if (line.fault.isEmpty())
+                line.fault = QStringLiteral("it has %1 cell(s), the header %2")
+                                 .arg(record.cells.size())
+                                 .arg(width);
             return line;
         }
         const QString serial = record.cells.at(columns.value(serialColumn));
@@ -161,6 +173,10 @@ Read read(const QByteArray &bytes)
     }
 
     const Record header = all.takeFirst();
+    if (const QString fault = semicolonFault(header); !fault.isEmpty()) {
+        result.error = QStringLiteral("line %1: %2").arg(header.lineNumber).arg(fault);
+        return result;
+    }
     QHash<QString, int> columns;
     for (int i = 0; i < header.cells.size(); ++i) {
         const QString name = header.cells.at(i).toLower();

@@ -124,7 +124,7 @@ AddressObjection addressObjection(const DeviceEntry &device, const QList<DeviceE
     const AddressHolder holder = probe({ request }).constFirst();
     if (holder.state == AddressHolder::State::InUse) {
         objection.kind = Kind::HeldByHost;
-        objection.holding = AddressProbe::holding(request, holder);
+        objection.holding = AddressProbe::holding(request, holder, heard);
     }
     return objection;
 }

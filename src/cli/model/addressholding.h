@@ -13,6 +13,7 @@ struct AddressHolding
     QString hardwareAddress; // of the host that answered, where known
     bool workstation = false; // the address is this workstation's own
     LocalAddress via; // the workstation address whose link was asked
+    QString device; // the device the scan heard there, "DEV-0008 (serial 8)"; empty for a host
 };
 
 // What stands against storing `address` in a device, for set-address to refuse it.

@@ -13,9 +13,11 @@
 // device it names.
 struct ApplyLineResult
 {
-    // In the order of their names in the output. A line to send would-send until it is judged
-    // done or failed.
-    enum class State { Skipped, InEffect, WouldSend, Done, Failed };
+    // In the order of their names in the output. A faulty line is skipped with --skip-bad;
+    // without it the plan is refused and every line is faulty or not-sent. A line to send is
+    // would-send until it is judged done, failed (the device showed that something did not take
+    // effect, or it was not sent) or cannot-verify (nothing could be observed).
+    enum class State { Skipped, Faulty, NotSent, InEffect, WouldSend, Done, Failed, CannotVerify };
 
     // The device the line names, as the scan heard it.
     struct Device
@@ -63,6 +65,7 @@ struct ApplyReport
     QList<ApplyLineResult> lines;
     int commandsSent = 0;
     qint64 sendMs = 0;
+    int rateLimit = 0; // commands per second, as --rate asked
     int notLogged = 0; // commands sent whose log line could not be written
     int sntpRequests = 0; // to read clocks before sending
     int addressesAsked = 0; // by the in-use probe, before sending

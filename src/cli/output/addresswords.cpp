@@ -4,6 +4,9 @@ namespace AddressWords {
 
 QString inUse(const AddressHolding &holding)
 {
+    if (!holding.device.isEmpty())
+        return QStringLiteral("%1 is in use by %2, which answers for it on the link of %3")
+            .arg(AddressRules::format(holding.address), holding.device, holding.via.describe());
     const QString who = holding.workstation ? QStringLiteral("this workstation")
         : holding.hardwareAddress.isEmpty()
         ? QStringLiteral("a host")

@@ -19,8 +19,11 @@ QString offsetText(double seconds)
     return Units::signedSeconds(seconds, 3);
 }
 
-// Stable words for scripts: docs/cli.md lists them.
-const char *const stateNames[] = { "skipped", "in-effect", "would-send", "done", "failed" };
+// Stable words for scripts: docs/cli.md lists them, for JSON and for the text.
+const char *const stateNames[] = { "skipped",    "faulty", "not-sent", "in-effect",
+                                   "would-send", "done",   "failed",   "cannot-verify" };
+const char *const stateTexts[] = { "skipped",    "faulty", "not sent", "in-effect",
+                                   "would-send", "done",   "failed",   "cannot verify" };
 
 QLatin1String stateName(State state)
 {
@@ -46,7 +49,10 @@ QString detailOf(const ApplyLineResult &line)
 {
     switch (line.state) {
     case State::Skipped:
+    case State::Faulty:
         return line.faults.join(QStringLiteral("; "));
+    case State::NotSent:
+        return QStringLiteral("sound, not sent: the plan is refused");
     case State::InEffect: {
         QStringList already;
         if (line.newAddress)
@@ -68,6 +74,7 @@ QString detailOf(const ApplyLineResult &line)
     }
     case State::Done:
     case State::Failed:
+    case State::CannotVerify:
         break;
     }
     return judgedDetail(line);
@@ -83,6 +90,17 @@ QString dryRunReads(const ApplyReport &report)
         .arg(report.addressesAsked);
 }
 
+// The rate asked, and the rate reached when the sending took long enough to tell: the pacer
+// sends a burst at once, so over less than a second the rate reached says nothing.
+QString rates(const ApplyReport &report)
+{
+    const double seconds = report.sendMs / 1000.0;
+    QString rates = QStringLiteral("rate limit %1/s").arg(report.rateLimit);
+    if (seconds >= 1)
+        rates += QStringLiteral(", reached %1/s").arg(qRound(report.commandsSent / seconds));
+    return rates;
+}
+
 } // namespace
 
 namespace ApplyOutput {
@@ -92,7 +110,7 @@ QString lineText(const ApplyLineResult &line)
     const QString device
         = line.device ? line.device->described : QStringLiteral("serial %1").arg(line.serial);
     return QStringLiteral("%1 line %2: %3: %4")
-        .arg(QString(stateName(line.state)).leftJustified(10))
+        .arg(QString::fromLatin1(stateTexts[int(line.state)]).leftJustified(10))
         .arg(line.lineNumber)
         .arg(device, detailOf(line));
 }
@@ -124,14 +142,18 @@ QJsonObject lineJson(const ApplyLineResult &line)
 QString summary(const ApplyReport &report)
 {
     if (report.refused)
-        return QStringLiteral("plan refused: nothing sent");
-    QString summary
-        = QStringLiteral("%1 line(s): %2 done, %3 already in effect, %4 failed, %5 skipped")
-              .arg(report.lines.size())
-              .arg(report.count(State::Done))
-              .arg(report.count(State::InEffect))
-              .arg(report.count(State::Failed))
-              .arg(report.count(State::Skipped));
+        return QStringLiteral("plan refused: nothing sent; %1 line(s): %2 faulty, %3 not sent")
+            .arg(report.lines.size())
+            .arg(report.count(State::Faulty))
+            .arg(report.count(State::NotSent));
+    QString summary = QStringLiteral("%1 line(s): %2 done, %3 already in effect, %4 failed, %5 "
+                                     "cannot verify, %6 skipped")
+                          .arg(report.lines.size())
+                          .arg(report.count(State::Done))
+                          .arg(report.count(State::InEffect))
+                          .arg(report.count(State::Failed))
+                          .arg(report.count(State::CannotVerify))
+                          .arg(report.count(State::Skipped));
     const double seconds = report.sendMs / 1000.0;
     if (report.dryRun)
         summary += QStringLiteral("; dry run: %1 line(s) would send, no command sent; %2")
@@ -140,14 +162,13 @@ QString summary(const ApplyReport &report)
     else if (report.commandsSent == 0)
         summary += QStringLiteral("; nothing sent");
     else
-        summary
-            += QStringLiteral("; %1 command(s) sent in %2 s (%3/s); %4 of %5 changed "
-                              "line(s) verified")
-                   .arg(report.commandsSent)
-                   .arg(seconds, 0, 'f', 2)
-                   .arg(seconds > 0 ? qRound(report.commandsSent / seconds) : report.commandsSent)
-                   .arg(report.verified())
-                   .arg(report.changed());
+        summary += QStringLiteral("; %1 command(s) sent in %2 s (%3); %4 of %5 changed "
+                                  "line(s) verified")
+                       .arg(report.commandsSent)
+                       .arg(seconds, 0, 'f', 2)
+                       .arg(rates(report))
+                       .arg(report.verified())
+                       .arg(report.changed());
     if (report.notLogged > 0)
         summary += QStringLiteral("; %1 command(s) sent, not logged").arg(report.notLogged);
     return summary;
@@ -181,7 +202,10 @@ QByteArray json(const ApplyReport &report)
                         { QStringLiteral("in_effect"), report.count(State::InEffect) },
                         { QStringLiteral("would_send"), report.count(State::WouldSend) },
                         { QStringLiteral("failed"), report.count(State::Failed) },
+                        { QStringLiteral("cannot_verify"), report.count(State::CannotVerify) },
                         { QStringLiteral("skipped"), report.count(State::Skipped) },
+                        { QStringLiteral("faulty"), report.count(State::Faulty) },
+                        { QStringLiteral("not_sent"), report.count(State::NotSent) },
                         { QStringLiteral("commands_sent"), report.commandsSent },
                         { QStringLiteral("send_ms"), report.sendMs },
                         { QStringLiteral("verified"), report.verified() },

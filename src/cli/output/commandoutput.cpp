@@ -80,6 +80,18 @@ QByteArray dryRun(const CommandReport &report, Options::Format format)
         .toUtf8();
 }
 
+QByteArray unchanged(const CommandReport &report, Options::Format format)
+{
+    if (format == Options::Format::Json)
+        return json(report.record);
+    if (format == Options::Format::Csv)
+        return csv(report.record);
+    return QStringLiteral("%1 stores %2 already: nothing changes, no command sent (--force sends "
+                          "it all the same)\n")
+        .arg(report.device, report.newAddress)
+        .toUtf8();
+}
+
 QByteArray result(const CommandReport &report, Options::Format format)
 {
     if (format == Options::Format::Json)

@@ -21,6 +21,8 @@ QString refused(const QString &reason);
 QString sentAsForced(const QString &reason);
 // "set-time DEVICE from LOCAL: clock ...", printed as the command goes (text only).
 QString sentLine(const CommandReport &report);
+// What set-address prints for an address the device stores already: it sends nothing.
+QByteArray unchanged(const CommandReport &report, Options::Format format);
 // All a dry run prints: the command it would have sent, in `format`.
 QByteArray dryRun(const CommandReport &report, Options::Format format);
 // What follows once the command is verified and logged: the JSON document or the CSV row, or in

@@ -33,6 +33,18 @@ QString nothingHeard()
     return QStringLiteral("no device answered: the plan is empty");
 }
 
+QString rangeOutside(quint32 first, quint32 last, const QStringList &subnets)
+{
+    QStringList named = subnets;
+    const QString lastSubnet = named.takeLast();
+    return QStringLiteral("the range %1-%2 is outside %3, the %4 of the devices")
+        .arg(AddressRules::format(first), AddressRules::format(last),
+             named.isEmpty()
+                 ? lastSubnet
+                 : named.join(QStringLiteral(", ")) + QStringLiteral(" and ") + lastSubnet,
+             named.isEmpty() ? QStringLiteral("subnet") : QStringLiteral("subnets"));
+}
+
 QString notPlanned(const UnplannedDevice &device, quint32 first, quint32 last)
 {
     switch (device.reason) {

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 
 // The plan as `plan` writes it: CSV with a header line and one line per row, CRLF line ends, in
 // the columns Plan::read reads back (docs/cli.md describes them).
@@ -14,6 +15,8 @@ QByteArray csv(const QList<PlanRow> &rows);
 
 // For stderr: the scan heard nothing, so the plan is empty.
 QString nothingHeard();
+// The error of a range with no address in any subnet the devices were heard on.
+QString rangeOutside(quint32 first, quint32 last, const QStringList &subnets);
 // For stderr: a device left out of a plan for the range `first`-`last`, and why.
 QString notPlanned(const UnplannedDevice &device, quint32 first, quint32 last);
 // For stderr: what the allocator warned of.
