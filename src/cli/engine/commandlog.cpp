@@ -2,6 +2,7 @@
 
 #include "textescape.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 
 std::optional<Failure> CommandLog::open(const QString &path, bool dryRun)
@@ -9,7 +10,13 @@ std::optional<Failure> CommandLog::open(const QString &path, bool dryRun)
     if (path.isEmpty() || dryRun)
         return std::nullopt;
     m_file.setFileName(path);
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // A device or a pipe (/dev/full, a FIFO) has no end to append at, and Qt warns on the
+    // user's terminal when asked to seek one; it is only written to.
+    const QFileInfo file(path);
+    const QIODevice::OpenMode mode = file.exists() && !file.isFile()
+        ? QIODevice::WriteOnly
+        : QIODevice::WriteOnly | QIODevice::Append;
+    if (m_file.open(mode))
         return std::nullopt;
     return Failure {
         ExitStatus::Usage,
