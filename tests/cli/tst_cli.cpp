@@ -95,7 +95,7 @@ Notes notesOf(const QString &format, const QByteArray &out, QString *shownName)
     Notes notes;
     if (format == "json") {
         const QJsonObject document = QJsonDocument::fromJson(out).object();
-        if (document.value("format") != "setuptool-cli/scan" || document.value("version") != 1)
+        if (document.value("format") != "setuptool-cli/scan" || document.value("version") != 2)
             return {};
         for (const QJsonValue value : document.value("devices").toArray()) {
             QStringList codes;
@@ -190,6 +190,7 @@ private slots:
     void portsTaken();
     void replyBufferCapped_data();
     void replyBufferCapped();
+    void documentsMatchSchema();
 
 private:
     QTemporaryDir scratch;
@@ -366,7 +367,7 @@ void tst_Cli::commands()
     const QList<QByteArray> lines = log.readAll().split('\n');
     QCOMPARE(lines.size(), 2);
     const QJsonObject entry = QJsonDocument::fromJson(lines.first()).object();
-    QCOMPARE(entry["local_address"].toString(), workstation1.toString());
+    QCOMPARE(entry["heard_on"]["address"].toString(), workstation1.toString());
     QCOMPARE(entry["device"]["address"].toString(), at);
     QCOMPARE(entry["verify"]["result"].toString(), verify);
     QVERIFY2(entry["verify"]["detail"].toString().contains(saw), lines.first().constData());
@@ -664,6 +665,59 @@ void tst_Cli::replyBufferCapped()
         codes.append(note["code"].toString());
     QVERIFY2(codes.contains("reply-buffer-capped") == noted, run.text().constData());
     QCOMPARE(run.err.contains("receive buffer for replies"), noted);
+}
+
+// Every document each command prints, and the command log's lines, against the schema kept
+// with the docs: the devices of the fleet give each document its odd values (a hostile name,
+// silence, NTP off, no device at all for a plan line), and each command is run the ways that
+// change its document (a dry run, an address stored already, verified or not, refused).
+void tst_Cli::documentsMatchSchema()
+{
+    const QString plan = scratch.filePath("plan.csv");
+    const QString refused = scratch.filePath("refused.csv");
+    const QString log = scratch.filePath("commands.jsonl");
+    QFile file(plan);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("serial,new_address,set_time\n100,10.77.2.1,yes\n15,,yes\n13,10.77.2.3,no\n");
+    file.close();
+    file.setFileName(refused);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("serial,new_address\n100,10.77.2.9\n99,10.77.2.10\n");
+    file.close();
+    const QList<QStringList> runs {
+        { "scan" },
+        { "check" },
+        { "set-time", "100", "--verify", "--log", log },
+        { "set-time", "MUTE", "--verify" },
+        { "set-time", "QUIET" },
+        { "set-address", "CLOCK-A", "10.77.1.20", "--dry-run" },
+        { "set-address", "MOVED", "10.77.1.50" },
+        { "set-address", "10.77.1.3", "10.77.1.21", "--verify", "--log", log },
+        { "plan", "--range", "10.77.3.1-10.77.3.40", "--set-time" },
+        { "plan", "--range", "10.77.3.1-10.77.3.2" },
+        { "apply", refused },
+        { "apply", plan, "--dry-run" },
+        { "apply", plan, "--log", log },
+    };
+    QStringList documents;
+    for (const QStringList &arguments : runs) {
+        const CliRun run = runCli(arguments + QStringList { "--format", "json" });
+        QVERIFY2(run.exitCode != 2 && run.exitCode != 5 && !run.out.isEmpty(),
+                 run.text().constData());
+        documents.append(scratch.filePath(QStringLiteral("document%1.json").arg(documents.size())));
+        QFile out(documents.last());
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(run.out);
+    }
+    const QString schema = qEnvironmentVariable("JSON_SCHEMA");
+    for (const QStringList &files : { documents, QStringList { "--log", log } }) {
+        QProcess validator;
+        validator.setProcessChannelMode(QProcess::MergedChannels);
+        validator.start(qEnvironmentVariable("JSON_VALIDATOR"), QStringList { schema } + files);
+        QVERIFY(validator.waitForFinished(60000));
+        QVERIFY2(validator.exitStatus() == QProcess::NormalExit && validator.exitCode() == 0,
+                 validator.readAll().constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)

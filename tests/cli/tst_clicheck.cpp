@@ -386,7 +386,7 @@ void tst_CliCheck::json()
     const QJsonObject document = QJsonDocument::fromJson(run.out, &error).object();
     QVERIFY2(error.error == QJsonParseError::NoError, run.out.constData());
     QCOMPARE(document["format"].toString(), "setuptool-cli/check");
-    QCOMPARE(document["version"].toInt(), 1);
+    QCOMPARE(document["version"].toInt(), 2);
     QMap<int, QJsonObject> bySerial;
     int attempts = 0;
     for (const QJsonValue value : document["devices"].toArray()) {

@@ -3,6 +3,7 @@
 #include "devicepresence.h"
 #include "deviceselector.h"
 #include "inventory.h"
+#include "jsontext.h"
 #include "optionnumber.h"
 #include "optionvalue.h"
 #include "pacer.h"
@@ -13,6 +14,7 @@
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -101,6 +103,9 @@ private slots:
     void csvCell_data();
     void csvCell();
     void jsonHoldsNoControls();
+    void jsonNumbers_data();
+    void jsonNumbers();
+    void jsonLayout();
     void addressSyntax_data();
     void addressSyntax();
     void addressRefusal_data();
@@ -188,12 +193,53 @@ void tst_CliUnits::csvCell()
 void tst_CliUnits::jsonHoldsNoControls()
 {
     const QString name = QString::fromLatin1(QByteArray("\x1b\x7f\x9b\x85\xe9", 5));
-    const QByteArray json = TextEscape::jsonWithoutControls(
-        QJsonDocument(QJsonObject { { QStringLiteral("name"), name } }).toJson());
+    const QByteArray json = JsonText::document(QJsonObject { { QStringLiteral("name"), name } });
     for (const char byte : json)
         QVERIFY2(uchar(byte) >= 0x20 || byte == '\n', json.toHex().constData());
     QVERIFY(!json.contains("\xc2\x9b") && !json.contains("\xc2\x85") && !json.contains('\x7f'));
     QCOMPARE(QJsonDocument::fromJson(json).object().value(QStringLiteral("name")).toString(), name);
+}
+
+void tst_CliUnits::jsonNumbers_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("text");
+    // What QJsonDocument writes for them: 8.151098154485226e-05, 1e+20, -0.
+    QTest::newRow("small offset") << 8.151098154485226e-05 << "0.000082";
+    QTest::newRow("below a microsecond") << 4e-7 << "0";
+    QTest::newRow("negative below a microsecond") << -4e-7 << "0";
+    QTest::newRow("negative zero") << -0.0 << "0";
+    QTest::newRow("trailing zeros dropped") << 1.5 << "1.5";
+    QTest::newRow("negative") << -1.500049 << "-1.500049";
+    QTest::newRow("whole") << 3600.0 << "3600";
+    QTest::newRow("large whole") << 1e20 << "100000000000000000000";
+    QTest::newRow("serial") << -2147483648.0 << "-2147483648";
+    QTest::newRow("not a number") << qQNaN() << "null";
+    QTest::newRow("infinite") << qInf() << "null";
+}
+
+void tst_CliUnits::jsonNumbers()
+{
+    QFETCH(double, value);
+    QFETCH(QString, text);
+    QCOMPARE(JsonText::number(value), text);
+}
+
+// Indented as QJsonDocument indents, with empty arrays and objects on one line; the one-line
+// form has no blanks.
+void tst_CliUnits::jsonLayout()
+{
+    const QJsonObject object { { "b", QJsonArray {} },
+                               { "a", QJsonObject { { "x", 1 }, { "y", QJsonValue() } } },
+                               { "c", QJsonArray { "\u00e9\"", 0.25 } },
+                               { "d", QJsonObject {} } };
+    QCOMPARE(JsonText::document(object),
+             "{\n    \"a\": {\n        \"x\": 1,\n        \"y\": null\n    },\n"
+             "    \"b\": [],\n    \"c\": [\n        \"\xc3\xa9\\\"\",\n        0.25\n"
+             "    ],\n    \"d\": {}\n}\n");
+    QCOMPARE(JsonText::line(object),
+             "{\"a\":{\"x\":1,\"y\":null},\"b\":[],\"c\":[\"\xc3\xa9\\\"\",0.25],\"d\":{}}");
+    QCOMPARE(QJsonDocument::fromJson(JsonText::document(object)).object(), object);
 }
 
 void tst_CliUnits::addressSyntax_data()

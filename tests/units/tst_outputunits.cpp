@@ -69,8 +69,8 @@ ApplyLineResult applyLine(const QString &state)
         line.faults = QStringList { "no device with serial 1 answered", "a second fault" };
         return line;
     }
-    line.device = ApplyLineResult::Device { "A, serial 1, 10.77.1.1", "A", "10.77.1.1", "10.77.0.1",
-                                            "10.77.0.1 (ws1)" };
+    line.device
+        = ApplyLineResult::Device { "A, serial 1, 10.77.1.1", "A", "10.77.1.1", workstation() };
     line.offsetBefore = 0.12;
     return line;
 }
@@ -168,7 +168,7 @@ void tst_OutputUnits::scanWriters()
     QVERIFY2(controlFree(json), json.constData());
     const QJsonObject document = QJsonDocument::fromJson(json).object();
     QCOMPARE(document.value("format").toString(), "setuptool-cli/scan");
-    QCOMPARE(document.value("version").toInt(), 1);
+    QCOMPARE(document.value("version").toInt(), 2);
     const QJsonObject first = document.value("devices").toArray().at(0).toObject();
     QCOMPARE(first.value("name").toString(), QString::fromLatin1(name));
     QVERIFY(document.value("statistics").toObject().value("dropped").isNull());
@@ -397,7 +397,7 @@ void tst_OutputUnits::checkOutput()
     QVERIFY2(controlFree(json), json.constData());
     const QJsonObject document = QJsonDocument::fromJson(json).object();
     QCOMPARE(document.value("format").toString(), "setuptool-cli/check");
-    QCOMPARE(document.value("version").toInt(), 1);
+    QCOMPARE(document.value("version").toInt(), 2);
     const QJsonArray devices = document.value("devices").toArray();
     QCOMPARE(devices.at(0).toObject().value("name").toString(), QString::fromLatin1(name));
     QStringList
@@ -427,6 +427,7 @@ void tst_OutputUnits::checkOutput()
     QCOMPARE(csvLines.size(), 8);
     QCOMPARE(csvLines.at(0),
              "name,address,serial,state,attempts,delay_s,heard_on_address,heard_on_interface,"
+             "heard_on_subnet,"
              "leap,name_hex,offset_s,reason,reference_id,stratum\r");
     QVERIFY2(csvLines.at(1).startsWith("\\x1b]0;x\\x07\\x9b,10.77.1.1,1,ok,1,0.000319,"),
              csvLines.at(1).constData());
@@ -455,7 +456,7 @@ void tst_OutputUnits::applyLines_data()
     QTest::addColumn<QString>("state");
     QTest::addColumn<QStringList>("sends"); // what the line needs, what it sent
     QTest::addColumn<QString>("text"); // after "line 2: "
-    QTest::addColumn<QStringList>("keys"); // in its JSON object beyond those every line has
+    QTest::addColumn<QStringList>("keys"); // not null in its JSON, beyond those never null
 
     const QStringList heard { "address", "heard_on", "name", "new_address" };
     QTest::newRow("skipped") << "skipped" << QStringList {}
@@ -516,8 +517,17 @@ void tst_OutputUnits::applyLines()
         : state;
     QCOMPARE(ApplyOutput::lineText(line), said.leftJustified(10) + " line 2: " + text);
 
+    // Every line has every key, null where it does not apply.
     const QJsonObject json = ApplyOutput::lineJson(line);
-    QStringList found = json.keys();
+    QCOMPARE(json.keys(),
+             QStringList({ "address", "detail", "faults", "heard_on", "line", "name", "new_address",
+                           "offset_s_after", "sent", "serial", "set_time", "state",
+                           "stored_address_after" }));
+    QStringList found;
+    for (auto it = json.begin(); it != json.end(); ++it) {
+        if (!it.value().isNull())
+            found.append(it.key());
+    }
     for (const char *key : { "faults", "line", "sent", "serial", "set_time", "state" })
         QVERIFY(found.removeOne(key));
     keys.sort();
@@ -787,8 +797,17 @@ void tst_OutputUnits::verificationWords()
     verification.offsetSeconds = 3.25;
     verification.delaySeconds = 0.001;
     verification.stratum = 16;
-    QCOMPARE(QJsonDocument(VerificationWords::toJson(verification)).toJson(QJsonDocument::Compact),
-             json);
+    // Every key whatever was seen, null where nothing was: the row names those with a value.
+    const QJsonObject object = VerificationWords::toJson(verification);
+    QCOMPARE(object.keys(),
+             QStringList({ "attempts", "delay_s", "detail", "leap", "offset_s", "result",
+                           "stored_address", "stratum", "tolerance_s" }));
+    QJsonObject seen;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!it.value().isNull())
+            seen.insert(it.key(), it.value());
+    }
+    QCOMPARE(QJsonDocument(seen).toJson(QJsonDocument::Compact), json);
     QCOMPARE(CommandOutput::verifyProblem(verification), problem);
 }
 

@@ -85,6 +85,7 @@ struct Plan
     quint32 rangeFirst = 0;
     quint32 rangeLast = 0;
     bool setTime = false;
+    Format format = Format::Csv; // what apply reads
 };
 
 struct Apply

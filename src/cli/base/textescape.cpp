@@ -57,24 +57,4 @@ QString csvCell(const QString &text, CellKind kind)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QByteArray jsonWithoutControls(const QByteArray &json)
-{
-    QByteArray out;
-    out.reserve(json.size());
-    for (qsizetype i = 0; i < json.size(); ++i) {
-        const uchar byte = uchar(json.at(i));
-        // U+0080..U+009F are C2 80..C2 9F in UTF-8; C2 only ever starts a character.
-        if (byte == 0xC2 && i + 1 < json.size() && uchar(json.at(i + 1)) >= 0x80
-            && uchar(json.at(i + 1)) <= 0x9F) {
-            out += "\\u00" + QByteArray::number(uchar(json.at(i + 1)), 16);
-            ++i;
-        } else if (byte == 0x7F) {
-            out += "\\u007f";
-        } else {
-            out += char(byte);
-        }
-    }
-    return out;
-}
-
 } // namespace TextEscape

@@ -28,10 +28,6 @@ enum class CellKind { Text, Number };
 // quoted as it is.
 QString csvCell(const QString &text, CellKind kind = CellKind::Text);
 
-// JSON as QJsonDocument writes it leaves DEL and the C1 controls U+0080..U+009F raw; this
-// writes them as \u escapes so that the JSON text holds no control character at all.
-QByteArray jsonWithoutControls(const QByteArray &json);
-
 } // namespace TextEscape
 
 #endif // TEXTESCAPE_H

@@ -393,6 +393,8 @@ namespace {
         options.rangeFirst = range->first;
         options.rangeLast = range->second;
         options.setTime = parser.isSet(QStringLiteral("set-time"));
+        if (const auto failure = SharedOptions::readFormat(parser, &options.format))
+            return *failure;
         return options;
     }
 
@@ -409,11 +411,11 @@ namespace {
         command.summary = QStringLiteral("write a commissioning plan (CSV) giving every\n"
                                          "device an address of the range");
         command.description = QStringLiteral(
-            "Scans and writes a commissioning plan to stdout as CSV: one line per device\n"
-            "(serial, name, current address, stored address, new address, set_time),\n"
-            "new addresses taken in order from --range, skipping those in use on the\n"
-            "segment. A device that already stores an address of the range keeps it.\n"
-            "Edit it, then carry it out with apply.");
+            "Scans and writes a commissioning plan to stdout, as CSV unless --format says\n"
+            "otherwise: one line per device (serial, name, current address, stored address,\n"
+            "new address, set_time), new addresses taken in order from --range, skipping\n"
+            "those in use on the segment. A device that already stores an address of the\n"
+            "range keeps it. Edit the CSV, then carry it out with apply.");
         command.options = SharedOptions::probing();
         command.options += {
             { QStringLiteral("range"),
@@ -421,6 +423,7 @@ namespace {
               QStringLiteral("A.B.C.D-E.F.G.H") },
             { QStringLiteral("set-time"),
               QStringLiteral("Plan every device's clock to be set as well (set_time yes).") },
+            SharedOptions::format(Options::Format::Csv),
         };
         bind(&command, &readPlan, &runPlan);
         return command;

@@ -99,10 +99,13 @@ Expected<Options::Probing> readProbing(const QCommandLineParser &parser)
     return probing;
 }
 
-QCommandLineOption format()
+QCommandLineOption format(Options::Format byDefault)
 {
+    const bool csv = byDefault == Options::Format::Csv;
     return { QStringLiteral("format"),
-             QStringLiteral("table (default), json or csv; text is another name for table."),
+             QStringLiteral("table%1, json or csv%2; text is another name for table.")
+                 .arg(csv ? QString() : QStringLiteral(" (default)"),
+                      csv ? QStringLiteral(" (default)") : QString()),
              QStringLiteral("FORMAT") };
 }
 

@@ -20,8 +20,8 @@ QList<QCommandLineOption> probing();
 Expected<Options::Probing> readProbing(const QCommandLineParser &parser);
 
 // --format: table (also called text), json or csv, the same for every command that prints
-// results.
-QCommandLineOption format();
+// results; `byDefault` is what the command prints without it (plan: csv, what apply reads).
+QCommandLineOption format(Options::Format byDefault = Options::Format::Table);
 std::optional<Failure> readFormat(const QCommandLineParser &parser, Options::Format *format);
 
 // --rate: `counted` per second at most ("Devices asked"), `perSecond` by default, up to

@@ -38,7 +38,7 @@ Expected<ExitStatus> DeviceCommand::run()
         report.record
             = SendAndVerify::record({ *device, m_options.newAddress, false, {} }, true, {}, 0);
         for (const char *unsent : { "time", "plain_hex", "bytes_hex" })
-            report.record.remove(QLatin1String(unsent));
+            report.record.insert(QLatin1String(unsent), QJsonValue());
         report.record.insert(QStringLiteral("unchanged"), true);
         Console::result(CommandOutput::unchanged(report, m_options.format));
         return ExitStatus::Success;

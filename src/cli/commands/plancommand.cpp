@@ -30,7 +30,8 @@ Expected<ExitStatus> run(const Options::Plan &options)
         = AddressAllocator::allocate(request, EngineConsole::probe, [](const PlanWarning &warning) {
               Console::warning(PlanOutput::warning(warning));
           });
-    Console::result(PlanOutput::csv(allocation.rows));
+    Console::result(
+        PlanOutput::write(allocation.rows, request.first, request.last, options.format));
 
     if (scan->devices.isEmpty()) {
         Console::error(PlanOutput::nothingHeard());

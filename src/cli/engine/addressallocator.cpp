@@ -134,6 +134,7 @@ namespace {
     {
         return { device.reply.serial,
                  device.shownName(),
+                 QString::fromLatin1(device.name()),
                  device.address(),
                  device.storedAddress(),
                  address,

@@ -239,8 +239,7 @@ ApplyLineResult result(const ApplyLine &line)
     if (const std::optional<DeviceEntry> &device = line.step.device)
         result.device
             = ApplyLineResult::Device { device->describe(), QString::fromLatin1(device->name()),
-                                        device->address(), device->heardOn.address.toString(),
-                                        device->heardOn.describe() };
+                                        device->address(), device->heardOn };
     result.state = line.state;
     result.sendAddress = line.sendAddress;
     result.sendTime = line.sendTime;

@@ -1,9 +1,8 @@
 #include "commandlog.h"
 
-#include "textescape.h"
+#include "jsontext.h"
 
 #include <QFileInfo>
-#include <QJsonDocument>
 
 std::optional<Failure> CommandLog::open(const QString &path, bool dryRun)
 {
@@ -27,9 +26,7 @@ std::optional<Failure> CommandLog::open(const QString &path, bool dryRun)
 std::optional<Failure> CommandLog::append(const QJsonObject &record, const QString &device)
 {
     // One write per line: lines from several runs appending at once do not interleave.
-    const QByteArray line
-        = TextEscape::jsonWithoutControls(QJsonDocument(record).toJson(QJsonDocument::Compact))
-        + '\n';
+    const QByteArray line = JsonText::line(record) + '\n';
     if (m_file.write(line) == line.size() && m_file.flush())
         return std::nullopt;
     return Failure { ExitStatus::SentNotLogged,

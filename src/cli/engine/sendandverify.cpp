@@ -172,15 +172,14 @@ QJsonObject record(const CommandOrder &order, bool address, const QByteArray &da
                   QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     object.insert(QStringLiteral("command"), commandName(address));
     object.insert(QStringLiteral("device"), device.identityJson());
-    object.insert(QStringLiteral("local_address"), device.heardOn.address.toString());
-    object.insert(QStringLiteral("interface"), device.heardOn.interfaceName);
+    object.insert(QStringLiteral("heard_on"), device.heardOn.toJson());
     object.insert(QStringLiteral("plain_hex"),
                   TextEscape::hex(DeviceProtocol::scrambled(datagram), false));
     object.insert(QStringLiteral("bytes_hex"), TextEscape::hex(datagram, false));
-    if (address)
-        object.insert(QStringLiteral("new_address"), AddressRules::format(*order.newAddress));
-    else
-        object.insert(QStringLiteral("seconds"), seconds);
+    // Both keys in either command, the other's null: every record has every key.
+    object.insert(QStringLiteral("new_address"),
+                  address ? QJsonValue(AddressRules::format(*order.newAddress)) : QJsonValue());
+    object.insert(QStringLiteral("seconds"), address ? QJsonValue() : QJsonValue(seconds));
     return object;
 }
 

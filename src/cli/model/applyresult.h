@@ -2,6 +2,7 @@
 #define APPLYRESULT_H
 
 #include "addressholding.h"
+#include "localaddress.h"
 
 #include <QList>
 #include <QString>
@@ -25,8 +26,7 @@ struct ApplyLineResult
         QString described; // "DEV-0001, serial 65536, 10.77.1.1"
         QString name; // as the device sent it, without its NUL padding
         QString address;
-        QString heardOn; // the workstation address it was heard on
-        QString heardOnDescribed; // "10.77.0.1 (ws1)"
+        LocalAddress heardOn; // the workstation address it was heard on
     };
 
     // Why a line to send was not sent: its new address is taken, by a host or by a device whose

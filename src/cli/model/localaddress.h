@@ -4,6 +4,7 @@
 #include "addressrules.h"
 
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QString>
 
 // One IPv4 address of this machine on an interface that is up, with what is known of its
@@ -19,6 +20,9 @@ struct LocalAddress
     AddressRules::Subnet subnet() const { return AddressRules::Subnet::of(ipv4(), prefixLength); }
     // "10.77.0.1 (ws1)"
     QString describe() const;
+    // {"address", "interface", "subnet"}: how every document names the address a device was
+    // heard on and the addresses a scan probed from.
+    QJsonObject toJson() const;
 };
 
 #endif // LOCALADDRESS_H

@@ -11,6 +11,7 @@ struct PlanRow
 {
     qint32 serial = 0;
     QString name; // escaped for a terminal, as the scan's table shows it
+    QString sentName; // as the device sent it, without its NUL padding
     QString currentAddress;
     QString storedAddress;
     quint32 newAddress = 0;

@@ -3,11 +3,10 @@
 #include "addressrules.h"
 #include "addresswords.h"
 #include "csvtable.h"
-#include "textescape.h"
+#include "jsontext.h"
 #include "units.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 
 namespace {
 
@@ -70,7 +69,7 @@ QString detailOf(const ApplyLineResult &line)
         if (line.sendTime)
             would.append(QStringLiteral("set-time"));
         return QStringLiteral("would send %1 from %2")
-            .arg(would.join(QStringLiteral(" and ")), line.device->heardOnDescribed);
+            .arg(would.join(QStringLiteral(" and ")), line.device->heardOn.describe());
     }
     case State::Done:
     case State::Failed:
@@ -117,26 +116,26 @@ QString lineText(const ApplyLineResult &line)
 
 QJsonObject lineJson(const ApplyLineResult &line)
 {
-    QJsonObject object { { QStringLiteral("line"), line.lineNumber },
-                         { QStringLiteral("serial"), line.serial },
-                         { QStringLiteral("state"), stateName(line.state) },
-                         { QStringLiteral("set_time"), line.setTime },
-                         { QStringLiteral("faults"), QJsonArray::fromStringList(line.faults) },
-                         { QStringLiteral("sent"), QJsonArray::fromStringList(line.sent) } };
-    if (line.newAddress)
-        object.insert(QStringLiteral("new_address"), format(*line.newAddress));
-    if (line.device) {
-        object.insert(QStringLiteral("name"), line.device->name);
-        object.insert(QStringLiteral("address"), line.device->address);
-        object.insert(QStringLiteral("heard_on"), line.device->heardOn);
-    }
-    if (!line.storedAddressAfter.isEmpty())
-        object.insert(QStringLiteral("stored_address_after"), line.storedAddressAfter);
-    if (line.offsetAfter)
-        object.insert(QStringLiteral("offset_s_after"), *line.offsetAfter);
-    if (const QString detail = judgedDetail(line); !detail.isEmpty())
-        object.insert(QStringLiteral("detail"), detail);
-    return object;
+    // Every line has every key; what is not known or does not apply is null.
+    const auto text
+        = [](const QString &value) { return value.isEmpty() ? QJsonValue() : QJsonValue(value); };
+    const std::optional<ApplyLineResult::Device> &device = line.device;
+    return { { QStringLiteral("line"), line.lineNumber },
+             { QStringLiteral("serial"), line.serial },
+             { QStringLiteral("state"), stateName(line.state) },
+             { QStringLiteral("set_time"), line.setTime },
+             { QStringLiteral("faults"), QJsonArray::fromStringList(line.faults) },
+             { QStringLiteral("sent"), QJsonArray::fromStringList(line.sent) },
+             { QStringLiteral("new_address"),
+               line.newAddress ? QJsonValue(format(*line.newAddress)) : QJsonValue() },
+             { QStringLiteral("name"), device ? QJsonValue(device->name) : QJsonValue() },
+             { QStringLiteral("address"), device ? QJsonValue(device->address) : QJsonValue() },
+             { QStringLiteral("heard_on"),
+               device ? QJsonValue(device->heardOn.toJson()) : QJsonValue() },
+             { QStringLiteral("stored_address_after"), text(line.storedAddressAfter) },
+             { QStringLiteral("offset_s_after"),
+               line.offsetAfter ? QJsonValue(*line.offsetAfter) : QJsonValue() },
+             { QStringLiteral("detail"), text(judgedDetail(line)) } };
 }
 
 QString summary(const ApplyReport &report)
@@ -191,7 +190,7 @@ QByteArray json(const ApplyReport &report)
         lines.append(lineJson(line));
     const QJsonObject document {
         { QStringLiteral("format"), QStringLiteral("setuptool-cli/apply") },
-        { QStringLiteral("version"), jsonVersion },
+        { QStringLiteral("version"), JsonText::version },
         { QStringLiteral("plan"), report.planPath },
         { QStringLiteral("refused"), report.refused },
         { QStringLiteral("dry_run"), report.dryRun },
@@ -212,7 +211,7 @@ QByteArray json(const ApplyReport &report)
                         { QStringLiteral("not_logged"), report.notLogged },
                         { QStringLiteral("text"), summary(report) } } },
     };
-    return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson());
+    return JsonText::document(document);
 }
 
 QByteArray csv(const ApplyReport &report)

@@ -13,8 +13,6 @@
 // document of docs/cli.md for a program; and the faults that refuse or skip lines, for stderr.
 namespace ApplyOutput {
 
-constexpr int jsonVersion = 1;
-
 // "done       line 2: DEV-0001, serial 65536, 10.77.1.1: stored address 10.77.5.1"
 QString lineText(const ApplyLineResult &line);
 QJsonObject lineJson(const ApplyLineResult &line);

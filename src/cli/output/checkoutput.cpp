@@ -1,12 +1,12 @@
 #include "checkoutput.h"
 
 #include "csvtable.h"
+#include "jsontext.h"
 #include "outputwriter.h"
 #include "textescape.h"
 #include "units.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
@@ -40,9 +40,7 @@ QJsonObject deviceJson(const ClockReading &reading)
         { QStringLiteral("name_hex"), TextEscape::hex(device.reply.name, false) },
         { QStringLiteral("serial"), device.reply.serial },
         { QStringLiteral("address"), device.address() },
-        { QStringLiteral("heard_on"),
-          QJsonObject { { QStringLiteral("address"), device.heardOn.address.toString() },
-                        { QStringLiteral("interface"), device.heardOn.interfaceName } } },
+        { QStringLiteral("heard_on"), device.heardOn.toJson() },
         { QStringLiteral("state"), ClockReading::stateName(reading.state) },
         { QStringLiteral("reason"),
           reading.reason.isEmpty() ? QJsonValue() : QJsonValue(reading.reason) },
@@ -167,7 +165,7 @@ QByteArray json(const CheckRun &run)
     };
     const QJsonObject document {
         { QStringLiteral("format"), QStringLiteral("setuptool-cli/check") },
-        { QStringLiteral("version"), jsonVersion },
+        { QStringLiteral("version"), JsonText::version },
         { QStringLiteral("scanned_from"), OutputWriter::scannedFromJson(run.scannedFrom) },
         { QStringLiteral("devices"), devices },
         { QStringLiteral("summary"), summary },
@@ -177,7 +175,7 @@ QByteArray json(const CheckRun &run)
         { QStringLiteral("missing"), QJsonArray::fromStringList(run.presence.missing) },
         { QStringLiteral("unexpected"), unexpected },
     };
-    return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson(QJsonDocument::Indented));
+    return JsonText::document(document);
 }
 
 QByteArray csv(const CheckRun &run)

@@ -12,8 +12,6 @@
 // docs/cli.md). Names from the wire are escaped as in the scan's output.
 namespace CheckOutput {
 
-constexpr int jsonVersion = 1;
-
 QByteArray table(const CheckRun &run);
 QByteArray json(const CheckRun &run);
 // One row per device, the columns named as the JSON document's device keys.

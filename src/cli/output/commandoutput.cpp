@@ -1,21 +1,29 @@
 #include "commandoutput.h"
 
 #include "csvtable.h"
+#include "jsontext.h"
 #include "textescape.h"
 #include "verificationwords.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
 
 namespace CommandOutput {
 
 namespace {
 
+    // The log line of the command, with what only the printed document says: every document
+    // has every key, whether or not it was a dry run, a no-op or verified.
     QByteArray json(QJsonObject record)
     {
+        for (const char *key : { "dry_run", "unchanged" }) {
+            if (!record.contains(QLatin1String(key)))
+                record.insert(QLatin1String(key), false);
+        }
+        if (!record.contains(QLatin1String("verify")))
+            record.insert(QStringLiteral("verify"), QJsonValue());
         record.insert(QStringLiteral("format"), QStringLiteral("setuptool-cli/command"));
-        record.insert(QStringLiteral("version"), jsonVersion);
-        return TextEscape::jsonWithoutControls(QJsonDocument(record).toJson());
+        record.insert(QStringLiteral("version"), JsonText::version);
+        return JsonText::document(record);
     }
 
     QByteArray csv(const QJsonObject &record)

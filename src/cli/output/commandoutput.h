@@ -12,8 +12,6 @@
 // --verify found.
 namespace CommandOutput {
 
-constexpr int jsonVersion = 1;
-
 // Why no command goes to `device`: it reports 0.0.0.0 as its address.
 QString unreachable(const QString &device);
 // set-address's new address refused for `reason`, and sent all the same as --force asks.

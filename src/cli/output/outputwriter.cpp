@@ -1,9 +1,9 @@
 #include "outputwriter.h"
 
+#include "jsontext.h"
 #include "textescape.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <optional>
@@ -47,10 +47,7 @@ QJsonObject deviceJson(const DeviceEntry &device)
                         { QStringLiteral("mbtcp"), reply.mbtcp },
                         { QStringLiteral("melsec"), reply.melsec },
                         { QStringLiteral("gps"), reply.gps } } },
-        { QStringLiteral("heard_on"),
-          QJsonObject { { QStringLiteral("address"), device.heardOn.address.toString() },
-                        { QStringLiteral("interface"), device.heardOn.interfaceName },
-                        { QStringLiteral("subnet"), device.heardOn.subnet().text() } } },
+        { QStringLiteral("heard_on"), device.heardOn.toJson() },
         { QStringLiteral("replies"), device.replies },
         { QStringLiteral("first_reply_ms"), device.firstReplyMs },
         { QStringLiteral("notes"), OutputWriter::notesJson(device.notes) },
@@ -96,9 +93,7 @@ QJsonArray OutputWriter::scannedFromJson(const QList<LocalAddress> &from)
 {
     QJsonArray array;
     for (const LocalAddress &local : from)
-        array.append(QJsonObject { { QStringLiteral("address"), local.address.toString() },
-                                   { QStringLiteral("interface"), local.interfaceName },
-                                   { QStringLiteral("subnet"), local.subnet().text() } });
+        array.append(local.toJson());
     return array;
 }
 
@@ -166,13 +161,13 @@ QByteArray JsonWriter::write(const ScanReport &report) const
     };
     const QJsonObject document {
         { QStringLiteral("format"), QStringLiteral("setuptool-cli/scan") },
-        { QStringLiteral("version"), version },
+        { QStringLiteral("version"), JsonText::version },
         { QStringLiteral("scanned_from"), scannedFromJson(report.scannedFrom) },
         { QStringLiteral("devices"), devices },
         { QStringLiteral("notes"), OutputWriter::notesJson(report.notes) },
         { QStringLiteral("statistics"), statistics },
     };
-    return TextEscape::jsonWithoutControls(QJsonDocument(document).toJson(QJsonDocument::Indented));
+    return JsonText::document(document);
 }
 
 QByteArray CsvWriter::write(const ScanReport &report) const

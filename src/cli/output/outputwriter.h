@@ -42,7 +42,6 @@ public:
 class JsonWriter : public OutputWriter
 {
 public:
-    static constexpr int version = 1;
     QByteArray write(const ScanReport &report) const override;
 };
 

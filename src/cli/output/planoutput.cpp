@@ -2,11 +2,71 @@
 
 #include "addressrules.h"
 #include "addresswords.h"
+#include "jsontext.h"
+#include "outputwriter.h"
 #include "textescape.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QStringList>
 
 namespace PlanOutput {
+
+namespace {
+
+    QString yesNo(bool yes)
+    {
+        return yes ? QStringLiteral("yes") : QStringLiteral("no");
+    }
+
+    QByteArray table(const QList<PlanRow> &rows)
+    {
+        QList<QStringList> lines { { QStringLiteral("SERIAL"), QStringLiteral("NAME"),
+                                     QStringLiteral("ADDRESS"), QStringLiteral("STORED"),
+                                     QStringLiteral("NEW ADDRESS"), QStringLiteral("SET TIME") } };
+        for (const PlanRow &row : rows)
+            lines.append({ QString::number(row.serial), row.name, row.currentAddress,
+                           row.storedAddress, AddressRules::format(row.newAddress),
+                           yesNo(row.setTime) });
+        return OutputWriter::aligned(lines).toUtf8();
+    }
+
+    QByteArray json(const QList<PlanRow> &rows, quint32 first, quint32 last)
+    {
+        QJsonArray lines;
+        for (const PlanRow &row : rows)
+            lines.append(QJsonObject {
+                { QStringLiteral("serial"), row.serial },
+                { QStringLiteral("name"), row.sentName },
+                { QStringLiteral("current_address"), row.currentAddress },
+                { QStringLiteral("stored_address"), row.storedAddress },
+                { QStringLiteral("new_address"), AddressRules::format(row.newAddress) },
+                { QStringLiteral("set_time"), row.setTime },
+            });
+        return JsonText::document({
+            { QStringLiteral("format"), QStringLiteral("setuptool-cli/plan") },
+            { QStringLiteral("version"), JsonText::version },
+            { QStringLiteral("range"),
+              QJsonObject { { QStringLiteral("first"), AddressRules::format(first) },
+                            { QStringLiteral("last"), AddressRules::format(last) } } },
+            { QStringLiteral("lines"), lines },
+        });
+    }
+
+} // namespace
+
+QByteArray write(const QList<PlanRow> &rows, quint32 first, quint32 last, Options::Format format)
+{
+    switch (format) {
+    case Options::Format::Json:
+        return json(rows, first, last);
+    case Options::Format::Table:
+        return table(rows);
+    case Options::Format::Csv:
+        break;
+    }
+    return csv(rows);
+}
 
 QByteArray csv(const QList<PlanRow> &rows)
 {
@@ -21,7 +81,7 @@ QByteArray csv(const QList<PlanRow> &rows)
             row.currentAddress,
             row.storedAddress,
             AddressRules::format(row.newAddress),
-            row.setTime ? QStringLiteral("yes") : QStringLiteral("no"),
+            yesNo(row.setTime),
         };
         text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }

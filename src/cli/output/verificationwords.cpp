@@ -58,21 +58,20 @@ QString detail(const Verification &verification)
 QJsonObject toJson(const Verification &verification)
 {
     const Verification &v = verification;
-    QJsonObject object;
+    // Every key is there whatever was seen; what was not seen is null.
+    bool address = false;
+    bool clockAsked = false;
+    bool clockRead = false;
     switch (v.seen) {
     case Verification::Seen::AddressStored:
     case Verification::Seen::OtherAddressStored:
-        object.insert(QStringLiteral("stored_address"), v.storedAddress);
+        address = true;
         break;
     case Verification::Seen::ClockRead:
-        object.insert(QStringLiteral("offset_s"), v.offsetSeconds);
-        object.insert(QStringLiteral("delay_s"), v.delaySeconds);
-        object.insert(QStringLiteral("stratum"), v.stratum);
-        object.insert(QStringLiteral("leap"), v.leap);
+        clockRead = true;
         Q_FALLTHROUGH();
     case Verification::Seen::ClockUnread:
-        object.insert(QStringLiteral("tolerance_s"), v.toleranceSeconds);
-        object.insert(QStringLiteral("attempts"), v.attempts);
+        clockAsked = true;
         break;
     case Verification::Seen::Nothing:
     case Verification::Seen::RescanFailed:
@@ -80,10 +79,18 @@ QJsonObject toJson(const Verification &verification)
     case Verification::Seen::NtpOff:
         break;
     }
-    object.insert(QStringLiteral("result"), resultName(v));
-    if (const QString seen = detail(v); !seen.isEmpty())
-        object.insert(QStringLiteral("detail"), seen);
-    return object;
+    const auto when
+        = [](bool known, const QJsonValue &value) { return known ? value : QJsonValue(); };
+    const QString seen = detail(v);
+    return { { QStringLiteral("stored_address"), when(address, v.storedAddress) },
+             { QStringLiteral("offset_s"), when(clockRead, v.offsetSeconds) },
+             { QStringLiteral("delay_s"), when(clockRead, v.delaySeconds) },
+             { QStringLiteral("stratum"), when(clockRead, v.stratum) },
+             { QStringLiteral("leap"), when(clockRead, v.leap) },
+             { QStringLiteral("tolerance_s"), when(clockAsked, v.toleranceSeconds) },
+             { QStringLiteral("attempts"), when(clockAsked, v.attempts) },
+             { QStringLiteral("result"), resultName(v) },
+             { QStringLiteral("detail"), when(!seen.isEmpty(), seen) } };
 }
 
 } // namespace VerificationWords
