@@ -3,6 +3,7 @@
 #include "clockreport.h"
 #include "devicepresence.h"
 #include "plancheck.h"
+#include "replybuffer.h"
 #include "unitfixtures.h"
 #include "verdicts.h"
 
@@ -72,6 +73,8 @@ private slots:
     void addressAllocator();
     void addressObjection_data();
     void addressObjection();
+    void replyBuffer_data();
+    void replyBuffer();
 };
 
 namespace {
@@ -988,6 +991,61 @@ void tst_EngineUnits::addressObjection()
     QCOMPARE(found.isEmpty(), objection.isEmpty());
     QVERIFY2(found.contains(objection), qPrintable(found));
     QCOMPARE(probed, asked);
+}
+
+// A stock Debian (net.core.rmem_max 212,992) grants 416 KiB of the 8 MiB a default request would
+// have; room for 184 replies as a wired adapter charges them.
+void tst_EngineUnits::replyBuffer_data()
+{
+    QTest::addColumn<int>("full");
+    QTest::addColumn<int>("granted");
+    QTest::addColumn<qint64>("dropped");
+    QTest::addColumn<int>("replies");
+    QTest::addColumn<QStringList>("codes");
+
+    constexpr int request = 8 * 1024 * 1024;
+    constexpr int stock = 2 * 212992;
+    const int fits = ReplyBuffer::repliesHeld(stock);
+    QTest::newRow("stock cap, a few devices")
+        << request << stock << qint64(0) << 5 << QStringList {};
+    QTest::newRow("stock cap, as many devices as it holds")
+        << request << stock << qint64(0) << fits << QStringList {};
+    QTest::newRow("stock cap, one device more")
+        << request << stock << qint64(0) << fits + 1 << QStringList { "reply-buffer-capped" };
+    QTest::newRow("stock cap, replies lost")
+        << request << stock << qint64(3) << 5
+        << QStringList { "reply-buffer-capped", "replies-dropped" };
+    QTest::newRow("stock cap, drops not counted, too many devices")
+        << request << stock << qint64(-1) << 2000 << QStringList { "reply-buffer-capped" };
+    QTest::newRow("granted in full, 2,000 devices")
+        << request << request << qint64(0) << 2000 << QStringList {};
+    QTest::newRow("granted in full, one reply lost")
+        << request << request << qint64(1) << 2000 << QStringList { "replies-dropped" };
+    QTest::newRow("a small request granted in full, too small")
+        << 2048 << 4608 << qint64(0) << 3 << QStringList { "reply-buffer-small" };
+    QTest::newRow("drops not counted, granted in full (Windows)")
+        << request / 2 << request / 2 << qint64(-1) << 1000 << QStringList {};
+}
+
+void tst_EngineUnits::replyBuffer()
+{
+    QFETCH(int, full);
+    QFETCH(int, granted);
+    QFETCH(qint64, dropped);
+    QFETCH(int, replies);
+    QFETCH(QStringList, codes);
+    const QList<HealthNote> notes = ReplyBuffer::notes(
+        { full, granted, dropped, replies, "net.core.rmem_max", "sysctl -w net.core.rmem_max=1" });
+    QStringList found;
+    for (const HealthNote &note : notes)
+        found.append(note.code);
+    QCOMPARE(found, codes);
+    if (codes.contains("reply-buffer-capped"))
+        QVERIFY2(notes.constFirst().text.contains(
+                     QStringLiteral("room for about %1 replies at once, and %2 devices answered")
+                         .arg(granted / ReplyBuffer::bytesPerReply)
+                         .arg(replies)),
+                 qPrintable(notes.constFirst().text));
 }
 
 QTEST_GUILESS_MAIN(tst_EngineUnits)

@@ -49,6 +49,7 @@ std::optional<Failure> Scanner::open(QList<HealthNote> *warnings)
     Platform::keepReadingAfterIcmpErrors(m_replySocket.socketDescriptor());
     m_replySocket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
                                   m_settings.replyBufferBytes);
+    m_figures.replyBufferAskedBytes = m_settings.replyBufferBytes;
     m_figures.replyBufferBytes
         = m_replySocket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
 

@@ -2,6 +2,7 @@
 
 #include "eventloop.h"
 #include "platform.h"
+#include "replybuffer.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -11,11 +12,6 @@ namespace ScanRun {
 namespace {
 
     constexpr int progressIntervalMs = 200;
-
-    QString kib(qint64 bytes)
-    {
-        return QStringLiteral("%1 KiB").arg(bytes / 1024);
-    }
 
 } // namespace
 
@@ -51,25 +47,6 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
     if (const auto failure = scanner.open(&report.warnings))
         return *failure;
 
-    const int granted = scanner.figures().replyBufferBytes;
-    // Said exactly where the system granted less than the whole request, the default or
-    // --reply-buffer: Linux caps it at net.core.rmem_max, Windows grants what is asked.
-    const int full = Platform::fullReceiveBuffer(options.replyBufferBytes);
-    const Platform::ReceiveBufferCap cap = Platform::receiveBufferCap(options.replyBufferBytes);
-    if (granted < full) {
-        QString text = QStringLiteral("the kernel granted %1 of receive buffer for replies, not "
-                                      "the %2 asked for")
-                           .arg(kib(granted), kib(full));
-        if (!cap.setting.isEmpty())
-            text += QStringLiteral(" (%1 caps it)").arg(cap.setting);
-        text += QStringLiteral(": a burst from many hundreds of devices may not fit, and the scan "
-                               "says so if replies are dropped.");
-        if (!cap.raiseCommand.isEmpty())
-            text += QStringLiteral(" To raise the cap, as root: %1").arg(cap.raiseCommand);
-        report.notes.append({ QStringLiteral("reply-buffer-capped"), text });
-        report.warnings.append(report.notes.constLast());
-    }
-
     Inventory inventory;
     QElapsedTimer lastProgress;
     lastProgress.start();
@@ -101,19 +78,13 @@ Expected<ScanReport> run(const QList<LocalAddress> &from, const Options::Probing
     report.devices = inventory.devices();
     report.scannedFrom = from;
     report.figures = scanner.figures();
-    if (report.figures.dropped > 0) {
-        QString text = QStringLiteral("the kernel dropped %1 datagram(s) on the reply port "
-                                      "because its receive buffer (%2) was full: devices may be "
-                                      "missing. Scan again with more --probes")
-                           .arg(report.figures.dropped)
-                           .arg(kib(granted));
-        const QString raise
-            = Platform::receiveBufferCap(Options::Probing().replyBufferBytes).raiseCommand;
-        if (!raise.isEmpty())
-            text += QStringLiteral(", or raise the cap as root: %1").arg(raise);
-        report.notes.append({ QStringLiteral("replies-dropped"), text });
-        report.warnings.append(report.notes.constLast());
-    }
+    const Platform::ReceiveBufferCap cap = Platform::receiveBufferCap(
+        qMax(options.replyBufferBytes, Options::Probing().replyBufferBytes));
+    const QList<HealthNote> bufferNotes = ReplyBuffer::notes(
+        { Platform::fullReceiveBuffer(options.replyBufferBytes), report.figures.replyBufferBytes,
+          report.figures.dropped, int(report.devices.size()), cap.setting, cap.raiseCommand });
+    report.notes.append(bufferNotes);
+    report.warnings.append(bufferNotes);
     const QString uncounted = Platform::receiveDropsUnavailable();
     if (!uncounted.isEmpty())
         report.notes.append({ QStringLiteral("drops-not-counted"), uncounted });

@@ -14,6 +14,7 @@ struct ScanFigures
     int datagrams = 0; // read on the device port
     int notReplies = 0; // too short to be a reply
     int elsewhere = 0; // replies heard on an interface not scanned
+    int replyBufferAskedBytes = 0; // the receive buffer asked for (--reply-buffer)
     int replyBufferBytes = 0; // what the kernel granted
     qint64 dropped = -1; // datagrams the kernel dropped for want of buffer (-1: unknown)
 };
@@ -36,7 +37,7 @@ struct ScanReport
     qint64 lastNewDeviceMs = -1; // after the first probe; -1 when nobody answered
     QList<HealthNote> notes; // about the scan itself, in its documents
     // What the person who started the scan is warned of on stderr, in the order it came up.
-    // Some are notes too; "reply-buffer-capped" is the same for every scan of one run.
+    // Some are notes too, such as those about the reply buffer.
     QList<HealthNote> warnings;
 };
 

@@ -154,6 +154,7 @@ QByteArray JsonWriter::write(const ScanReport &report) const
         { QStringLiteral("not_replies"), figures.notReplies },
         { QStringLiteral("heard_elsewhere"), figures.elsewhere },
         { QStringLiteral("reply_buffer_bytes"), figures.replyBufferBytes },
+        { QStringLiteral("reply_buffer_asked_bytes"), figures.replyBufferAskedBytes },
         { QStringLiteral("dropped"),
           figures.dropped < 0 ? QJsonValue() : QJsonValue(figures.dropped) },
         { QStringLiteral("last_new_device_ms"),
