@@ -4,6 +4,7 @@
 #include "simulatorprocess.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -72,6 +73,8 @@ private slots:
     void pluginUsage();
     void plainStatus_data();
     void plainStatus();
+    void fromCron_data();
+    void fromCron();
     void json();
     void lateAnswerRetriedOnce();
     void stopsAnsweringMidCheck();
@@ -352,6 +355,49 @@ void tst_CliCheck::plainStatus()
                                      [](const QString &d) { return d.contains(",ntp=0"); });
     QVERIFY2(run.out.contains(offSeen ? "not checkable 1" : "not checkable 0"),
              run.out.constData());
+}
+
+// The README's crontab line as cron runs it: a minimal PATH, no TERM, output to a pipe, and the
+// job's output mailed when there is any. All well, it must say nothing at all, also with the
+// reply buffer a stock Debian grants (net.core.rmem_max 212,992, which a namespace cannot set).
+void tst_CliCheck::fromCron_data()
+{
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<bool>("mailed");
+    const QStringList synchronised { device(1, "name=A"), device(2, "name=B,offset=0.2"),
+                                     "ip=10.77.1.9,serial=9,ntp=0,name=QUIET" };
+    QTest::newRow("all well") << synchronised << "" << false;
+    QTest::newRow("all well, a stock Debian's reply buffer")
+        << synchronised << "--reply-buffer 212992" << false;
+    QTest::newRow("a clock off") << QStringList { device(1, "name=A,offset=1.5") } << "" << true;
+}
+
+void tst_CliCheck::fromCron()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QString, options);
+    QFETCH(bool, mailed);
+    simulator = std::make_unique<SimulatorProcess>();
+    QVERIFY(simulator->start(simulatorArguments(devices)));
+    QProcessEnvironment cron;
+    cron.insert("PATH", "/usr/bin:/bin");
+    cron.insert("HOME", QDir::tempPath());
+    cron.insert("SHELL", "/bin/sh");
+    cron.insert("LOGNAME", "root");
+    cron.insert("CLI", qEnvironmentVariable("SETUPTOOL_CLI"));
+    QProcess job;
+    job.setProcessEnvironment(cron);
+    job.start(
+        "/bin/sh",
+        { "-c", "out=$(\"$CLI\" check --warn 0.5 --crit 2 " + options + ") || echo \"$out\"" });
+    job.closeWriteChannel();
+    QVERIFY(job.waitForFinished(30000));
+    const QByteArray out = job.readAllStandardOutput();
+    const QByteArray err = job.readAllStandardError();
+    QVERIFY2(err.isEmpty(), err.constData());
+    QVERIFY2(out.isEmpty() != mailed, out.constData());
+    QCOMPARE(job.exitCode(), 0);
 }
 
 void tst_CliCheck::json()
