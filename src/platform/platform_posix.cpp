@@ -49,7 +49,9 @@ int descriptorsLeft()
 }
 
 // Linux counts the datagrams it dropped on a socket in /proc/net/udp ("drops", the last column),
-// found by the socket's inode.
+// found by the socket's inode. SO_RXQ_OVFL gives the same counter, but only as ancillary data
+// beside a datagram read, which QUdpSocket does not hand on, and never for drops after the last
+// datagram read; the table, read once the scan is over, holds them all.
 std::optional<qint64> receiveDrops(qintptr descriptor)
 {
     struct stat status
