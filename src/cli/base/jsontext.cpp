@@ -83,8 +83,9 @@ namespace {
             return;
         case QJsonValue::Array: {
             const QJsonArray array = value.toArray();
-            appendItems(array, '[', ']', depth, indented, out,
-                        [&](QJsonArray::const_iterator it) { append(*it, depth + 1, indented, out); });
+            appendItems(array, '[', ']', depth, indented, out, [&](QJsonArray::const_iterator it) {
+                append(*it, depth + 1, indented, out);
+            });
             return;
         }
         case QJsonValue::Object: {
