@@ -260,6 +260,21 @@ void tst_CommandLine::refuses_data()
     QTest::newRow("plugin options before the command")
         << "-w 1 -c 2 check"
         << usage("options follow the command: setuptool-cli check -w 1 -c 2", "check") << true;
+    QTest::newRow("short options, values attached, before the command")
+        << "-w1 -c=2 check"
+        << usage("options follow the command: setuptool-cli check -w1 -c=2", "check") << true;
+    QTest::newRow("a command's name as an option's value before the command")
+        << "--expect scan check"
+        << usage("options follow the command: setuptool-cli check --expect scan", "check") << false;
+    // No hint where the line it would suggest fails too.
+    QTest::newRow("a stray word before the command")
+        << "--format json extra scan" << usage("Unknown option 'format'.") << false;
+    QTest::newRow("an option without its value before the command")
+        << "--probes scan" << usage("Unknown option 'probes'.") << false;
+    QTest::newRow("a value given to a flag before the command")
+        << "--dry-run=yes set-time 7" << usage("Unknown option 'dry-run'.") << false;
+    QTest::newRow("a word after a flag before the command")
+        << "--verify extra set-time 7" << usage("Unknown option 'verify'.") << false;
     QTest::newRow("unknown option")
         << "scan --verify" << usage("Unknown option 'verify'.", "scan") << false;
     QTest::newRow("missing value")

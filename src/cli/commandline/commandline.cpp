@@ -147,30 +147,64 @@ namespace {
         return parsed;
     }
 
+    const QCommandLineOption *optionNamed(const Command &command, const QString &name)
+    {
+        const auto found = std::find_if(
+            command.options.cbegin(), command.options.cend(),
+            [&name](const QCommandLineOption &option) { return option.names().contains(name); });
+        return found == command.options.cend() ? nullptr : &*found;
+    }
+
+    // Whether `words` are nothing but options of `command` and their values, as its parser
+    // reads them: "--name value", "--name=value", short ones alone or run together, the value
+    // attached or not ("-w 1", "-w1", "-w=1").
+    bool onlyOptions(const Command &command, const QStringList &words)
+    {
+        for (auto word = words.cbegin(); word != words.cend(); ++word) {
+            bool wantsValue = false;
+            if (word->startsWith(QLatin1String("--"))) {
+                const qsizetype equals = word->indexOf(QLatin1Char('='));
+                const QCommandLineOption *option
+                    = optionNamed(command, word->mid(2, equals < 0 ? -1 : equals - 2));
+                if (!option || (option->valueName().isEmpty() && equals >= 0))
+                    return false;
+                wantsValue = !option->valueName().isEmpty() && equals < 0;
+            } else if (word->startsWith(QLatin1Char('-')) && word->size() > 1) {
+                for (qsizetype at = 1; at < word->size(); ++at) {
+                    const QCommandLineOption *option = optionNamed(command, word->mid(at, 1));
+                    if (!option)
+                        return false;
+                    const bool last = at + 1 == word->size();
+                    if (!option->valueName().isEmpty()) {
+                        wantsValue = last;
+                        break;
+                    }
+                    if (!last && word->at(at + 1) == QLatin1Char('='))
+                        return false;
+                }
+            } else {
+                return false;
+            }
+            if (wantsValue && ++word == words.cend())
+                return false;
+        }
+        return true;
+    }
+
     // `words` (the arguments after the program's) typed with options before the command, where
     // the parser reads the global options only: the same words with those options moved after
-    // the command, if the command has every one of them; none otherwise.
+    // the command, if every word before it is one of the command's options or an option's
+    // value, so that the line suggested runs as far as they go; none otherwise.
     std::optional<QStringList> optionsMovedAfter(const QStringList &words)
     {
-        const auto named = std::find_if(words.cbegin(), words.cend(), [](const QString &word) {
-            return commandNamed(word) != nullptr;
-        });
-        if (named == words.cend() || named == words.cbegin())
-            return std::nullopt;
-        const Command &command = *commandNamed(*named);
-        const QStringList before(words.cbegin(), named);
-        for (const QString &word : before) {
-            if (!word.startsWith(QLatin1Char('-')))
-                continue;
-            const QString name = word.mid(word.startsWith(QLatin1String("--")) ? 2 : 1)
-                                     .section(QLatin1Char('='), 0, 0);
-            if (std::none_of(command.options.cbegin(), command.options.cend(),
-                             [&name](const QCommandLineOption &option) {
-                                 return option.names().contains(name);
-                             }))
-                return std::nullopt;
+        // The first word naming a command may be an option's value ("--expect scan check").
+        for (qsizetype at = 1; at < words.size(); ++at) {
+            const Command *command = commandNamed(words.at(at));
+            const QStringList before = words.first(at);
+            if (command && onlyOptions(*command, before))
+                return QStringList { command->name } + before + words.sliced(at + 1);
         }
-        return QStringList { command.name } + before + QStringList(named + 1, words.cend());
+        return std::nullopt;
     }
 
     // The command's own options and positional words, after its name.
