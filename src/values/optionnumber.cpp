@@ -6,6 +6,20 @@
 
 namespace OptionNumber {
 
+bool hasDecimalComma(const QString &number)
+{
+    bool ok = false;
+    if (number.count(QLatin1Char(',')) == 1 && number.trimmed() == number)
+        QString(number).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    return ok;
+}
+
+QString decimalCommaRefusal(const QString &name, const QString &text)
+{
+    return QStringLiteral("--%1: '%2' is not a number; use a dot for decimals: %3")
+        .arg(name, text, QString(text).replace(QLatin1Char(','), QLatin1Char('.')));
+}
+
 Reading<qint64> integer(const QCommandLineParser &parser, const QString &name, qint64 minimum,
                         qint64 maximum)
 {
@@ -14,6 +28,8 @@ Reading<qint64> integer(const QCommandLineParser &parser, const QString &name, q
     const qint64 value = text.toLongLong(&ok);
     if (ok && value >= minimum && value <= maximum && text.trimmed() == text)
         return { value, {} };
+    if (hasDecimalComma(text))
+        return { std::nullopt, decimalCommaRefusal(name, text) };
     return { std::nullopt,
              QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
                  .arg(name)
@@ -31,6 +47,8 @@ Reading<double> seconds(const QCommandLineParser &parser, const QString &name, d
     // Written so that NaN fails too.
     if (ok && value >= minimum && value <= maximum)
         return { value, {} };
+    if (hasDecimalComma(text))
+        return { std::nullopt, decimalCommaRefusal(name, text) };
     return { std::nullopt,
              QStringLiteral("--%1 wants seconds from %2 to %3, not \"%4\"")
                  .arg(name)
@@ -60,15 +78,8 @@ Reading<double> duration(const QString &name, const QString &text, TimeUnit plai
     }
     bool ok = false;
     const double value = number.toDouble(&ok);
-    if (!ok && number.count(QLatin1Char(',')) == 1) {
-        bool dottedOk = false;
-        QString(number).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&dottedOk);
-        if (dottedOk)
-            return { std::nullopt,
-                     QStringLiteral("--%1: '%2' is not a number; use a dot for decimals: %3")
-                         .arg(name, text,
-                              QString(text).replace(QLatin1Char(','), QLatin1Char('.'))) };
-    }
+    if (!ok && hasDecimalComma(number))
+        return { std::nullopt, decimalCommaRefusal(name, text) };
     double ms = value * unitMs;
     // "1.1s" is 1100.0000000000002 ms in binary: a whole number within rounding is one.
     const bool whole = plain == TimeUnit::Seconds || std::abs(ms - std::round(ms)) < 1e-6;

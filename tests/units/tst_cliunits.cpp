@@ -112,6 +112,8 @@ private slots:
     void addressRefusal();
     void optionNumber_data();
     void optionNumber();
+    void decimalComma_data();
+    void decimalComma();
     void duration_data();
     void duration();
     void deviceSelection_data();
@@ -489,6 +491,59 @@ void tst_CliUnits::devicePresence()
     QCOMPARE(serials, unexpected);
     QCOMPARE(presence.missingCount(), missingCount);
     QCOMPARE(presence.expecting, !expected.isEmpty() || minDevices > 0);
+}
+
+void tst_CliUnits::decimalComma_data()
+{
+    // Every reader of a number typed as --n refuses a decimal comma with the dotted text.
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("dotted"); // empty: refused without the hint
+    QTest::newRow("whole number") << "integer"
+                                  << "1,5"
+                                  << "1.5";
+    QTest::newRow("seconds") << "seconds"
+                             << "0,5"
+                             << "0.5";
+    QTest::newRow("duration with a unit") << "duration"
+                                          << "1,5s"
+                                          << "1.5s";
+    QTest::newRow("plugin range") << "range"
+                                  << "0,5"
+                                  << "0.5";
+    QTest::newRow("plugin range, both ends") << "range"
+                                             << "@0,5:1,5"
+                                             << "@0.5:1.5";
+    QTest::newRow("thousands separators") << "integer"
+                                          << "1,000,000"
+                                          << "";
+    QTest::newRow("words") << "seconds"
+                           << "a,b"
+                           << "";
+    QTest::newRow("blank") << "integer"
+                           << "1,5 "
+                           << "";
+}
+
+void tst_CliUnits::decimalComma()
+{
+    QFETCH(QString, reader);
+    QFETCH(QString, text);
+    QFETCH(QString, dotted);
+    QCommandLineParser parser;
+    parser.addOption({ QStringLiteral("n"), QString(), QStringLiteral("N") });
+    QVERIFY(parser.parse({ QStringLiteral("test"), QStringLiteral("--n=") + text }));
+    const QString name = QStringLiteral("n");
+    const QString refusal = reader == "integer"
+        ? OptionNumber::integer(parser, name, 1, 100).refusal
+        : reader == "seconds" ? OptionNumber::seconds(parser, name, 0, 100).refusal
+        : reader == "duration"
+        ? OptionNumber::duration(parser, name, OptionNumber::TimeUnit::Seconds, 0, 100).refusal
+        : PluginRange::parse(text, name).failure().message;
+    if (dotted.isEmpty())
+        QVERIFY2(!refusal.isEmpty() && !refusal.contains("use a dot"), qPrintable(refusal));
+    else
+        QCOMPARE(refusal, "--n: '" + text + "' is not a number; use a dot for decimals: " + dotted);
 }
 
 void tst_CliUnits::pluginRange_data()

@@ -1,5 +1,7 @@
 #include "pluginrange.h"
 
+#include "optionnumber.h"
+
 namespace {
 
 // To the microsecond, trailing zeros dropped: "0.5", "2", "0.00001".
@@ -42,15 +44,20 @@ Expected<PluginRange> PluginRange::parse(const QString &text, const QString &opt
     const qsizetype colon = rest.indexOf(QLatin1Char(':'));
     const QString low = colon < 0 ? QStringLiteral("0") : rest.left(colon);
     const QString high = colon < 0 ? rest : rest.mid(colon + 1);
+    const auto refused = [&](const QString &number) {
+        return OptionNumber::hasDecimalComma(number)
+            ? Failure { ExitStatus::Usage, OptionNumber::decimalCommaRefusal(option, text) }
+            : wrong;
+    };
     if (low != QLatin1String("~")) {
         range.m_low = finite(low);
         if (!range.m_low)
-            return wrong;
+            return refused(low);
     }
     if (!high.isEmpty()) {
         range.m_high = finite(high);
         if (!range.m_high)
-            return wrong;
+            return refused(high);
     }
     if (range.m_low && range.m_high && *range.m_low > *range.m_high)
         return Failure {
