@@ -2,6 +2,7 @@
 #include "applyoutput.h"
 #include "checkoutput.h"
 #include "commandoutput.h"
+#include "csvtable.h"
 #include "outputwriter.h"
 #include "planoutput.h"
 #include "pluginstatus.h"
@@ -140,6 +141,8 @@ void tst_OutputUnits::scanWriters_data()
     QTest::newRow("NUL inside, backslash")
         << QByteArray("A\0B\\", 4) << QStringList { "A\\x00B\\\\", "A\\x00B\\\\" };
     QTest::newRow("blanks around") << QByteArray(" pad ") << QStringList { " pad ", "\" pad \"" };
+    QTest::newRow("minus, control character")
+        << QByteArray("-\t1") << QStringList { "-\\x091", "\"'-\\x091\"" };
     QTest::newRow("no name") << QByteArray() << QStringList { "", "" };
 }
 
@@ -183,6 +186,14 @@ void tst_OutputUnits::scanWriters()
     QCOMPARE(lines.at(1), cells.at(1) + ",10.77.1.1,10.77.1.1,1,5,1,0,0,0,10.77.0.1,ws1,");
     QCOMPARE(lines.at(2),
              "CLOCK-B,10.77.1.20,10.77.1.21,\"-5\",5,1,0,0,1,10.77.0.1,ws1,pending-restart");
+
+    // Every other command's CSV (check, set-time, set-address, apply) shows the name alike.
+    const QStringList otherCsv
+        = QString::fromUtf8(CsvTable::write({ QJsonObject { { "name", QString::fromLatin1(name) },
+                                                            { "serial", 1 } } },
+                                            { "name" }))
+              .split("\r\n");
+    QCOMPARE(otherCsv.value(1), cells.at(1) + ",1");
 }
 
 void tst_OutputUnits::pluginStatus_data()

@@ -2,15 +2,6 @@
 
 namespace TextEscape {
 
-namespace {
-
-    bool isControl(uchar byte)
-    {
-        return byte < 0x20 || (byte >= 0x7F && byte <= 0x9F);
-    }
-
-} // namespace
-
 QByteArray trimmedName(const QByteArray &raw)
 {
     qsizetype end = raw.size();
@@ -19,20 +10,25 @@ QByteArray trimmedName(const QByteArray &raw)
     return raw.left(end);
 }
 
+QString forTerminal(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (c == QLatin1Char('\\'))
+            shown += QLatin1String("\\\\");
+        else if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+            shown += QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QString forTerminal(const QByteArray &latin1)
 {
-    QString text;
-    text.reserve(latin1.size());
-    for (const char c : latin1) {
-        const uchar byte = uchar(c);
-        if (byte == '\\')
-            text += QLatin1String("\\\\");
-        else if (isControl(byte))
-            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
-        else
-            text += QChar(byte);
-    }
-    return text;
+    return forTerminal(QString::fromLatin1(latin1));
 }
 
 QString hex(const QByteArray &bytes, bool spaced)

@@ -12,9 +12,11 @@ namespace TextEscape {
 // The name without the NUL padding at its end (NULs inside it stay).
 QByteArray trimmedName(const QByteArray &raw);
 
-// Latin-1 text for a terminal or a table: C0 controls, DEL and the C1 controls 0x80..0x9F are
-// written \xNN (lower-case hex), a backslash is doubled; every other byte is its Latin-1
-// character. Nothing in the result moves a terminal's cursor or starts an escape sequence.
+// Text for a terminal or a table: C0 controls, DEL and the C1 controls U+0080..U+009F are
+// written \xNN (lower-case hex), a backslash is doubled; every other character is itself.
+// Nothing in the result moves a terminal's cursor or starts an escape sequence.
+QString forTerminal(const QString &text);
+// The same for Latin-1 bytes, such as a device's name: each byte is its Latin-1 character.
 QString forTerminal(const QByteArray &latin1);
 
 // The bytes as lower-case hex pairs separated by spaces ("73 74 74"), or without separator.

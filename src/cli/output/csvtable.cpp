@@ -11,22 +11,7 @@ namespace {
 
 using TextEscape::CellKind;
 using TextEscape::csvCell;
-
-// Text as the scan's table and CSV show a name from the wire: the JSON holds it as it came, and
-// a spreadsheet or a terminal showing the CSV must not meet its control characters.
-QString shown(const QString &text)
-{
-    QString escaped;
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
-            escaped += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QLatin1Char('0'));
-        else if (c == QLatin1Char('\\'))
-            escaped += QStringLiteral("\\\\");
-        else
-            escaped += c;
-    }
-    return escaped;
-}
+using TextEscape::forTerminal;
 
 QString cellText(const QJsonValue &value)
 {
@@ -36,12 +21,14 @@ QString cellText(const QJsonValue &value)
     case QJsonValue::Double:
         return csvCell(JsonText::number(value.toDouble()), CellKind::Number);
     case QJsonValue::String:
-        return csvCell(shown(value.toString()));
+        // The JSON holds a name as it came off the wire; a spreadsheet or a terminal showing
+        // the CSV must not meet its control characters.
+        return csvCell(forTerminal(value.toString()));
     case QJsonValue::Array: {
         QStringList items;
         for (const QJsonValue &item : value.toArray())
             items.append(item.isString() ? item.toString() : JsonText::number(item.toDouble()));
-        return csvCell(shown(items.join(QStringLiteral("; "))));
+        return csvCell(forTerminal(items.join(QStringLiteral("; "))));
     }
     case QJsonValue::Null:
     case QJsonValue::Object:
