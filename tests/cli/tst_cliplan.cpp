@@ -337,7 +337,7 @@ void tst_CliPlan::skipBadSendsTheSoundLines()
     const CliRun run = runCli({ "apply", path, "--skip-bad" });
     QVERIFY2(run.exitCode == 1, run.text());
     QVERIFY2(run.err.contains("skipping 2 of 3 line(s) with faults"), run.text());
-    QVERIFY2(run.out.contains("done       line 3: B, serial 2, 10.77.1.2: stored address "
+    QVERIFY2(run.out.contains("done          line 3: B, serial 2, 10.77.1.2: stored address "
                               "10.77.2.2"),
              run.text());
     QVERIFY2(run.out.contains("3 line(s): 1 done, 0 already in effect, 0 failed, 0 cannot "
@@ -384,11 +384,12 @@ void tst_CliPlan::dryRunSendsNothing()
         = writePlan("serial,new_address,set_time\n1,10.77.2.1,no\n2,10.77.1.2,yes\n");
     const CliRun run = runCli({ "apply", path, "--dry-run" });
     QVERIFY2(run.exitCode == 0, run.text());
-    QVERIFY2(run.out.contains("would-send line 2: A, serial 1, 10.77.1.1: would send set-address "
-                              "10.77.2.1 from 10.77.0.1 (ws1)"),
-             run.text());
+    QVERIFY2(
+        run.out.contains("would-send    line 2: A, serial 1, 10.77.1.1: would send set-address "
+                         "10.77.2.1 from 10.77.0.1 (ws1)"),
+        run.text());
     // B's address is in effect; its clock is right already, so nothing is due for it either.
-    QVERIFY2(run.out.contains("in-effect  line 3: B"), run.text());
+    QVERIFY2(run.out.contains("in-effect     line 3: B"), run.text());
     QVERIFY2(run.out.contains("dry run: 1 line(s) would send, no command sent; sent only the "
                               "scan's probes, 1 SNTP request(s) to read clocks and 1 new "
                               "address(es) asked about"),
@@ -450,9 +451,10 @@ void tst_CliPlan::addressTakenSinceThePlan()
     gone.replace(3, "del");
     QCOMPARE(QProcess::execute("ip", gone), 0);
     QVERIFY2(run.exitCode == 1, run.text());
-    QVERIFY2(run.out.contains("failed     line 3: B, serial 2, 10.77.1.2: not sent: 10.77.2.2 is "
-                              "in use: a host at "),
-             run.text());
+    QVERIFY2(
+        run.out.contains("failed        line 3: B, serial 2, 10.77.1.2: not sent: 10.77.2.2 is "
+                         "in use: a host at "),
+        run.text());
     QVERIFY2(run.out.contains("2 line(s): 1 done, 0 already in effect, 1 failed"), run.text());
     const auto sent = commands();
     QVERIFY(sent);
@@ -471,27 +473,27 @@ void tst_CliPlan::movesWithinThePlan_data()
 
     QTest::newRow("swap")
         << QByteArray("1,10.77.1.2\n2,10.77.1.1\n") << QString()
-        << QStringList { "done       line 2: A, serial 1, 10.77.1.1: stored address 10.77.1.2",
-                         "done       line 3: B, serial 2, 10.77.1.2: stored address 10.77.1.1" }
+        << QStringList { "done          line 2: A, serial 1, 10.77.1.1: stored address 10.77.1.2",
+                         "done          line 3: B, serial 2, 10.77.1.2: stored address 10.77.1.1" }
         << QStringList { "1 10.77.1.2", "2 10.77.1.1" };
     QTest::newRow("shift") << QByteArray("1,10.77.1.2\n2,10.77.1.3\n3,10.77.2.3\n") << QString()
-                           << QStringList { "done       line 2: A", "done       line 3: B",
-                                            "done       line 4: C" }
+                           << QStringList { "done          line 2: A", "done          line 3: B",
+                                            "done          line 4: C" }
                            << QStringList { "1 10.77.1.2", "2 10.77.1.3", "3 10.77.2.3" };
     // Held back at its end, C stays, so does B, and so A.
     QTest::newRow("shift whose end is taken")
         << QByteArray("1,10.77.1.2\n2,10.77.1.3\n3,10.77.2.3\n") << "10.77.2.3"
-        << QStringList { "failed     line 2: A, serial 1, 10.77.1.1: not sent: 10.77.1.2 is in "
+        << QStringList { "failed        line 2: A, serial 1, 10.77.1.1: not sent: 10.77.1.2 is in "
                          "use by B (serial 2), which answers for it on the link of ",
-                         "failed     line 3: B, serial 2, 10.77.1.2: not sent: 10.77.1.3 is in "
+                         "failed        line 3: B, serial 2, 10.77.1.2: not sent: 10.77.1.3 is in "
                          "use by C (serial 3), which answers for it on the link of ",
-                         "failed     line 4: C, serial 3, 10.77.1.3: not sent: 10.77.2.3 is in "
+                         "failed        line 4: C, serial 3, 10.77.1.3: not sent: 10.77.2.3 is in "
                          "use: a host at " }
         << QStringList { "1 10.77.1.1", "2 10.77.1.2", "3 10.77.1.30" };
     // C answers at the address it stored another in place of: its own line gives it back.
     QTest::newRow("a pending change cancelled")
         << QByteArray("3,10.77.1.3\n") << QString()
-        << QStringList { "done       line 2: C, serial 3, 10.77.1.3: stored address 10.77.1.3" }
+        << QStringList { "done          line 2: C, serial 3, 10.77.1.3: stored address 10.77.1.3" }
         << QStringList { "3 10.77.1.3" };
 }
 

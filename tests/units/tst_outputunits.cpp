@@ -522,11 +522,12 @@ void tst_OutputUnits::applyLines()
             line.offsetAfter = -0.25;
         }
     }
-    // The text says the states of a line not sent, or not verified, in words.
+    // The text says the states of a line not sent, or not verified, in words, in a column as
+    // wide as the widest of them.
     const QString said = state == "not-sent" || state == "cannot-verify"
         ? QString(state).replace('-', ' ')
         : state;
-    QCOMPARE(ApplyOutput::lineText(line), said.leftJustified(10) + " line 2: " + text);
+    QCOMPARE(ApplyOutput::lineText(line), said.leftJustified(13) + " line 2: " + text);
 
     // Every line has every key, null where it does not apply.
     const QJsonObject json = ApplyOutput::lineJson(line);
@@ -620,7 +621,7 @@ void tst_OutputUnits::stderrSentences_data()
     held.heldBack = ApplyLineResult::HeldBack { host, {}, 0 };
     QTest::newRow("apply: held back by a host")
         << ApplyOutput::lineText(held)
-        << "failed     line 2: A, serial 1, 10.77.1.1: not sent: " + hostInUse;
+        << "failed        line 2: A, serial 1, 10.77.1.1: not sent: " + hostInUse;
     held.heldBack->staying = "B, serial 2, 10.77.1.2";
     held.heldBack->stayingLine = 3;
     QTest::newRow("apply: held back, a device stays")

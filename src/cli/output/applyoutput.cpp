@@ -8,6 +8,9 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
+#include <string>
+
 namespace {
 
 using AddressRules::format;
@@ -21,8 +24,18 @@ QString offsetText(double seconds)
 // Stable words for scripts: docs/cli.md lists them, for JSON and for the text.
 const char *const stateNames[] = { "skipped",    "faulty", "not-sent", "in-effect",
                                    "would-send", "done",   "failed",   "cannot-verify" };
-const char *const stateTexts[] = { "skipped",    "faulty", "not sent", "in-effect",
-                                   "would-send", "done",   "failed",   "cannot verify" };
+constexpr const char *stateTexts[] = { "skipped",    "faulty", "not sent", "in-effect",
+                                       "would-send", "done",   "failed",   "cannot verify" };
+
+// The text's state column is as wide as its widest word, so that "line N" starts alike on
+// every line.
+constexpr int stateWidth()
+{
+    std::size_t widest = 0;
+    for (const char *text : stateTexts)
+        widest = std::max(widest, std::char_traits<char>::length(text));
+    return int(widest);
+}
 
 QLatin1String stateName(State state)
 {
@@ -109,7 +122,7 @@ QString lineText(const ApplyLineResult &line)
     const QString device
         = line.device ? line.device->described : QStringLiteral("serial %1").arg(line.serial);
     return QStringLiteral("%1 line %2: %3: %4")
-        .arg(QString::fromLatin1(stateTexts[int(line.state)]).leftJustified(10))
+        .arg(QString::fromLatin1(stateTexts[int(line.state)]).leftJustified(stateWidth()))
         .arg(line.lineNumber)
         .arg(device, detailOf(line));
 }

@@ -13,7 +13,7 @@
 // document of docs/cli.md for a program; and the faults that refuse or skip lines, for stderr.
 namespace ApplyOutput {
 
-// "done       line 2: DEV-0001, serial 65536, 10.77.1.1: stored address 10.77.5.1"
+// "done          line 2: DEV-0001, serial 65536, 10.77.1.1: stored address 10.77.5.1"
 QString lineText(const ApplyLineResult &line);
 QJsonObject lineJson(const ApplyLineResult &line);
 // "3 line(s): 2 done, 1 already in effect, 0 failed, 0 skipped; ..."
