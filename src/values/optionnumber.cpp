@@ -1,6 +1,7 @@
 #include "optionnumber.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -28,8 +29,14 @@ Reading<qint64> integer(const QCommandLineParser &parser, const QString &name, q
     const qint64 value = text.toLongLong(&ok);
     if (ok && value >= minimum && value <= maximum && text.trimmed() == text)
         return { value, {} };
-    if (hasDecimalComma(text))
-        return { std::nullopt, decimalCommaRefusal(name, text) };
+    // In a whole number a comma can only be a thousands separator ("1,000"); a decimal comma
+    // ("1,5") is no whole number either way, and the refusal below says what is wanted.
+    static const QRegularExpression grouped(QStringLiteral("^[0-9]{1,3}(,[0-9]{3})+$"));
+    if (grouped.match(text).hasMatch())
+        return { std::nullopt,
+                 QStringLiteral("--%1: '%2' is not a whole number; leave out the thousands "
+                                "separators: %3")
+                     .arg(name, text, QString(text).remove(QLatin1Char(','))) };
     return { std::nullopt,
              QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
                  .arg(name)

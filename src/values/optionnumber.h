@@ -30,7 +30,8 @@ bool hasDecimalComma(const QString &number);
 // text with dots, to type instead.
 QString decimalCommaRefusal(const QString &name, const QString &text);
 
-// A whole number, written without blanks.
+// A whole number, written without blanks; one written with thousands separators gets the text
+// without them to type instead.
 Reading<qint64> integer(const QCommandLineParser &parser, const QString &name, qint64 minimum,
                         qint64 maximum);
 // Seconds, fractions allowed.

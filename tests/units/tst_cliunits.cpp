@@ -495,13 +495,17 @@ void tst_CliUnits::devicePresence()
 
 void tst_CliUnits::decimalComma_data()
 {
-    // Every reader of a number typed as --n refuses a decimal comma with the dotted text.
+    // Every reader of a fraction typed as --n refuses a decimal comma with the dotted text; a
+    // whole number's comma is a thousands separator.
     QTest::addColumn<QString>("reader");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("dotted"); // empty: refused without the hint
-    QTest::newRow("whole number") << "integer"
-                                  << "1,5"
-                                  << "1.5";
+    QTest::newRow("whole number, a fraction") << "integer"
+                                              << "1,5"
+                                              << "";
+    QTest::newRow("whole number, thousands") << "integer"
+                                             << "1,000"
+                                             << "";
     QTest::newRow("seconds") << "seconds"
                              << "0,5"
                              << "0.5";
@@ -540,7 +544,10 @@ void tst_CliUnits::decimalComma()
         : reader == "duration"
         ? OptionNumber::duration(parser, name, OptionNumber::TimeUnit::Seconds, 0, 100).refusal
         : PluginRange::parse(text, name).failure().message;
-    if (dotted.isEmpty())
+    if (text == "1,000")
+        QCOMPARE(refusal,
+                 "--n: '1,000' is not a whole number; leave out the thousands separators: 1000");
+    else if (dotted.isEmpty())
         QVERIFY2(!refusal.isEmpty() && !refusal.contains("use a dot"), qPrintable(refusal));
     else
         QCOMPARE(refusal, "--n: '" + text + "' is not a number; use a dot for decimals: " + dotted);

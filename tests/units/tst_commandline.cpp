@@ -314,9 +314,9 @@ void tst_CommandLine::refuses_data()
         << "set-time 7 --tolerance 0,5"
         << usage("--tolerance: '0,5' is not a number; use a dot for decimals: 0.5", "set-time")
         << false;
-    QTest::newRow("decimal comma in a whole number")
+    QTest::newRow("a fraction with a comma for a whole number")
         << "apply p --rate 1,5"
-        << usage("--rate: '1,5' is not a number; use a dot for decimals: 1.5", "apply") << false;
+        << usage("--rate wants a whole number from 1 to 10000, not \"1,5\"", "apply") << false;
     QTest::newRow("decimal comma with a unit")
         << "check --timeout 1,5s"
         << usage("--timeout: '1,5s' is not a number; use a dot for decimals: 1.5s", "check")
