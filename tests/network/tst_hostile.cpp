@@ -182,7 +182,8 @@ void tst_Hostile::scanDuringFlood()
                  [&] { return ui.received() + (lostDatagrams() - lostBefore) >= arrived; },
                  [&] { return ui.received() + lostDatagrams(); }),
              qPrintable(QStringLiteral("%1 of %2 read").arg(ui.received()).arg(arrived)));
-    QTRY_VERIFY(!ui.repliesPending());
+    QVERIFY(waitWhileProgressing([&ui] { return !ui.repliesPending(); },
+                                 [&ui] { return ui.received(); }));
     const qint64 lost = lostDatagrams() - lostBefore;
     QVERIFY(ui.received() <= arrived);
     if (lost == 0)
